@@ -1,0 +1,137 @@
+// The serial-device seam: one open serial port, in the terms of the Win32
+// communications calls that the port code was built on (one call here for
+// each of GetCommState, SetCommState, SetupComm, EscapeCommFunction, ...).
+// Backends: termios (serial/posix), Win32 (serial/win32), and the simulated
+// modem that runs in-process (tools/modem_sim).
+//
+// Threads: one thread at a time reads and one at a time writes; a read and a
+// write may run at once. Close() and Purge() may be called from any thread
+// while another thread is blocked in a read or a write, and end that call.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace mfu {
+
+// Error codes, numbered as on Win32. Each backend maps its platform's errors
+// onto these in one function of its own.
+inline constexpr std::uint32_t kErrorSuccess = 0;
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorNotReady = 21;
+inline constexpr std::uint32_t kErrorGenFailure = 31;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorOperationAborted = 995;
+inline constexpr std::uint32_t kErrorIoIncomplete = 996;
+inline constexpr std::uint32_t kErrorIoPending = 997;
+inline constexpr std::uint32_t kErrorDeviceRemoved = 1617;
+
+// Modem status bits (GetCommModemStatus).
+inline constexpr std::uint32_t kMsCtsOn = 0x10;
+inline constexpr std::uint32_t kMsDsrOn = 0x20;
+inline constexpr std::uint32_t kMsRingOn = 0x40;
+inline constexpr std::uint32_t kMsRlsdOn = 0x80;
+
+struct IoResult {
+  enum class State { kCompleted, kPending, kFailed };
+  State state = State::kFailed;
+  std::uint32_t count = 0;  // bytes moved so far
+  std::uint32_t error = 0;  // a kError* code when kFailed
+};
+
+// A port's settings (line settings, or timeouts) as the backend saves them;
+// opaque to the port code, which only keeps and hands them back.
+struct PortSettings {
+  std::vector<std::uint8_t> bytes;
+};
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;  // releases the device
+
+  // Line settings (GetCommState / SetCommState).
+  virtual bool GetState(PortSettings& state) = 0;
+  virtual bool SetState(const PortSettings& state) = 0;
+  // Applies the working line settings built from `saved`, field by field:
+  // 57600 bit/s, 8 data bits, no parity, 1 stop bit, binary, no parity check,
+  // CTS and DSR not watched for output, DTR enabled, RTS handshake, no XON/XOFF
+  // in either direction, no NUL stripping, no abort on error, event char 0;
+  // every other field as in `saved`.
+  virtual bool ApplyWorkingState(const PortSettings& saved) = 0;
+
+  // Timeouts (GetCommTimeouts / SetCommTimeouts).
+  virtual bool GetTimeouts(PortSettings& timeouts) = 0;
+  virtual bool SetTimeouts(const PortSettings& timeouts) = 0;
+  // Read interval 250 ms, all else 0: a read then ends when its count is in
+  // or 250 ms pass without a further byte (measured from the last byte);
+  // writes have no time limit.
+  virtual bool ApplyWorkingTimeouts() = 0;
+
+  virtual bool SetupQueues(std::uint32_t input, std::uint32_t output) = 0;  // SetupComm
+  virtual bool SetDtr(bool on) = 0;  // EscapeCommFunction SETDTR / CLRDTR
+  // PurgeComm with TXABORT, RXABORT, TXCLEAR, RXCLEAR: drops what the driver
+  // holds both ways and ends a pending read or write (kErrorOperationAborted).
+  virtual bool Purge() = 0;
+  virtual bool ClearErrors() = 0;  // ClearCommError
+  // GetCommModemStatus: kMsCtsOn, kMsDsrOn, ... in `bits`; false with `error`.
+  virtual bool GetModemStatus(std::uint32_t& bits, std::uint32_t& error) = 0;
+
+  // Starts writing `count` bytes: kCompleted when all went at once (count
+  // says how many did), kPending when the rest goes in FinishWrite, kFailed
+  // with an error.
+  virtual IoResult StartWrite(const std::uint8_t* data, std::uint32_t count) = 0;
+  // Waits without a time limit for the pending write: kCompleted with the
+  // count written, or kFailed (kErrorOperationAborted after Purge or Close)
+  // with the count so far.
+  virtual IoResult FinishWrite() = 0;
+
+  // The single read record of the port. StartRead arms it for at most `max`
+  // bytes into `buffer` (the caller's, which must outlive the read):
+  // kCompleted with the count when the read is done at once, kPending, or
+  // kFailed with an error. Arming it while an earlier read is still pending
+  // first ends that read; bytes it had not yet taken stay for the new one.
+  virtual IoResult StartRead(std::uint8_t* buffer, std::uint32_t max) = 0;
+  // Waits up to `limit` program ms for the first byte of the armed read, and
+  // then for its end (count in, or the 250 ms gap). true when the read has
+  // completed (its result is in ReadResult), false when the limit passed
+  // first: the read then stays pending, and bytes that arrive later belong
+  // to it.
+  virtual bool WaitRead(Millis limit) = 0;
+  // The armed read's result without waiting for a first byte (the
+  // GetOverlappedResult check): kCompleted with the count (0 when no read is
+  // armed), or kFailed with kErrorIoIncomplete while no byte has come, or
+  // with the error that ended it. A read whose bytes have begun to arrive is
+  // completed here, so its burst is taken whole.
+  virtual IoResult ReadResult() = 0;
+
+  // Closes the device: a blocked call ends, every later call fails with
+  // kErrorInvalidHandle. Any thread; idempotent.
+  virtual void Close() = 0;
+};
+
+using SerialHandle = std::shared_ptr<SerialDevice>;
+
+// Opens serial ports by name (CreateFileA): exclusively, for reading and
+// writing. A name that does not exist, or a port another program holds,
+// gives nullptr.
+class SerialBackend {
+ public:
+  virtual ~SerialBackend() = default;
+  virtual SerialHandle Open(const char* port_name) = 0;
+};
+
+// The platform's backend unless a test or the --simulate option has set
+// another. Set it before threads start.
+SerialBackend& TheSerialBackend();
+void SetSerialBackend(SerialBackend* backend);
+
+// The platform's own backend (termios, or Win32).
+SerialBackend& PlatformSerialBackend();
+
+}  // namespace mfu

@@ -1,0 +1,110 @@
+#include "tests/support/recording_window.h"
+
+namespace mfu::test {
+
+RecordingWindow::RecordingWindow() = default;
+
+void RecordingWindow::AppendLog(const char* text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  log_ += text;
+  appends_.emplace_back(text);
+}
+
+std::string RecordingWindow::LogText() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return log_;
+}
+
+void RecordingWindow::EnableButton(int id, bool enable) {
+  std::lock_guard<std::mutex> guard(lock_);
+  buttons_[id] = enable;
+  button_history_.emplace_back(id, enable);
+}
+
+void RecordingWindow::SetProgressRange(std::uint16_t upper) {
+  std::lock_guard<std::mutex> guard(lock_);
+  progress_upper_ = upper;
+}
+
+void RecordingWindow::SetProgressStep(int step) {
+  std::lock_guard<std::mutex> guard(lock_);
+  progress_step_ = step;
+}
+
+void RecordingWindow::StepProgress() {
+  std::lock_guard<std::mutex> guard(lock_);
+  ++progress_steps_;
+}
+
+bool RecordingWindow::AskYesNo(const char* text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  questions_.emplace_back(text);
+  return answer_;
+}
+
+void RecordingWindow::ShowNotice(const char* text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  notices_.emplace_back(text);
+}
+
+bool RecordingWindow::ChooseFile(FileDialogRequest& request) {
+  std::function<bool(FileDialogRequest&)> chooser;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    chooser = chooser_;
+  }
+  return chooser ? chooser(request) : false;
+}
+
+void RecordingWindow::SetAnswer(bool yes) {
+  std::lock_guard<std::mutex> guard(lock_);
+  answer_ = yes;
+}
+
+void RecordingWindow::SetFileChooser(std::function<bool(FileDialogRequest&)> chooser) {
+  std::lock_guard<std::mutex> guard(lock_);
+  chooser_ = std::move(chooser);
+}
+
+bool RecordingWindow::ButtonEnabled(int id) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = buttons_.find(id);
+  return it != buttons_.end() && it->second;
+}
+
+std::vector<std::pair<int, bool>> RecordingWindow::ButtonHistory() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return button_history_;
+}
+
+std::vector<std::string> RecordingWindow::Questions() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return questions_;
+}
+
+std::vector<std::string> RecordingWindow::Notices() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return notices_;
+}
+
+std::vector<std::string> RecordingWindow::Appends() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return appends_;
+}
+
+std::uint16_t RecordingWindow::ProgressUpper() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return progress_upper_;
+}
+
+int RecordingWindow::ProgressStep() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return progress_step_;
+}
+
+int RecordingWindow::ProgressSteps() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return progress_steps_;
+}
+
+}  // namespace mfu::test
