@@ -1,0 +1,75 @@
+// The one serial port the program talks through: open at 57600 bit/s 8N1 with
+// RTS handshake and DTR on (and a 100 ms DTR drop on every open), write
+// without time limit, read one burst of the modem's answer within the
+// caller's limit, and on close give the port back the settings it had.
+//
+// Threads: the window thread (connection procedure, exit byte), the session
+// monitor (the close when it stops) and the sender thread (frames and
+// answers) all use these calls. One read at a time; a read and a write may
+// overlap; CloseCommPort from another thread ends a read or write in
+// progress.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "serial/serial_device.h"
+
+namespace mfu {
+
+inline constexpr std::uint32_t kModemResponseBufferSize = 4096;
+
+// Every answer of the modem lands here, from the probe to the ZMODEM headers.
+// A read neither clears it nor adds a terminator: an answer is exactly the
+// LastReadCount() bytes at its start.
+extern std::uint8_t ModemResponseBuffer[kModemResponseBufferSize];
+
+// The open port, or nullptr. Callers store OpenCommPort's result here.
+SerialHandle PortHandle();
+void SetPortHandle(SerialHandle handle);
+
+// Bytes delivered by the latest read (0 when a read starts).
+std::uint32_t LastReadCount();
+void SetLastReadCount(std::uint32_t count);
+
+// The manual-reset events of every read and write; created by the probe and
+// by the session monitor's start, closed by them. Null while none exist.
+extern EventHandle ReadCompleteEvent;
+extern EventHandle WriteCompleteEvent;
+
+// Opens and configures a port; nullptr when it cannot be opened (nothing is
+// saved then). Does not set PortHandle.
+SerialHandle OpenCommPort(const char* port_name);
+
+// Purges, restores the saved timeouts and line settings, closes PortHandle
+// and clears it. Does nothing when no port is open.
+void CloseCommPort();
+
+// Writes `count` bytes to PortHandle and waits until they are written (no
+// time limit). true when exactly `count` bytes went out.
+bool WriteToComm(const std::uint8_t* data, std::int32_t count);
+bool WriteToComm(const char* text);  // the NUL-terminated text's bytes
+
+// Reads at most `max` bytes into `buffer`, waiting up to `limit` ms for the
+// first byte; the read then ends when `max` bytes are in or 250 ms pass
+// without a further byte. Returns the count (> 0), 0 when nothing was read
+// (no port, or the read failed), or -1 when the limit passed first ("READ
+// TIMEOUT"); the read then stays pending on the port.
+int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit);
+
+// GetOverlappedResult on the pending read of PortHandle, without waiting:
+// true with LastReadCount() set to the read's count, or false with `error`
+// (kErrorIoIncomplete while the read has no bytes yet).
+bool GetOverlappedReadResult(std::uint32_t& error);
+
+// GetCommModemStatus on PortHandle; false when it fails or no port is open.
+bool GetCommModemStatus(std::uint32_t& bits);
+
+// Zeroes the read record (a fresh record for the probe and the session).
+void ResetReadRecord();
+
+// Tests: forget the saved settings and the port.
+void ResetCommPortForTest();
+
+}  // namespace mfu

@@ -1,0 +1,14 @@
+// Reading one answer of the modem after a command, and telling the user.
+#pragma once
+
+#include "platform/clock.h"
+
+namespace mfu {
+
+// Reads one answer (at most 4096 bytes, `limit` ms) into ModemResponseBuffer.
+// No answer: appends text 2004, shown or not. Shown: appends the answer cut
+// at its first "Modem-Update", then text 2003. The answer stays in the
+// buffer with its length in LastReadCount(). Caller's thread.
+void ReadModemAnswer(bool show, Millis limit);
+
+}  // namespace mfu

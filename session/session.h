@@ -1,0 +1,27 @@
+// The update session as the window drives it: the connection procedure after
+// start-up, the confirmed start, and the stop when the window closes.
+#pragma once
+
+#include <cstdint>
+
+namespace mfu {
+
+// The connection procedure; runs once, on the window thread, as the handler
+// of the start-up message.
+void SetupCommPort();
+
+// True while the session monitor thread exists.
+bool SessionMonitorExists();
+// True while the sender thread exists.
+bool SenderThreadExists();
+// The sender's state (0: no session under way yet).
+std::int32_t SenderState();
+
+// The user confirmed the update: sets the start event.
+void SignalStartUpdate();
+
+// Stops the monitor (which closes the port) and then the sender, each within
+// 5000 ms; closes the events. Window thread.
+void StopSessionMonitor();
+
+}  // namespace mfu
