@@ -1,0 +1,121 @@
+#include "app/console/console_window.h"
+
+#include <langinfo.h>
+
+#include <clocale>
+#include <cstring>
+
+#include "ui/cp1252.h"
+
+namespace mfu {
+
+bool TerminalWantsUtf8() {
+  std::setlocale(LC_CTYPE, "");
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr) return true;
+  // Latin-1 terminals take the bytes as they are; everything else (UTF-8,
+  // and the plain C locale, where today's terminals are UTF-8 all the same)
+  // gets UTF-8.
+  return !(std::strstr(codeset, "8859-1") != nullptr || std::strstr(codeset, "8859-15") != nullptr ||
+           std::strstr(codeset, "1252") != nullptr);
+}
+
+ConsoleWindow::ConsoleWindow(std::FILE* out, std::FILE* in, std::FILE* bar, bool utf8, bool progress)
+    : out_(out), in_(in), bar_(bar), utf8_(utf8), progress_(progress) {}
+
+void ConsoleWindow::WriteText(const std::string& text) {
+  ClearBar();
+  const std::string shown = utf8_ ? Cp1252ToUtf8(text) : text;
+  std::fwrite(shown.data(), 1, shown.size(), out_);
+  std::fflush(out_);
+  DrawBar();
+}
+
+void ConsoleWindow::AppendLog(const char* text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  pane_ += text;
+  WriteText(text);
+}
+
+std::string ConsoleWindow::LogText() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return pane_;
+}
+
+void ConsoleWindow::EnableButton(int id, bool enable) {
+  std::lock_guard<std::mutex> guard(lock_);
+  buttons_[id] = enable;
+}
+
+void ConsoleWindow::SetProgressRange(std::uint16_t upper) {
+  std::lock_guard<std::mutex> guard(lock_);
+  upper_ = upper;
+  position_ = 0;
+}
+
+void ConsoleWindow::SetProgressStep(int step) {
+  std::lock_guard<std::mutex> guard(lock_);
+  step_ = step;
+}
+
+void ConsoleWindow::StepProgress() {
+  std::lock_guard<std::mutex> guard(lock_);
+  // The bar wraps at its end, as the progress control does.
+  position_ += step_;
+  if (position_ > upper_) position_ = 0;
+  if (progress_ && !closed_) {
+    bar_shown_ = true;
+    DrawBar();
+  }
+}
+
+void ConsoleWindow::DrawBar() {
+  if (!progress_ || !bar_shown_ || closed_ || bar_ == nullptr) return;
+  constexpr int kWidth = 40;
+  const int upper = upper_ > 0 ? upper_ : 1;
+  const int filled = position_ * kWidth / upper;
+  char line[kWidth + 32];
+  int n = std::snprintf(line, sizeof line, "\r[");
+  for (int i = 0; i < kWidth && n < static_cast<int>(sizeof line) - 1; ++i) line[n++] = i < filled ? '#' : '.';
+  std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "] %3d %%", position_ * 100 / upper);
+  std::fputs(line, bar_);
+  std::fflush(bar_);
+}
+
+void ConsoleWindow::ClearBar() {
+  if (!progress_ || !bar_shown_ || bar_ == nullptr) return;
+  std::fputs("\r\033[K", bar_);
+  std::fflush(bar_);
+}
+
+bool ConsoleWindow::AskYesNo(const char* text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (closed_) return false;
+  WriteText(std::string(text) + " (j/n) ");
+  char answer[64];
+  if (in_ == nullptr || std::fgets(answer, sizeof answer, in_) == nullptr) {
+    WriteText("\n");
+    return false;  // no answer is no Yes
+  }
+  const char c = answer[0];
+  return c == 'j' || c == 'J' || c == 'y' || c == 'Y';
+}
+
+void ConsoleWindow::ShowNotice(const char* text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (closed_) return;
+  WriteText(std::string(text) + "\n");
+}
+
+bool ConsoleWindow::ChooseFile(FileDialogRequest&) { return false; }
+
+void ConsoleWindow::Close() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (bar_shown_) {
+    std::fputs("\n", bar_);
+    std::fflush(bar_);
+  }
+  closed_ = true;
+}
+
+}  // namespace mfu

@@ -1,0 +1,61 @@
+// The console front-end's window: the log pane is written to stdout as it
+// grows (converted to the terminal's encoding), questions are asked on stdin,
+// and the progress bar is drawn on stderr when stderr is a terminal.
+// Thread-safe: the session's threads call it directly.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "ui/window.h"
+
+namespace mfu {
+
+class ConsoleWindow : public Window {
+ public:
+  // `utf8`: convert the pane's Windows-1252 texts to UTF-8 for output (else
+  // they are written as they are). `progress`: draw the bar on `bar`.
+  ConsoleWindow(std::FILE* out, std::FILE* in, std::FILE* bar, bool utf8, bool progress);
+
+  void AppendLog(const char* text) override;
+  std::string LogText() override;
+  void EnableButton(int id, bool enable) override;
+  void SetProgressRange(std::uint16_t upper) override;
+  void SetProgressStep(int step) override;
+  void StepProgress() override;
+  bool AskYesNo(const char* text) override;
+  void ShowNotice(const char* text) override;
+  bool ChooseFile(FileDialogRequest& request) override;
+
+  // After this, questions answer No and nothing more is drawn (the program
+  // is ending).
+  void Close();
+
+ private:
+  void WriteText(const std::string& text);  // lock held
+  void DrawBar();                           // lock held
+  void ClearBar();                          // lock held
+
+  std::mutex lock_;
+  std::FILE* const out_;
+  std::FILE* const in_;
+  std::FILE* const bar_;
+  const bool utf8_;
+  const bool progress_;
+  std::string pane_;
+  std::map<int, bool> buttons_;
+  std::uint16_t upper_ = 100;
+  int step_ = 10;
+  int position_ = 0;
+  bool bar_shown_ = false;
+  bool closed_ = false;
+};
+
+// Whether the terminal's character set (LC_CTYPE of the environment) takes
+// the Windows-1252 bytes as they are (a Latin-1 family set); else UTF-8.
+bool TerminalWantsUtf8();
+
+}  // namespace mfu

@@ -1,0 +1,31 @@
+// The command line of the Linux program. (The Windows program, like the
+// original tool, takes none.)
+#pragma once
+
+#include <string>
+
+namespace mfu {
+
+struct Options {
+  bool console = false;   // --console: no window, the log on stdout
+  bool yes = false;       // --yes: answer Yes to the start question
+  bool simulate = false;  // --simulate: the built-in simulated modem
+  bool help = false;      // --help
+  std::string port;       // --port DEVICE: take this port, no probe
+  std::string save_log;   // --save-log FILE: append the log block at the end
+};
+
+// Exit statuses of the console front-end.
+inline constexpr int kExitSucceeded = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitNoModem = 2;
+inline constexpr int kExitDeclined = 3;
+inline constexpr int kExitUsage = 64;
+
+// Parses argv; false with a message in `error` on a usage error.
+bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error);
+
+// The --help text.
+const char* UsageText();
+
+}  // namespace mfu

@@ -1,0 +1,166 @@
+#include "session/monitor.h"
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "platform/diag.h"
+#include "platform/utc_time.h"
+#include "platform/worker.h"
+#include "resources/resources.h"
+#include "serial/comm_port.h"
+#include "ui/log.h"
+#include "ui/window.h"
+#include "zmodem/sender.h"
+
+namespace mfu {
+
+EventHandle QuitMonitorEvent;
+EventHandle StartUpdateEvent;
+EventHandle UpdateSucceededEvent;
+EventHandle UpdateFailedEvent;
+
+namespace {
+
+// Idle check for front-ends, the lowest slot of the monitor's wait.
+EventHandle g_idle_request;
+EventHandle g_idle_reply;
+
+std::unique_ptr<Worker> g_monitor_thread;
+std::atomic<bool> g_monitor_exists{false};
+std::atomic<Outcome> g_last_outcome{Outcome::kNone};
+
+void EnableButton(int id) {
+  if (Window* window = MainWindow(); window != nullptr) window->EnableButton(id, true);
+}
+
+void ReportSuccess() {
+  AppendLogString(2007);
+
+  char name[32];
+  LoadText(2029, name, sizeof name);
+  AppendLogFormatted(2032, name);
+
+  char date[64];
+  FormatFirmwareDate(SenderRecord.FileDate.load(), date, sizeof date);
+  AppendLogFormatted(2033, date);
+
+  EnableButton(1007);
+  EnableButton(1012);
+  EnableButton(1);
+  g_last_outcome = Outcome::kSucceeded;
+}
+
+void ReportFailureOutcome() {
+  char format[64];
+  LoadText(2008, format, sizeof format);
+  ReportFailure(format);
+  EnableButton(1);
+  g_last_outcome = Outcome::kFailed;
+}
+
+void SessionMonitorThread() {
+  Event* const waits[] = {QuitMonitorEvent.get(), StartUpdateEvent.get(), UpdateSucceededEvent.get(),
+                          UpdateFailedEvent.get(), g_idle_request.get()};
+  for (;;) {
+    switch (WaitForAny(waits, 5, kInfinite)) {
+      case 0:
+        CloseCommPort();
+        return;
+      case 1:
+        if (StartSender() != 0) AppendLogString(2005);
+        break;
+      case 2:
+        ReportSuccess();
+        break;
+      case 3:
+        ReportFailureOutcome();
+        break;
+      case 4:
+        g_idle_reply->Set();
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void CloseSessionEvents() {
+  QuitMonitorEvent.reset();
+  StartUpdateEvent.reset();
+  UpdateSucceededEvent.reset();
+  UpdateFailedEvent.reset();
+  ReadCompleteEvent.reset();
+  WriteCompleteEvent.reset();
+  g_idle_request.reset();
+  g_idle_reply.reset();
+}
+
+}  // namespace
+
+void FormatFirmwareDate(std::int64_t seconds, char* text, std::size_t capacity) {
+  if (capacity == 0) return;
+  const std::string date = AscTimeUtc(seconds);
+  std::size_t length = date.size() < capacity - 1 ? date.size() : capacity - 1;
+  std::memcpy(text, date.data(), length);
+  // asctime ends in a newline: trim back to the year's last digit.
+  while (length > 0 && (text[length - 1] < '0' || text[length - 1] > '9')) --length;
+  text[length] = '\0';
+}
+
+bool StartSessionMonitor() {
+  std::uint32_t bits = 0;
+  if (!GetCommModemStatus(bits) || (bits & (kMsCtsOn | kMsDsrOn)) == 0) {
+    CloseCommPort();
+    return false;
+  }
+  ResetReadRecord();
+  QuitMonitorEvent = MakeEvent(Event::Reset::kAutomatic);
+  StartUpdateEvent = MakeEvent(Event::Reset::kAutomatic);
+  UpdateSucceededEvent = MakeEvent(Event::Reset::kAutomatic);
+  UpdateFailedEvent = MakeEvent(Event::Reset::kAutomatic);
+  ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
+  WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
+  g_idle_request = MakeEvent(Event::Reset::kAutomatic);
+  g_idle_reply = MakeEvent(Event::Reset::kAutomatic);
+  g_last_outcome = Outcome::kNone;
+
+  auto thread = std::make_unique<Worker>();
+  if (!thread->Start(&SessionMonitorThread)) {
+    Diag("CreateThread() failed\n");
+    // Nothing would ever close the port or the events: the stop procedure
+    // finds no monitor. Give them back now.
+    CloseSessionEvents();
+    CloseCommPort();
+    return false;
+  }
+  g_monitor_thread = std::move(thread);
+  g_monitor_exists = true;
+  return true;
+}
+
+void StopSessionMonitor() {
+  if (!g_monitor_exists) return;
+  QuitMonitorEvent->Set();
+  if (!g_monitor_thread->Join(5000)) Diag("SessionMonitorThread did not end within 5000 ms\n");
+  g_monitor_exists = false;
+  g_monitor_thread.reset();
+  // The monitor has closed the port as it quit, which ended a read the sender
+  // may be waiting in.
+  if (SenderThreadHandle()) StopSender();
+  CloseSessionEvents();
+}
+
+bool SessionMonitorExists() { return g_monitor_exists.load(); }
+
+Outcome LastOutcome() { return g_last_outcome.load(); }
+
+bool WaitUntilMonitorIdle(Millis limit) {
+  if (!g_monitor_exists) return false;
+  // A reply to an earlier request says nothing of events set since.
+  g_idle_reply->ResetEvent();
+  g_idle_request->Set();
+  return g_idle_reply->Wait(limit);
+}
+
+}  // namespace mfu

@@ -1,0 +1,278 @@
+#include "zmodem/sender.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "firmware/firmware.h"
+#include "platform/diag.h"
+#include "platform/worker.h"
+#include "serial/comm_port.h"
+#include "session/answer_reader.h"
+#include "session/monitor.h"
+#include "ui/log.h"
+#include "ui/window.h"
+
+namespace mfu {
+
+EventHandle QuitSenderEvent;
+EventHandle SenderErrorEvent;
+EventHandle SenderDataEvent;
+
+namespace {
+
+// Idle check for front-ends: the lowest slot of the sender's wait, so it is
+// served only when no quit, error or data is pending.
+EventHandle g_idle_request;
+EventHandle g_idle_reply;
+
+std::unique_ptr<Worker> g_sender_thread;
+std::atomic<bool> g_sender_exists{false};
+std::mutex g_idle_lock;  // orders WaitUntilSenderIdle against StopSender
+
+bool WriteFrame(ZMSender& zm) {
+  const bool written = WriteToComm(zm.FrameBuffer, zm.FrameLength);
+  zm.FrameLength = 0;
+  return written;
+}
+
+bool SendHexFrame(ZMSender& zm, std::uint8_t type) {
+  StorePosition(zm, 0);
+  zm.FrameLength = 0;
+  zm.TxHeader[0] = type;
+  PutHexHeader(zm);
+  return WriteFrame(zm);
+}
+
+void GiveUp(ZMSender& zm) {
+  SendZABORT(zm);
+  SenderErrorEvent->Set();
+}
+
+// The next block from FilePosition; moves the state to 4 with the block that
+// sends the last byte.
+void SendNextBlock(ZMSender& zm) {
+  const std::int32_t remainder = zm.ImageSize - zm.FilePosition;
+  const bool last = remainder <= kMaxBlock;
+  SendZDATA(zm, zm.ImageData + zm.FilePosition, last ? remainder : kMaxBlock, ZCRCW);
+  zm.State = last ? 4 : 3;
+  WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
+}
+
+void SenderThread() {
+  Event* const waits[] = {QuitSenderEvent.get(), SenderErrorEvent.get(), SenderDataEvent.get(),
+                          g_idle_request.get()};
+  WriteToComm("b");
+  SleepMs(100);
+  WaitForModemRsp(kAnswerToBTimeout, kModemResponseBufferSize);
+  ZMSenderInit(SenderRecord);
+  SendZRQINIT(SenderRecord);
+  SenderRecord.State = 1;
+  WaitForModemRsp(kAnswerToZrqinitTimeout, kHexHeaderRead);
+  for (;;) {
+    const int slot = WaitForAny(waits, 4, kInfinite);
+    if (slot == 0) break;
+    if (slot == 1) {
+      // The thread goes on after a failure: a later answer may still drive a
+      // step, and a later success is reported as well.
+      if (UpdateFailedEvent) UpdateFailedEvent->Set();
+    } else if (slot == 2) {
+      ZMSenderStep(SenderRecord);
+    } else if (slot == 3) {
+      g_idle_reply->Set();
+    }
+  }
+}
+
+}  // namespace
+
+bool FinalAnswerReportsSuccess(const std::uint8_t* answer, std::uint32_t length) {
+  static constexpr char kWord[] = "erfolgreich";
+  constexpr std::uint32_t kWordLength = sizeof kWord - 1;
+  const void* zero = std::memchr(answer, 0, length);
+  if (zero != nullptr) length = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(zero) - answer);
+  for (std::uint32_t at = 0; at + kWordLength <= length; ++at) {
+    if (std::memcmp(answer + at, kWord, kWordLength) == 0) return true;
+  }
+  return false;
+}
+
+void WaitForModemRsp(Millis limit, std::uint32_t max) {
+  if (ReadCompleteEvent) ReadCompleteEvent->ResetEvent();
+  if (ReadFromComm(ModemResponseBuffer, max, limit) > 0) {
+    SenderDataEvent->Set();
+  } else {
+    Diag("WaitForModemRsp() failed!\n");
+    SenderErrorEvent->Set();
+  }
+}
+
+void ZMSenderInit(ZMSender& zm) {
+  std::memset(zm.RxHeader, 0, sizeof zm.RxHeader);
+  std::memset(zm.TxHeader, 0, sizeof zm.TxHeader);
+  zm.State = 0;
+  zm.FileManagement = 0;
+  zm.FileConversion = 0;
+  zm.FileTransport = 0;
+  zm.EscapeControl = 0;
+  zm.ImageData = nullptr;
+  zm.ImageSize = 0;
+  zm.FileDate = 0;
+  zm.FramePointer = zm.FrameBuffer;
+  zm.FrameLength = 0;
+  zm.FilePosition = 0;
+  zm.RxBuffer = nullptr;
+  zm.RxPosition = 0;
+  zm.RxLength = 0;
+  zm.StepTimeout = static_cast<std::int32_t>(kStepTimeout);
+}
+
+bool SendZRQINIT(ZMSender& zm) {
+  const bool written = SendHexFrame(zm, ZRQINIT);
+  SleepMs(500);
+  return written;
+}
+
+bool SendZDATA(ZMSender& zm, const std::uint8_t* block, std::int32_t length, std::uint8_t frame_end) {
+  if (Window* window = MainWindow(); window != nullptr) window->StepProgress();
+  StorePosition(zm, zm.FilePosition);
+  zm.FrameLength = 0;
+  zm.TxHeader[0] = ZDATA;
+  PutBinaryHeader(zm);
+  PutDataSubpacket(zm, block, length, frame_end);
+  zm.FilePosition += length;
+  return WriteFrame(zm);
+}
+
+bool SendZEOF(ZMSender& zm) {
+  StorePosition(zm, zm.FilePosition);
+  zm.FrameLength = 0;
+  zm.TxHeader[0] = ZEOF;
+  PutBinaryHeader(zm);
+  return WriteFrame(zm);
+}
+
+bool SendZFIN(ZMSender& zm) { return SendHexFrame(zm, ZFIN); }
+
+bool SendZABORT(ZMSender& zm) { return SendHexFrame(zm, ZABORT); }
+
+void SendOverAndOut() {
+  WriteToComm("OO");
+  SleepMs(500);
+  ReadModemAnswer(false, kFinalAnswerTimeout);
+}
+
+void ZMSenderStep(ZMSender& zm) {
+  if (LastReadCount() == 0) {
+    // The data event belongs to a read that had not delivered when it was
+    // served (an answer later than its limit): ask the port for it now.
+    std::uint32_t error = 0;
+    if (!GetOverlappedReadResult(error)) {
+      DiagF("GetOverLappedResult() failed (%d)\n", static_cast<int>(error));
+      GiveUp(zm);
+      return;
+    }
+  }
+  zm.RxBuffer = ModemResponseBuffer;
+  zm.RxPosition = 0;
+  zm.RxLength = static_cast<std::int32_t>(LastReadCount());
+
+  static constexpr std::uint8_t kExpected[7] = {0, ZRINIT, ZRPOS, ZACK, ZACK, ZRINIT, ZFIN};
+  const std::int32_t state = zm.State;
+  if (state < 1 || state > 6) {
+    Diag("ZMSender: wrong state\n");
+    Diag("TO DO!!!!!!\n");
+    return;
+  }
+  if (GetHeader(zm) != HeaderHex || zm.RxHeader[0] != kExpected[state]) {
+    GiveUp(zm);
+    return;
+  }
+  switch (state) {
+    case 1:
+      if (SendZFILE(zm) == 0) {
+        Diag("TO DO!!!!!!\n");
+        return;
+      }
+      zm.State = 2;
+      WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
+      return;
+    case 2:
+      AppendLogString(2017);
+      // The position the ZRPOS carries is not looked at: the data always
+      // starts at offset 0.
+      if (zm.FilePosition < zm.ImageSize) SendNextBlock(zm);
+      return;
+    case 3:
+      if (zm.FilePosition < zm.ImageSize) SendNextBlock(zm);
+      return;
+    case 4:
+      SendZEOF(zm);
+      zm.State = 5;
+      WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
+      return;
+    case 5:
+      SendZFIN(zm);
+      zm.State = 6;
+      WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
+      return;
+    case 6:
+      AppendLogString(2034);
+      SendOverAndOut();
+      if (FinalAnswerReportsSuccess(ModemResponseBuffer, LastReadCount())) {
+        if (UpdateSucceededEvent) UpdateSucceededEvent->Set();
+      } else {
+        SenderErrorEvent->Set();
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+int StartSender() {
+  QuitSenderEvent = MakeEvent(Event::Reset::kAutomatic);
+  SenderErrorEvent = MakeEvent(Event::Reset::kAutomatic);
+  SenderDataEvent = MakeEvent(Event::Reset::kAutomatic);
+  g_idle_request = MakeEvent(Event::Reset::kAutomatic);
+  g_idle_reply = MakeEvent(Event::Reset::kAutomatic);
+  auto thread = std::make_unique<Worker>();
+  if (!thread->Start(&SenderThread)) {
+    QuitSenderEvent.reset();
+    SenderErrorEvent.reset();
+    SenderDataEvent.reset();
+    return 0;
+  }
+  {
+    std::lock_guard<std::mutex> guard(g_idle_lock);
+    g_sender_thread = std::move(thread);
+    g_sender_exists = true;
+  }
+  return 1;
+}
+
+void StopSender() {
+  std::lock_guard<std::mutex> guard(g_idle_lock);
+  if (!g_sender_exists) return;
+  QuitSenderEvent->Set();
+  if (!g_sender_thread->Join(5000)) Diag("SenderThread did not end within 5000 ms\n");
+  g_sender_exists = false;
+  g_sender_thread.reset();
+  QuitSenderEvent.reset();
+  SenderErrorEvent.reset();
+  SenderDataEvent.reset();
+  g_idle_request.reset();
+  g_idle_reply.reset();
+}
+
+bool SenderThreadHandle() { return g_sender_exists.load(); }
+
+bool WaitUntilSenderIdle(Millis limit) {
+  std::lock_guard<std::mutex> guard(g_idle_lock);
+  if (!g_sender_exists) return false;
+  g_idle_reply->ResetEvent();
+  g_idle_request->Set();
+  return g_idle_reply->Wait(limit);
+}
+
+}  // namespace mfu
