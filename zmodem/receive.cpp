@@ -11,11 +11,13 @@ namespace {
 
 bool IsFlowControl(int c) { return c == 0x11 || c == 0x13 || c == 0x91 || c == 0x93; }
 
-// One hex digit: 0-9 and lowercase a-f only; anything else gives -1.
+// One hex digit: 0-9 and lowercase a-f only; anything else gives -1. The
+// range test on the letters matters: "value minus 0x27" alone would let the
+// punctuation from "W" to "`" pass for the digits 0 to 9.
 int HexDigitValue(int c) {
-  int value = c - 0x30;
-  if (value > 9) value -= 0x27;
-  return (value >= 0 && value <= 15) ? value : -1;
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
 }
 
 }  // namespace
