@@ -1,0 +1,260 @@
+// The in-process serial device of the simulated modem against the contracts
+// of serial/serial_device.h, with the time seam sped up.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "tools/modem_sim/simulated_modem.h"
+
+namespace mfu::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::uint32_t kDivisor = 20;
+
+class SimDevice : public ::testing::Test {
+ protected:
+  void SetUp() override { SetTimeDivisor(kDivisor); }
+  void TearDown() override { SetTimeDivisor(1); }
+
+  static ModemOptions Fast() {
+    ModemOptions o;
+    o.expected_image = Bytes(10, 1);
+    return o;
+  }
+  static void Write(SerialDevice& d, const char* text) {
+    const auto n = static_cast<std::uint32_t>(std::strlen(text));
+    IoResult r = d.StartWrite(reinterpret_cast<const std::uint8_t*>(text), n);
+    if (r.state == IoResult::State::kPending) r = d.FinishWrite();
+    ASSERT_EQ(r.state, IoResult::State::kCompleted);
+    ASSERT_EQ(r.count, n);
+  }
+  static double ProgramMs(Clock::duration real) {
+    return std::chrono::duration<double, std::milli>(real).count() * kDivisor;
+  }
+};
+
+TEST_F(SimDevice, OpensOnlyItsPortsAndExclusively) {
+  SimulatedModemBackend backend(Fast());
+  EXPECT_EQ(backend.Open("COM2"), nullptr);
+  SerialHandle a = backend.Open("COM1");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(backend.Open("COM1"), nullptr);
+  a->Close();
+  EXPECT_NE(backend.Open("COM1"), nullptr);
+  EXPECT_EQ(backend.OpenCount(), 2);
+}
+
+TEST_F(SimDevice, ProbeAnswerIsOneBurstEndingAfterTheGap) {
+  SimulatedModemBackend backend(Fast());
+  SerialHandle port = backend.Open("COM1");
+  ASSERT_TRUE(port);
+  std::uint8_t buffer[4096];
+  Write(*port, "ati4\r\n");
+  const auto start = Clock::now();
+  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
+  ASSERT_TRUE(port->WaitRead(50000));
+  const double took = ProgramMs(Clock::now() - start);
+  const IoResult r = port->ReadResult();
+  ASSERT_EQ(r.state, IoResult::State::kCompleted);
+  const std::string answer(reinterpret_cast<char*>(buffer), r.count);
+  EXPECT_NE(answer.find("QVRLMAZZ"), std::string::npos);
+  EXPECT_EQ(answer.substr(answer.size() - 4), "OK\r\n");
+  // 20 ms latency, then the 250 ms gap after the last byte.
+  EXPECT_GE(took, 265.0);
+  EXPECT_LT(took, 600.0);
+}
+
+TEST_F(SimDevice, TimedOutReadStaysPendingAndTakesTheLaterBurst) {
+  SimulatedModemBackend backend(Fast());
+  SerialHandle port = backend.Open("COM1");
+  std::uint8_t buffer[4096];
+  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
+  EXPECT_FALSE(port->WaitRead(100));
+  const IoResult none = port->ReadResult();
+  EXPECT_EQ(none.state, IoResult::State::kFailed);
+  EXPECT_EQ(none.error, kErrorIoIncomplete);
+  Write(*port, "ati4\r\n");
+  SleepMs(40);  // the answer has begun
+  const IoResult late = port->ReadResult();
+  ASSERT_EQ(late.state, IoResult::State::kCompleted);
+  EXPECT_NE(std::string(reinterpret_cast<char*>(buffer), late.count).find("QVRLMAZZ"), std::string::npos);
+}
+
+TEST_F(SimDevice, BurstLongerThanTheCountIsSplit) {
+  SimulatedModemBackend backend(Fast());
+  SerialHandle port = backend.Open("COM1");
+  Write(*port, "ati4\r\n");
+  SleepMs(40);
+  std::uint8_t buffer[4096];
+  const IoResult first = port->StartRead(buffer, 5);
+  ASSERT_EQ(first.state, IoResult::State::kCompleted);  // the count is in at once
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 5), "ati4\r");
+  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
+  ASSERT_TRUE(port->WaitRead(1000));
+  const IoResult rest = port->ReadResult();
+  ASSERT_EQ(rest.state, IoResult::State::kCompleted);
+  EXPECT_EQ(buffer[0], '\r');
+}
+
+TEST_F(SimDevice, RearmingAPendingReadKeepsTheBytes) {
+  SimulatedModemBackend backend(Fast());
+  SerialHandle port = backend.Open("COM1");
+  std::uint8_t first[16];
+  std::uint8_t second[4096];
+  ASSERT_EQ(port->StartRead(first, sizeof first).state, IoResult::State::kPending);
+  EXPECT_FALSE(port->WaitRead(10));
+  Write(*port, "ati4\r\n");
+  ASSERT_EQ(port->StartRead(second, sizeof second).state, IoResult::State::kPending);
+  ASSERT_TRUE(port->WaitRead(5000));
+  const IoResult r = port->ReadResult();
+  ASSERT_EQ(r.state, IoResult::State::kCompleted);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(second), 4), "ati4");
+}
+
+TEST_F(SimDevice, CloseFromAnotherThreadEndsABlockedRead) {
+  SimulatedModemBackend backend(Fast());
+  SerialHandle port = backend.Open("COM1");
+  std::uint8_t buffer[64];
+  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
+  std::thread closer([&] {
+    SleepMs(200);
+    port->Close();
+  });
+  const auto start = Clock::now();
+  EXPECT_TRUE(port->WaitRead(kInfinite));
+  closer.join();
+  EXPECT_LT(ProgramMs(Clock::now() - start), 2000.0);
+  EXPECT_EQ(port->ReadResult().error, kErrorInvalidHandle);
+  EXPECT_EQ(port->StartRead(buffer, 1).error, kErrorInvalidHandle);
+  EXPECT_EQ(port->StartWrite(buffer, 1).error, kErrorInvalidHandle);
+  std::uint32_t bits = 0, error = 0;
+  EXPECT_FALSE(port->GetModemStatus(bits, error));
+  EXPECT_EQ(error, kErrorInvalidHandle);
+  EXPECT_FALSE(backend.IsOpen());
+}
+
+TEST_F(SimDevice, PurgeEndsAPendingReadAndDropsBufferedBytes) {
+  SimulatedModemBackend backend(Fast());
+  SerialHandle port = backend.Open("COM1");
+  Write(*port, "ati4\r\n");
+  SleepMs(100);
+  std::uint8_t buffer[4096];
+  std::thread purger([&] {
+    SleepMs(200);
+    port->Purge();
+  });
+  ASSERT_TRUE(port->Purge());
+  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
+  EXPECT_TRUE(port->WaitRead(kInfinite));
+  purger.join();
+  const IoResult r = port->ReadResult();
+  EXPECT_EQ(r.state, IoResult::State::kFailed);
+  EXPECT_EQ(r.error, kErrorOperationAborted);
+}
+
+TEST_F(SimDevice, StatusLinesAreSettable) {
+  ModemOptions o = Fast();
+  o.dsr = false;
+  SimulatedModemBackend backend(o);
+  SerialHandle port = backend.Open("COM1");
+  std::uint32_t bits = 0, error = 0;
+  ASSERT_TRUE(port->GetModemStatus(bits, error));
+  EXPECT_EQ(bits, kMsCtsOn);
+  backend.SetLines(false, false);
+  ASSERT_TRUE(port->GetModemStatus(bits, error));
+  EXPECT_EQ(bits, 0u);
+  backend.SetLines(true, true);
+  ASSERT_TRUE(port->GetModemStatus(bits, error));
+  EXPECT_EQ(bits, kMsCtsOn | kMsDsrOn);
+  backend.SetStatusQueryFails(true);
+  EXPECT_FALSE(port->GetModemStatus(bits, error));
+  EXPECT_NE(error, kErrorSuccess);
+}
+
+TEST_F(SimDevice, StatusFaultAtAStep) {
+  ModemOptions o = Fast();
+  Fault f;
+  std::string error_text;
+  ASSERT_TRUE(ParseFault("probe:lines-off", f, error_text));
+  o.faults.push_back(f);
+  SimulatedModemBackend backend(o);
+  SerialHandle port = backend.Open("COM1");
+  std::uint32_t bits = 0, error = 0;
+  ASSERT_TRUE(port->GetModemStatus(bits, error));
+  EXPECT_EQ(bits, kMsCtsOn | kMsDsrOn);
+  Write(*port, "ati4\r\n");
+  ASSERT_TRUE(port->GetModemStatus(bits, error));
+  EXPECT_EQ(bits, 0u);
+}
+
+TEST_F(SimDevice, HangUpFailsLikeAnUnpluggedAdapter) {
+  SimulatedModemBackend backend(Fast());
+  SerialHandle port = backend.Open("COM1");
+  std::uint8_t buffer[64];
+  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
+  std::thread hanger([&] {
+    SleepMs(100);
+    backend.HangUp();
+  });
+  EXPECT_TRUE(port->WaitRead(kInfinite));
+  hanger.join();
+  EXPECT_EQ(port->ReadResult().error, kErrorDeviceRemoved);
+  EXPECT_EQ(port->StartWrite(buffer, 1).error, kErrorDeviceRemoved);
+  port->Close();
+  EXPECT_EQ(backend.Open("COM1"), nullptr);
+}
+
+TEST_F(SimDevice, KeepsTheSettingsTheToolRestores) {
+  SimulatedModemBackend backend(Fast());
+  SerialHandle port = backend.Open("COM1");
+  PortSettings saved, saved_timeouts;
+  ASSERT_TRUE(port->GetState(saved));
+  ASSERT_TRUE(port->GetTimeouts(saved_timeouts));
+  EXPECT_EQ(saved.bytes, SimulatedModemBackend::InitialLineState().bytes);
+  ASSERT_TRUE(port->ApplyWorkingState(saved));
+  ASSERT_TRUE(port->ApplyWorkingTimeouts());
+  EXPECT_NE(backend.LineState().bytes, saved.bytes);
+  EXPECT_NE(backend.TimeoutState().bytes, saved_timeouts.bytes);
+  ASSERT_TRUE(port->SetTimeouts(saved_timeouts));
+  ASSERT_TRUE(port->SetState(saved));
+  port->Close();
+  EXPECT_EQ(backend.LineState().bytes, SimulatedModemBackend::InitialLineState().bytes);
+  EXPECT_EQ(backend.TimeoutState().bytes, SimulatedModemBackend::InitialTimeouts().bytes);
+}
+
+TEST_F(SimDevice, WritesArePacedAtTheLineRate) {
+  ModemOptions o = Fast();
+  o.real_line_rate = true;
+  SimulatedModemBackend backend(o);
+  SerialHandle port = backend.Open("COM1");
+  const Bytes data(11520, 'x');  // 2000 program ms at 57600 bit/s
+  const auto start = Clock::now();
+  IoResult r = port->StartWrite(data.data(), static_cast<std::uint32_t>(data.size()));
+  ASSERT_EQ(r.state, IoResult::State::kPending);
+  r = port->FinishWrite();
+  const double took = ProgramMs(Clock::now() - start);
+  ASSERT_EQ(r.state, IoResult::State::kCompleted);
+  EXPECT_EQ(r.count, data.size());
+  EXPECT_GT(took, 2000.0 * 0.97);
+  EXPECT_LT(took, 2000.0 * 1.10);
+}
+
+TEST_F(SimDevice, DefaultSimulatorIsFoundByTheProbe) {
+  auto sim = MakeDefaultSimulator(false);
+  SerialHandle port = sim->Open("COM1");
+  ASSERT_TRUE(port);
+  Write(*port, "ati4\r\n");
+  std::uint8_t buffer[4096];
+  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
+  ASSERT_TRUE(port->WaitRead(50000));
+  const IoResult r = port->ReadResult();
+  EXPECT_NE(std::string(reinterpret_cast<char*>(buffer), r.count).find("QVRLMAZZ"), std::string::npos);
+  EXPECT_FALSE(sim->Snapshot().image_matched.has_value());
+}
+
+}  // namespace
+}  // namespace mfu::sim
