@@ -1,0 +1,38 @@
+// The Windows program: the update dialog, run modally, and nothing else. It
+// reads no command line, no environment and no settings.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "app/real_session.h"
+#include "app/update_dialog.h"
+#include "app/win32/win32_window.h"
+#include "platform/win32/debug_output.h"
+#include "resources/resources.h"
+#include "resources/win32/module_instance.h"
+#include "ui/window.h"
+
+namespace mfu {
+
+// Start-up in the order the program has always had: common controls (the
+// progress bar class), the start-up message, the module instance, the modal
+// dialog; the program ends when the dialog has closed.
+int UpdateApp(HINSTANCE instance) {
+  UseDebuggerDiagnostics();
+  ::InitCommonControls();
+  const UINT startup_message = ::RegisterWindowMessageA(kStartupMessageName);
+  SetModuleInstance(instance);
+  SetResourceSource(&BuiltInResources());
+
+  Win32UpdateWindow window(instance, startup_message);
+  SetMainWindow(&window);
+  RealSession session;
+  UpdateDialog dialog(window, window, session);
+  (void)window.Run(dialog);
+  SetMainWindow(nullptr);
+  return 0;
+}
+
+}  // namespace mfu
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return mfu::UpdateApp(instance); }

@@ -1,0 +1,144 @@
+// The installed-modem list over the registry, against a branch of its own
+// under HKEY_CURRENT_USER that each test builds and removes; and discovery's
+// registry step reading it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "serial/discovery.h"
+#include "serial/win32/registry_modem_list.h"
+
+namespace mfu {
+namespace {
+
+constexpr const char* kTestBranch = "Software\\MfuWin32Test\\Modem";
+
+class RegistryListTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\MfuWin32Test"); }
+  void TearDown() override {
+    SetModemList(nullptr);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\MfuWin32Test");
+  }
+
+  static void AddValue(const std::string& subkey, const char* name, const void* data, DWORD size, DWORD type) {
+    HKEY key = nullptr;
+    const std::string path = std::string(kTestBranch) + "\\" + subkey;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr),
+              ERROR_SUCCESS);
+    if (name != nullptr) {
+      ASSERT_EQ(::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    }
+    ::RegCloseKey(key);
+  }
+  static void AddModem(const std::string& subkey, const char* model, const char* port) {
+    AddValue(subkey, nullptr, nullptr, 0, REG_SZ);
+    if (model != nullptr) AddValue(subkey, "Model", model, static_cast<DWORD>(std::strlen(model) + 1), REG_SZ);
+    if (port != nullptr) AddValue(subkey, "AttachedTo", port, static_cast<DWORD>(std::strlen(port) + 1), REG_SZ);
+  }
+
+  RegistryModemList list_{HKEY_CURRENT_USER, kTestBranch};
+};
+
+TEST_F(RegistryListTest, MissingBranchDoesNotOpen) {
+  KeyHandle key = 0;
+  EXPECT_FALSE(list_.OpenList(key));
+  EXPECT_EQ(key, 0u);
+}
+
+TEST_F(RegistryListTest, EnumeratesSubkeysInOrderAndReadsValues) {
+  AddModem("0000", "Standard 33600", "COM2");
+  AddModem("0001", "Kelvora 56000 Voice", "COM3");
+  KeyHandle list = 0;
+  ASSERT_TRUE(list_.OpenList(list));
+  char name[128];
+  std::uint32_t size = sizeof name;
+  ASSERT_TRUE(list_.EnumSubkey(list, 0, name, size));
+  EXPECT_STREQ(name, "0000");
+  EXPECT_EQ(size, 4u);
+  size = sizeof name;
+  ASSERT_TRUE(list_.EnumSubkey(list, 1, name, size));
+  EXPECT_STREQ(name, "0001");
+  size = sizeof name;
+  EXPECT_FALSE(list_.EnumSubkey(list, 2, name, size));
+
+  KeyHandle subkey = 0;
+  ASSERT_TRUE(list_.OpenSubkey(list, "0001", subkey));
+  char value[32];
+  std::uint32_t value_size = sizeof value;
+  ASSERT_TRUE(list_.QueryValue(subkey, "Model", value, value_size));
+  EXPECT_STREQ(value, "Kelvora 56000 Voice");
+  EXPECT_EQ(value_size, 20u);
+  value_size = sizeof value;
+  ASSERT_TRUE(list_.QueryValue(subkey, "AttachedTo", value, value_size));
+  EXPECT_STREQ(value, "COM3");
+  value_size = sizeof value;
+  EXPECT_FALSE(list_.QueryValue(subkey, "NoSuchValue", value, value_size));
+  list_.CloseKey(subkey);
+  KeyHandle missing = 0;
+  EXPECT_FALSE(list_.OpenSubkey(list, "0009", missing));
+  list_.CloseKey(list);
+}
+
+TEST_F(RegistryListTest, ValueLongerThanTheBufferIsRefused) {
+  const std::string long_model(40, 'K');
+  AddModem("0000", long_model.c_str(), "COM1");
+  KeyHandle list = 0, subkey = 0;
+  ASSERT_TRUE(list_.OpenList(list));
+  ASSERT_TRUE(list_.OpenSubkey(list, "0000", subkey));
+  char value[32];
+  std::uint32_t size = sizeof value;
+  EXPECT_FALSE(list_.QueryValue(subkey, "Model", value, size));
+  list_.CloseKey(subkey);
+  list_.CloseKey(list);
+}
+
+TEST_F(RegistryListTest, ValueWithoutTerminatorIsTerminatedOrRefused) {
+  AddValue("0000", "AttachedTo", "COM4", 4, REG_BINARY);
+  const std::string full(32, 'C');
+  AddValue("0000", "Model", full.data(), 32, REG_BINARY);
+  KeyHandle list = 0, subkey = 0;
+  ASSERT_TRUE(list_.OpenList(list));
+  ASSERT_TRUE(list_.OpenSubkey(list, "0000", subkey));
+  char value[32];
+  std::memset(value, 'x', sizeof value);
+  std::uint32_t size = sizeof value;
+  ASSERT_TRUE(list_.QueryValue(subkey, "AttachedTo", value, size));
+  EXPECT_STREQ(value, "COM4");
+  EXPECT_EQ(size, 5u);
+  size = sizeof value;
+  EXPECT_FALSE(list_.QueryValue(subkey, "Model", value, size));  // 32 bytes, no room for the NUL
+  list_.CloseKey(subkey);
+  list_.CloseKey(list);
+}
+
+TEST_F(RegistryListTest, DiscoveryTakesTheFirstMatchingModemsPort) {
+  AddModem("0000", "kelvora 56000", "COM1");           // letter case differs: no match
+  AddModem("0001", "Generic Orbalis 56K", "COM3");     // first match
+  AddModem("0002", "Kelvora 56000", "COM4");
+  SetModemList(&list_);
+  char port[kPortNameSize];
+  std::memset(port, 'x', sizeof port);
+  FindModemInRegistry(port);
+  EXPECT_STREQ(port, "COM3");
+}
+
+TEST_F(RegistryListTest, DiscoveryFindsNothingWithoutTheBranch) {
+  SetModemList(&list_);
+  char port[kPortNameSize] = "COM7";
+  FindModemInRegistry(port);
+  EXPECT_STREQ(port, "");
+}
+
+TEST(Win32ModemList, PlatformListIsTheModemClassBranch) {
+  EXPECT_STREQ(kModemClassKey, "System\\CurrentControlSet\\Services\\Class\\Modem");
+  EXPECT_NE(dynamic_cast<RegistryModemList*>(&PlatformModemList()), nullptr);
+  EXPECT_EQ(&TheModemList(), &PlatformModemList());
+}
+
+}  // namespace
+}  // namespace mfu

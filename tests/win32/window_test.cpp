@@ -1,0 +1,150 @@
+// The Win32 update window: the file dialog record, the minimised icon's
+// place, the caption name, and a live run of dialog 102 (needs a display;
+// under Wine, xvfb-run) driven by a worker thread as the session's threads
+// drive it: log appends, buttons, the progress bar, the start-up message
+// before any input, "Beenden", and a worker released once the window closes.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "app/update_dialog.h"
+#include "app/win32/win32_window.h"
+
+namespace mfu {
+namespace {
+
+TEST(Win32Window, FileDialogRecordCarriesTheRequest) {
+  char file[256] = "*.log";
+  const char filter[] = "Firmware Update Log-Dateien\0*.hlg\0Alle Dateien\0*.*\0";
+  FileDialogRequest request;
+  request.filter = filter;
+  request.filter_index = 1;
+  request.file = file;
+  request.file_capacity = sizeof file;
+  request.initial_dir = "D:";
+  request.title = "Speichern Update-Log unter ...";
+  request.flags = kOfnHideReadOnly | kOfnPathMustExist | kOfnCreatePrompt | kOfnExplorer;
+  HWND owner = reinterpret_cast<HWND>(0x1234);
+  const OPENFILENAMEA record = OpenFileRecord(request, owner, ::GetModuleHandleA(nullptr));
+#if defined(_WIN64)
+  EXPECT_EQ(record.lStructSize, static_cast<DWORD>(OPENFILENAME_SIZE_VERSION_400A));
+#else
+  EXPECT_EQ(record.lStructSize, 76u);
+#endif
+  EXPECT_EQ(record.hwndOwner, owner);
+  EXPECT_EQ(record.hInstance, ::GetModuleHandleA(nullptr));
+  EXPECT_EQ(record.lpstrFilter, filter);
+  EXPECT_EQ(record.lpstrCustomFilter, nullptr);
+  EXPECT_EQ(record.nFilterIndex, 1u);
+  EXPECT_EQ(record.lpstrFile, file);
+  EXPECT_EQ(record.nMaxFile, 256u);
+  EXPECT_EQ(record.lpstrFileTitle, nullptr);
+  EXPECT_STREQ(record.lpstrInitialDir, "D:");
+  EXPECT_STREQ(record.lpstrTitle, "Speichern Update-Log unter ...");
+  EXPECT_EQ(record.Flags, 0x82804u);
+  EXPECT_EQ(record.lpstrDefExt, nullptr);
+  EXPECT_EQ(record.lpfnHook, nullptr);
+}
+
+TEST(Win32Window, MinimisedIconIsCentredWithRoundingUp) {
+  POINT origin = MinimisedIconOrigin(36, 36, 32, 32);
+  EXPECT_EQ(origin.x, 2);
+  EXPECT_EQ(origin.y, 2);
+  origin = MinimisedIconOrigin(37, 38, 32, 32);
+  EXPECT_EQ(origin.x, 3);  // (37 - 32 + 1) / 2
+  EXPECT_EQ(origin.y, 3);  // (38 - 32 + 1) / 2
+  origin = MinimisedIconOrigin(0, 0, 32, 32);
+  EXPECT_EQ(origin.x, -15);
+}
+
+TEST(Win32Window, CaptionIsTheProgramsBaseName) { EXPECT_EQ(ProgramBaseName(), "win32_test"); }
+
+class FakeSession final : public SessionControl {
+ public:
+  void SetupCommPort() override {
+    setup_calls++;
+    MainWindow()->AppendLog("Modem-Update Tool startet.\r\n");
+    MainWindow()->EnableButton(kIdStartUpdate, true);
+  }
+  bool MonitorExists() override { return true; }
+  bool SenderExists() override { return false; }
+  std::int32_t SenderState() override { return 0; }
+  void SignalStartUpdate() override {}
+  void StopSessionMonitor() override { stops++; }
+  void WriteExitByte() override { exit_bytes++; }
+  std::atomic<int> setup_calls{0};
+  std::atomic<int> stops{0};
+  std::atomic<int> exit_bytes{0};
+};
+
+bool Enabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
+
+TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
+  const UINT startup = ::RegisterWindowMessageA(kStartupMessageName);
+  ASSERT_NE(startup, 0u);
+  Win32UpdateWindow window(::GetModuleHandleA(nullptr), startup);
+  SetMainWindow(&window);
+  FakeSession session;
+  UpdateDialog controller(window, window, session);
+
+  std::atomic<bool> init_states_ok{false};
+  std::atomic<bool> startup_pending_at_init{false};
+  std::thread worker;
+  std::string caption;
+  std::string log_seen;
+  int progress_upper = -1, progress_pos = -1;
+  std::atomic<bool> late_call_returned{false};
+
+  window.SetOnInitialised([&](HWND dialog) {
+    init_states_ok = !Enabled(dialog, kIdStartUpdate) && Enabled(dialog, kIdHelp) && Enabled(dialog, kIdSaveLog) &&
+                     Enabled(dialog, kIdBeenden);
+    MSG message;
+    startup_pending_at_init = ::PeekMessageA(&message, dialog, startup, startup, PM_NOREMOVE) != FALSE;
+    char text[64] = {};
+    ::GetWindowTextA(dialog, text, sizeof text);
+    caption = text;
+    worker = std::thread([&, dialog] {
+      // The session's threads: every call returns once the dialog's thread
+      // has carried it out.
+      while (session.setup_calls.load() == 0) ::Sleep(5);
+      window.AppendLog("\r\nUpdate l\xE4uft ...\r\n");
+      window.SetProgressRange(728);
+      window.SetProgressStep(1);
+      window.StepProgress();
+      window.StepProgress();
+      log_seen = window.LogText();
+      progress_upper = static_cast<int>(::SendMessageA(::GetDlgItem(dialog, kIdProgressBar), PBM_GETRANGE, FALSE, 0));
+      progress_pos = static_cast<int>(::SendMessageA(::GetDlgItem(dialog, kIdProgressBar), PBM_GETPOS, 0, 0));
+      window.EnableButton(kIdHelp, false);
+      ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      while (session.stops.load() == 0) ::Sleep(5);
+      // A worker that comes after the window began to close is let go at once.
+      window.AppendLog("too late\r\n");
+      late_call_returned = true;
+    });
+  });
+
+  const INT_PTR result = window.Run(controller);
+  worker.join();
+  SetMainWindow(nullptr);
+
+  EXPECT_EQ(result, kDialogOk);
+  EXPECT_TRUE(init_states_ok);
+  EXPECT_TRUE(startup_pending_at_init);
+  EXPECT_EQ(caption, "Modem Flash Update");
+  EXPECT_EQ(session.setup_calls.load(), 1);
+  EXPECT_EQ(session.exit_bytes.load(), 1);  // monitor running, no sender: "c"
+  EXPECT_EQ(session.stops.load(), 1);
+  EXPECT_EQ(log_seen, "Modem-Update Tool startet.\r\n\r\nUpdate l\xE4uft ...\r\n");
+  EXPECT_EQ(progress_upper, 728);
+  EXPECT_EQ(progress_pos, 2);
+  EXPECT_TRUE(late_call_returned);
+}
+
+}  // namespace
+}  // namespace mfu
