@@ -243,6 +243,60 @@ TEST_F(SimDevice, WritesArePacedAtTheLineRate) {
   EXPECT_LT(took, 2000.0 * 1.10);
 }
 
+// A whole stop-and-wait session through the device, read as the tool reads:
+// at most 21 bytes per answer, so a 20-byte ZACK ends on the 250 ms gap.
+TEST_F(SimDevice, WholeSessionThroughTheDevice) {
+  Bytes image(1100);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 31);
+  ModemOptions o = Fast();
+  o.expected_image = image;
+  o.real_line_rate = true;
+  SimulatedModemBackend backend(o);
+  SerialHandle port = backend.Open("COM1");
+  std::uint8_t buffer[4096];
+  const auto exchange = [&](const Bytes& frame, std::uint32_t max) {
+    IoResult w = port->StartWrite(frame.data(), static_cast<std::uint32_t>(frame.size()));
+    if (w.state == IoResult::State::kPending) w = port->FinishWrite();
+    EXPECT_EQ(w.count, frame.size());
+    if (port->StartRead(buffer, max).state == IoResult::State::kCompleted) return Bytes(buffer, buffer + max);
+    EXPECT_TRUE(port->WaitRead(60000));
+    const IoResult r = port->ReadResult();
+    return Bytes(buffer, buffer + (r.state == IoResult::State::kCompleted ? r.count : 0));
+  };
+  const auto text = [](const char* t) { return Bytes(t, t + std::strlen(t)); };
+  const auto cat = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  exchange(text("at@d\r\n"), 4096);
+  exchange(text("a\r\n"), 4096);
+  exchange(text("b"), 4096);
+  EXPECT_EQ(exchange(EncodeHexHeader(Header::WithPosition(zm::kRqinit, 0)), 21).size(), 21u);
+  Bytes info(128, 0);
+  const std::string fi = std::string("bc2780ix.bin") + '\0' + "1100 6610700432 100666 ";
+  std::copy(fi.begin(), fi.end(), info.begin());
+  EXPECT_EQ(exchange(cat(EncodeBinaryHeader(Header::WithPosition(zm::kFile, 0)), EncodeSubpacket(info.data(), 128, zm::kCrcW)), 21),
+            EncodeHexHeader(Header::WithPosition(zm::kRpos, 0)));
+  for (std::uint32_t pos = 0; pos < image.size(); pos += 512) {
+    const std::size_t len = std::min<std::size_t>(512, image.size() - pos);
+    const auto start = Clock::now();
+    EXPECT_EQ(exchange(cat(EncodeBinaryHeader(Header::WithPosition(zm::kData, pos)),
+                           EncodeSubpacket(image.data() + pos, len, zm::kCrcW)), 21),
+              EncodeHexHeader(Header::WithPosition(zm::kAck, static_cast<std::uint32_t>(pos + len))));
+    EXPECT_GE(ProgramMs(Clock::now() - start), 250.0 + len * 0.17);
+  }
+  EXPECT_EQ(exchange(EncodeBinaryHeader(Header::WithPosition(zm::kEof, 1100)), 21).size(), 21u);
+  EXPECT_EQ(exchange(EncodeHexHeader(Header::WithPosition(zm::kFin, 0)), 21),
+            EncodeHexHeader(Header::WithPosition(zm::kFin, 0)));
+  const Bytes final_answer = exchange(text("OO"), 4096);
+  EXPECT_NE(std::string(final_answer.begin(), final_answer.end()).find("erfolgreich"), std::string::npos);
+  EXPECT_EQ(backend.ImageMatched(), true);
+  EXPECT_EQ(backend.ReceivedImage(), image);
+  EXPECT_EQ(backend.Frames().size(), 7u);
+  EXPECT_EQ(backend.SessionsEnded(), 1);
+  EXPECT_TRUE(backend.Errors().empty());
+}
+
 TEST_F(SimDevice, DefaultSimulatorIsFoundByTheProbe) {
   auto sim = MakeDefaultSimulator(false);
   SerialHandle port = sim->Open("COM1");

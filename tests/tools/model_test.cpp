@@ -273,6 +273,25 @@ TEST(SimModel, PacesAt57600BitsPerSecond) {
   EXPECT_NEAR(static_cast<double>(m.Receive(block.data(), 576, 0)), 1.1e6, 1.1e6 * 0.01);
 }
 
+TEST(SimModel, PacesItsAnswersAndTheFlashTime) {
+  const Bytes image = TestImage(512);
+  ModemOptions o = Options(image);
+  o.real_line_rate = true;
+  o.flash_ms_per_block = 30;
+  Driver d(o);
+  const Bytes answer = d.Send(Of("ati4\r\n"));
+  // 6 bytes in, 20 ms latency, then the answer takes its bytes' line time.
+  EXPECT_EQ(d.first_at, 6 * 173 + 20'000);
+  EXPECT_EQ(d.model.TxFreeAt() - d.first_at, static_cast<Micros>(answer.size()) * 173);
+  EnterDownload(d);
+  d.Send(ZFile(FileInfo(image.size())));
+  const Bytes block = ZData(0, image, 512);
+  const Micros before = d.now;
+  d.Send(block);
+  // The ZACK waits for the block's line time, the header latency and the flash time.
+  EXPECT_EQ(d.first_at - before, static_cast<Micros>(block.size()) * 173 + 2'000 + 30'000);
+}
+
 TEST(SimModel, ParsesEveryFaultOfTheHelpAndRefusesNonsense) {
   Fault f;
   std::string error;

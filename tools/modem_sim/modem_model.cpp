@@ -590,16 +590,13 @@ void ModemModel::Answer(Step step, std::uint32_t block, Micros now, Millis laten
     Log(now, std::string("no answer to ") + StepName(step));
     return;
   }
-  Send(std::move(answer), now + delay, StepName(step));
+  Send(std::move(answer), now + delay, StepName(step), header == nullptr);
 }
 
-void ModemModel::Send(Bytes bytes, Micros at, const char* what) {
+void ModemModel::Send(Bytes bytes, Micros at, const char* what, bool text) {
   at = std::max(at, tx_free_);
   tx_free_ = at + static_cast<Micros>(bytes.size()) * byte_us_;
-  const bool text = bytes.empty() || bytes[0] != zm::kPad;
-  Log(at, std::string("modem->tool (") + what + ") " +
-              (text && phase_ != Phase::kZmodem && phase_ != Phase::kAfterFin ? Printable(bytes.data(), bytes.size())
-                                                                             : Hex(bytes)));
+  Log(at, std::string("modem->tool (") + what + ") " + (text ? Printable(bytes.data(), bytes.size()) : Hex(bytes)));
   Action a;
   a.kind = Action::Kind::kSend;
   a.at = at;

@@ -171,7 +171,7 @@ class ModemModel {
   // Sends `answer` for `step` after `latency`, with the step's faults.
   void Answer(Step step, std::uint32_t block, Micros now, Millis latency, Bytes answer,
               const Header* header = nullptr);
-  void Send(Bytes bytes, Micros at, const char* what);
+  void Send(Bytes bytes, Micros at, const char* what, bool text = false);
   void RejectFrame(const ParsedFrame& frame, const std::string& why, Micros now);
   void EndSession(Micros at);
 
