@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the Windows build and its Wine test run need (Debian 12), as
-# root. Idempotent: does nothing when everything is there.
+# root (gcc-multilib: the 32-bit status-line helper the end-to-end run preloads
+# into 32-bit Wine). Idempotent: does nothing when everything is there.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386
+  gcc-multilib
   xvfb xauth x11-apps imagemagick
 )
 missing=()

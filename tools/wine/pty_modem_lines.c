@@ -1,0 +1,59 @@
+/* Preloaded into (32-bit) Wine for the end-to-end run only: a pseudo-terminal
+ * has no modem status lines, so TIOCMGET fails on it and Wine reports that
+ * GetCommModemStatus failed; and setting DTR/RTS (TIOCMBIS, TIOCMBIC,
+ * TIOCMSET) fails too. On a pseudo-terminal, and only there, this library
+ * answers TIOCMGET with CTS and DSR on (a modem that is switched on and
+ * ready) and lets the line-setting calls succeed. Every other ioctl, and
+ * every ioctl on anything but a pseudo-terminal, goes to the C library
+ * unchanged. The program under test is not touched.
+ *
+ *   gcc -m32 -shared -fPIC -O2 -o pty_modem_lines.so pty_modem_lines.c -ldl
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdarg.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+
+typedef int (*ioctl_fn)(int, unsigned long, ...);
+
+/* Unix98 pseudo-terminal slaves have majors 136 to 143. */
+static int is_pty(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return 0;
+  return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+  static ioctl_fn real_ioctl;
+  va_list args;
+  void* arg;
+  int result;
+  int saved;
+  if (!real_ioctl) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+  va_start(args, request);
+  arg = va_arg(args, void*);
+  va_end(args);
+  result = real_ioctl(fd, request, arg);
+  if (result == 0) return result;
+  saved = errno;
+  if (!is_pty(fd)) {
+    errno = saved;
+    return result;
+  }
+  switch (request) {
+    case TIOCMGET:
+      if (arg) *(int*)arg = TIOCM_CTS | TIOCM_DSR | TIOCM_DTR | TIOCM_RTS;
+      return 0;
+    case TIOCMBIS:
+    case TIOCMBIC:
+    case TIOCMSET:
+      return 0;
+    default:
+      errno = saved;
+      return result;
+  }
+}

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The Windows build and its tests, on Debian 12 as root: installs what is
+# needed, cross-compiles with mingw-w64 (preset "mingw", build/mingw), and runs
+# under Wine, in a fresh WINEPREFIX that is removed afterwards:
+#   1. the core's unit tests and the Win32 tests (ctest --preset mingw);
+#   2. an end-to-end update of ModemUpdate.exe against modem-sim, whose
+#      pseudo-terminal is the prefix's COM1, the modem found by the probe;
+#   3. a second run in which the modem is found through a modem-class entry
+#      of the registry (added with `wine reg add`), ended with "Beenden";
+#   4. a screenshot of the window after the update: docs/window-wine.png
+#      (only with --screenshot, so that CI leaves the tree as it is).
+# Exits non-zero when a build, a test or a check fails.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+screenshot=0
+[ "${1:-}" = "--screenshot" ] && screenshot=1
+
+tools/wine/install-deps.sh
+
+cmake --preset mingw
+cmake --build --preset mingw
+
+# The simulated modem and the status-line helper are host programs.
+host=build/wine-host
+cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMFU_BUILD_GUI=OFF -DMFU_BUILD_TESTS=OFF -DMFU_BUILD_BENCH=OFF >/dev/null
+cmake --build "$host" --target modem-sim
+gcc -m32 -shared -fPIC -O2 -Wall -Wextra -Werror -o "$host/pty_modem_lines.so" tools/wine/pty_modem_lines.c -ldl
+
+work=$(mktemp -d /tmp/mfu-wine.XXXXXX)
+export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+wineboot -i >/dev/null 2>&1
+wineserver -w
+# Wine links COM1..COMn to the machine's /dev/ttyS*: no test may open a real
+# port, so every link goes; COM1 becomes the simulator's terminal below.
+rm -f "$WINEPREFIX"/dosdevices/com*
+wineserver -p 60   # one server for all the Wine processes below
+
+echo "== unit tests under Wine"
+xvfb-run -a ctest --preset mingw
+
+exe="$root/build/mingw/app/win32/ModemUpdate.exe"
+driver="$root/build/mingw/tests/win32/e2e_driver.exe"
+sim="$root/$host/tools/modem_sim/modem-sim"
+preload="$root/$host/pty_modem_lines.so"
+
+start_sim() {  # start_sim LOG [OPTIONS...]
+  local log=$1
+  shift
+  "$sim" --link "$WINEPREFIX/dosdevices/com1" --fast --log "$log" "$@" >"$work/sim.path" &
+  sim_pid=$!
+  for _ in $(seq 50); do
+    [ -L "$WINEPREFIX/dosdevices/com1" ] && [ -s "$work/sim.path" ] && return 0
+    sleep 0.1
+  done
+  echo "modem-sim did not start" >&2
+  return 1
+}
+
+run_window() {  # run_window OUT DRIVER-OPTIONS...
+  local out=$1
+  shift
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    LD_PRELOAD="$0" wine "$1" &
+    app=$!
+    shift 2
+    wine "$@"
+    rc=$?
+    wait $app || rc=1
+    exit $rc' "$preload" "$exe" "$driver" "$@" >"$out"
+}
+
+expect_in() {  # expect_in FILE TEXT
+  if ! grep -qaF -- "$2" "$1"; then
+    echo "FAILED: \"$2\" not in $1:" >&2
+    cat -v "$1" >&2
+    return 1
+  fi
+}
+expect_not_in() {
+  if grep -qaF -- "$2" "$1"; then
+    echo "FAILED: \"$2\" unexpectedly in $1" >&2
+    return 1
+  fi
+}
+
+echo "== end to end: probe finds the modem on COM1, the whole update"
+t0=$(date +%s)
+start_sim "$work/sim1.log" --once
+shot_args=()
+[ "$screenshot" = 1 ] && shot_args=(--shot 'Z:'"${work//\//\\}"'\window.bmp')
+run_window "$work/log1.txt" --update --timeout 240 "${shot_args[@]}"
+wait "$sim_pid"   # --once: 0 when the image matched and the final answer went out
+sim_pid=""
+expect_in "$work/log1.txt" "Modem-Update Tool startet."
+expect_in "$work/log1.txt" "Ein KELVORA-Modem wurde an COM1 gefunden."
+expect_in "$work/log1.txt" "Neue Firmware wird zum Modem geschickt"
+expect_in "$work/log1.txt" "Update ist erfolgreich abgeschlossen!"
+expect_in "$work/log1.txt" "Name  - bc2780ix.bin"
+expect_in "$work/sim1.log" "ati4"
+echo "   passed in $(( $(date +%s) - t0 )) s"
+
+echo "== end to end: the registry's modem-class entry names COM1, no probe"
+t0=$(date +%s)
+key='HKLM\System\CurrentControlSet\Services\Class\Modem\0000'
+wine reg add "$key" /v Model /t REG_SZ /d "Kelvora 56000 Voice" /f >/dev/null
+wine reg add "$key" /v AttachedTo /t REG_SZ /d COM1 /f >/dev/null
+start_sim "$work/sim2.log"
+run_window "$work/log2.txt" --timeout 60
+sleep 0.5
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+expect_in "$work/log2.txt" "Ein KELVORA-Modem wurde an COM1 gefunden."
+expect_in "$work/log2.txt" "Um Update zu starten"
+expect_not_in "$work/log2.txt" "Update l"
+expect_not_in "$work/sim2.log" "ati4"
+expect_in "$work/sim2.log" "download mode left"
+echo "   passed in $(( $(date +%s) - t0 )) s"
+
+if [ "$screenshot" = 1 ]; then
+  convert "$work/window.bmp" "$root/docs/window-wine.png"
+  echo "== screenshot: docs/window-wine.png"
+fi
+echo "== Windows build: all passed"
