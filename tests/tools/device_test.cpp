@@ -65,7 +65,7 @@ TEST_F(SimDevice, ProbeAnswerIsOneBurstEndingAfterTheGap) {
   EXPECT_EQ(answer.substr(answer.size() - 4), "OK\r\n");
   // 20 ms latency, then the 250 ms gap after the last byte.
   EXPECT_GE(took, 265.0);
-  EXPECT_LT(took, 600.0);
+  EXPECT_LT(took, 2000.0);
 }
 
 TEST_F(SimDevice, TimedOutReadStaysPendingAndTakesTheLaterBurst) {
@@ -240,7 +240,7 @@ TEST_F(SimDevice, WritesArePacedAtTheLineRate) {
   ASSERT_EQ(r.state, IoResult::State::kCompleted);
   EXPECT_EQ(r.count, data.size());
   EXPECT_GT(took, 2000.0 * 0.97);
-  EXPECT_LT(took, 2000.0 * 1.10);
+  EXPECT_LT(took, 2000.0 * 1.25);  // loose: a loaded machine oversleeps, never undersleeps
 }
 
 // A whole stop-and-wait session through the device, read as the tool reads:

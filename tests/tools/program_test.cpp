@@ -190,7 +190,8 @@ TEST(ModemSimProgram, RealRzReceivesAByteIdenticalFile) {
   const Bytes image = TestImage(3000);
   WriteFile(dir + "/image.bin", image);
   const std::string rz_dir = dir + "/rz";
-  SimProcess sim({"--rz", "--fast", "--once", "--final-ms", "100", "--image", dir + "/image.bin", "--rz-dir", rz_dir,
+  // Paced at 57600 bit/s, so the paced hand-over to rz is what is tested.
+  SimProcess sim({"--rz", "--flash-ms", "0", "--once", "--final-ms", "100", "--image", dir + "/image.bin", "--rz-dir", rz_dir,
                   "--log", dir + "/sim.log"});
   ASSERT_FALSE(sim.path().empty());
   Line line(sim.path());
