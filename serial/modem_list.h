@@ -31,4 +31,8 @@ class InstalledModemList {
 InstalledModemList& TheModemList();
 void SetModemList(InstalledModemList* list);
 
+// The platform's own list: the registry branch on Windows; on Linux an empty
+// list whose OpenList fails (the --port option installs its own list).
+InstalledModemList& PlatformModemList();
+
 }  // namespace mfu

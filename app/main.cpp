@@ -1,0 +1,52 @@
+// modem-update on Linux: the Qt window by default, the console front-end with
+// --console; a real serial port (found by the probe, or named by --port) or
+// the built-in simulated modem (--simulate).
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/console/run_console.h"
+#include "app/options.h"
+#include "app/qt/qt_app.h"
+#include "app/real_session.h"
+#include "resources/resources.h"
+#include "serial/posix/port_option.h"
+#include "serial/serial_device.h"
+#include "tools/modem_sim/simulated_modem.h"
+
+int main(int argc, char** argv) {
+  mfu::Options options;
+  std::string error;
+  if (!mfu::ParseOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "modem-update: %s\n\n%s", error.c_str(), mfu::UsageText());
+    return mfu::kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(mfu::UsageText(), stdout);
+    return 0;
+  }
+  if (!options.port.empty()) {
+    if (!mfu::PortOptionFits(options.port.c_str())) {
+      std::fprintf(stderr, "modem-update: --port: the device name is too long (31 characters at most)\n");
+      return mfu::kExitUsage;
+    }
+    mfu::UsePortOption(options.port.c_str());
+  }
+
+  mfu::SetResourceSource(&mfu::BuiltInResources());
+  std::unique_ptr<mfu::sim::SimulatedModemBackend> simulator;
+  if (options.simulate) {
+    simulator = mfu::sim::MakeDefaultSimulator(/*real_line_rate=*/true);
+    mfu::SetSerialBackend(simulator.get());
+  }
+
+  int status = 0;
+  if (options.console) {
+    status = mfu::RunConsole(options);
+  } else {
+    mfu::RealSession session;
+    status = mfu::RunQtApplication(argc, argv, session);
+  }
+  mfu::SetSerialBackend(nullptr);
+  return status;
+}

@@ -1,0 +1,254 @@
+// The port operations over the serial-device seam. The call order of every
+// operation is the one the modem and the platforms were tested with; the
+// device layer below is thin and does only what each call names.
+#include "serial/comm_port.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/diag.h"
+#include "serial/modem_list.h"
+
+namespace mfu {
+
+std::uint8_t ModemResponseBuffer[kModemResponseBufferSize];
+EventHandle ReadCompleteEvent;
+EventHandle WriteCompleteEvent;
+
+namespace {
+
+// The handle is read by the sender thread while the monitor thread may close
+// it: every user takes its own reference under the lock, so the device lives
+// until the last call on it has returned, and Close() ends a blocked call.
+std::mutex g_port_lock;
+SerialHandle g_port;
+
+std::atomic<std::uint32_t> g_last_read_count{0};
+
+struct SavedSettings {
+  PortSettings settings;
+  bool saved = false;
+};
+
+// Open and close run on one thread at a time (window thread, then monitor),
+// but never at once with each other; the lock keeps that honest anyway.
+std::mutex g_saved_lock;
+SavedSettings g_saved_state;     // line settings of the first open
+SavedSettings g_saved_timeouts;  // timeouts of the first open
+
+std::atomic<SerialBackend*> g_backend{nullptr};
+std::atomic<InstalledModemList*> g_modem_list{nullptr};
+
+constexpr std::uint32_t kQueueSize = 2048;
+constexpr Millis kDtrDropMs = 100;
+
+void ResetEventIfAny(const EventHandle& event) {
+  if (event) event->ResetEvent();
+}
+
+void SetEventIfAny(const EventHandle& event) {
+  if (event) event->Set();
+}
+
+}  // namespace
+
+SerialHandle PortHandle() {
+  std::lock_guard<std::mutex> guard(g_port_lock);
+  return g_port;
+}
+
+void SetPortHandle(SerialHandle handle) {
+  std::lock_guard<std::mutex> guard(g_port_lock);
+  g_port = std::move(handle);
+}
+
+std::uint32_t LastReadCount() { return g_last_read_count.load(); }
+void SetLastReadCount(std::uint32_t count) { g_last_read_count.store(count); }
+
+SerialBackend& TheSerialBackend() {
+  SerialBackend* backend = g_backend.load();
+  return backend != nullptr ? *backend : PlatformSerialBackend();
+}
+
+void SetSerialBackend(SerialBackend* backend) { g_backend.store(backend); }
+
+InstalledModemList& TheModemList() {
+  InstalledModemList* list = g_modem_list.load();
+  return list != nullptr ? *list : PlatformModemList();
+}
+
+void SetModemList(InstalledModemList* list) { g_modem_list.store(list); }
+
+SerialHandle OpenCommPort(const char* port_name) {
+  if (port_name == nullptr) return nullptr;
+  SerialHandle port = TheSerialBackend().Open(port_name);
+  if (!port) return nullptr;
+
+  // The results of the configuration calls are not acted on: once the port
+  // is open, a driver that refuses one setting still carries the modem.
+  std::lock_guard<std::mutex> guard(g_saved_lock);
+  if (!g_saved_state.saved) {
+    g_saved_state.settings.bytes.clear();
+    (void)port->GetState(g_saved_state.settings);
+    g_saved_state.saved = true;
+  }
+  (void)port->ApplyWorkingState(g_saved_state.settings);
+
+  // The modem resets on the DTR drop; the queues are sized while DTR is up.
+  (void)port->SetDtr(true);
+  (void)port->SetupQueues(kQueueSize, kQueueSize);
+  (void)port->SetDtr(false);
+  SleepMs(kDtrDropMs);
+  (void)port->SetDtr(true);
+
+  if (!g_saved_timeouts.saved) {
+    g_saved_timeouts.settings.bytes.clear();
+    (void)port->GetTimeouts(g_saved_timeouts.settings);
+    g_saved_timeouts.saved = true;
+  }
+  (void)port->ApplyWorkingTimeouts();
+  (void)port->Purge();
+  return port;
+}
+
+void CloseCommPort() {
+  // Taking the handle out first means a read or write that starts from now
+  // on finds no port, and a second close (window and monitor racing at the
+  // end) finds nothing to restore twice.
+  SerialHandle port;
+  {
+    std::lock_guard<std::mutex> guard(g_port_lock);
+    port.swap(g_port);
+  }
+  if (!port) return;
+
+  (void)port->Purge();  // ends a read or write another thread waits in
+  {
+    std::lock_guard<std::mutex> guard(g_saved_lock);
+    if (g_saved_timeouts.saved) {
+      (void)port->SetTimeouts(g_saved_timeouts.settings);
+      g_saved_timeouts.saved = false;
+    }
+    if (g_saved_state.saved) {
+      (void)port->SetState(g_saved_state.settings);
+      g_saved_state.saved = false;
+    }
+  }
+  port->Close();
+}
+
+bool WriteToComm(const std::uint8_t* data, std::int32_t count) {
+  SerialHandle port = PortHandle();
+  if (!port) return false;
+  (void)port->ClearErrors();
+  ResetEventIfAny(WriteCompleteEvent);
+
+  if (count < 0 || (data == nullptr && count > 0)) {
+    // The platform refuses such a buffer outright.
+    Diag("WriteToComm() failed\n");
+    return false;
+  }
+  const auto wanted = static_cast<std::uint32_t>(count);
+  const IoResult start = port->StartWrite(data, wanted);
+  if (start.state == IoResult::State::kCompleted) {
+    SetEventIfAny(WriteCompleteEvent);
+    if (start.count == wanted) return true;
+    Diag("Write timed out. (immediate)\n");
+    return false;
+  }
+  if (start.state == IoResult::State::kFailed && start.error != kErrorIoPending) {
+    Diag("WriteToComm() failed\n");
+    return false;
+  }
+
+  const IoResult done = port->FinishWrite();
+  SetEventIfAny(WriteCompleteEvent);
+  const std::uint32_t last_error = done.state == IoResult::State::kFailed ? done.error : kErrorSuccess;
+  if (last_error == kErrorOperationAborted) Diag("Write aborted\n");
+  if (done.count == wanted) return true;
+  if (last_error == kErrorSuccess) {
+    Diag("Write timed out. (overlapped)\n");
+  } else {
+    Diag("Error writing data to port (overlapped)\n");
+  }
+  return false;
+}
+
+bool WriteToComm(const char* text) {
+  if (text == nullptr) return WriteToComm(static_cast<const std::uint8_t*>(nullptr), 0);
+  std::int32_t length = 0;
+  while (text[length] != '\0') ++length;
+  return WriteToComm(reinterpret_cast<const std::uint8_t*>(text), length);
+}
+
+int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit) {
+  SerialHandle port = PortHandle();
+  if (!port) return 0;
+  SetLastReadCount(0);
+  (void)port->ClearErrors();
+  ResetEventIfAny(ReadCompleteEvent);
+
+  const IoResult start = port->StartRead(buffer, max);
+  if (start.state == IoResult::State::kCompleted) {
+    SetLastReadCount(start.count);
+    SetEventIfAny(ReadCompleteEvent);
+    return static_cast<int>(start.count);
+  }
+  if (start.state == IoResult::State::kFailed && start.error != kErrorIoPending) {
+    DiagF("ReadFile() failed (%d)\n", static_cast<int>(start.error));
+    return static_cast<int>(LastReadCount());
+  }
+
+  if (!port->WaitRead(limit)) {
+    // Not cancelled: the read stays armed with the caller's buffer, and a
+    // burst that comes later is taken by the completion check.
+    Diag("READ TIMEOUT\n");
+    return -1;
+  }
+  SetEventIfAny(ReadCompleteEvent);
+  const IoResult result = port->ReadResult();
+  SetLastReadCount(result.count);
+  if (result.state != IoResult::State::kCompleted) Diag("GOT ERROR FROM READ FN\n");
+  return static_cast<int>(LastReadCount());
+}
+
+bool GetOverlappedReadResult(std::uint32_t& error) {
+  SerialHandle port = PortHandle();
+  if (!port) {
+    error = kErrorInvalidHandle;
+    return false;
+  }
+  const IoResult result = port->ReadResult();
+  if (result.state == IoResult::State::kCompleted) {
+    SetLastReadCount(result.count);
+    SetEventIfAny(ReadCompleteEvent);
+    error = kErrorSuccess;
+    return true;
+  }
+  error = result.error;
+  return false;
+}
+
+bool GetCommModemStatus(std::uint32_t& bits) {
+  SerialHandle port = PortHandle();
+  if (!port) return false;
+  std::uint32_t error = kErrorSuccess;
+  return port->GetModemStatus(bits, error);
+}
+
+void ResetReadRecord() { SetLastReadCount(0); }
+
+void ResetCommPortForTest() {
+  SerialHandle port;
+  {
+    std::lock_guard<std::mutex> guard(g_port_lock);
+    port.swap(g_port);
+  }
+  if (port) port->Close();
+  std::lock_guard<std::mutex> guard(g_saved_lock);
+  g_saved_state = SavedSettings{};
+  g_saved_timeouts = SavedSettings{};
+  SetLastReadCount(0);
+}
+
+}  // namespace mfu

@@ -1,0 +1,482 @@
+// The serial port on Linux: a termios device opened non-blocking, with every
+// wait done by poll() so that Close() and Purge() from another thread can wake
+// it. The read record follows the overlapped model of the port code: a read is
+// armed, waited for with a limit, and when the limit passes it stays armed;
+// nothing is taken from the line until a wait or the completion check runs,
+// so bytes that come late belong to that read, and re-arming it is harmless.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/clock.h"
+#include "serial/serial_device.h"
+
+namespace mfu {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The one place where errno becomes a port error code.
+std::uint32_t MapErrno(int error) {
+  switch (error) {
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+    case ENOTDIR:
+      return kErrorFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kErrorAccessDenied;
+    case EBADF:
+      return kErrorInvalidHandle;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return kErrorSharingViolation;
+    case EINVAL:
+    case ENOTTY:
+      return kErrorInvalidParameter;
+    case ECANCELED:
+      return kErrorOperationAborted;
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+      return kErrorDeviceRemoved;
+    default:
+      return kErrorGenFailure;
+  }
+}
+
+// A pseudo-terminal has no modem lines: its modem ioctls fail with one of
+// these, and then there is nothing to read or drive.
+bool IsNoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
+
+// Saved line settings: the termios block and the modem lines, so that a
+// restore puts DTR and RTS back as the port had them.
+struct SavedState {
+  termios tio;
+  int lines;
+  int lines_valid;
+};
+
+// Saved timeouts: the read interval in ms (0: a read waits for its count).
+struct SavedTimeouts {
+  std::uint32_t interval_ms;
+};
+
+int PollFor(int fd, short events, int wake_fd, Clock::time_point deadline, short& revents, bool& woken) {
+  pollfd fds[2] = {{fd, events, 0}, {wake_fd, POLLIN, 0}};
+  int timeout_ms = -1;
+  if (deadline != Clock::time_point::max()) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+      timeout_ms = 0;
+    } else {
+      // Round up so that the wait never ends a little before the deadline.
+      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+      timeout_ms = ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+    }
+  }
+  const int rc = ::poll(fds, 2, timeout_ms);
+  revents = fds[0].revents;
+  woken = (fds[1].revents & POLLIN) != 0;
+  return rc;
+}
+
+void Drain(int wake_fd) {
+  std::uint64_t value = 0;
+  while (::read(wake_fd, &value, sizeof value) > 0) {
+  }
+}
+
+void Wake(int wake_fd) {
+  const std::uint64_t one = 1;
+  (void)!::write(wake_fd, &one, sizeof one);
+}
+
+class TermiosDevice final : public SerialDevice {
+ public:
+  TermiosDevice(int fd, int read_wake, int write_wake) : fd_(fd), read_wake_(read_wake), write_wake_(write_wake) {}
+
+  ~TermiosDevice() override {
+    Close();
+    ::ioctl(fd_, TIOCNXCL);
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+    ::close(read_wake_);
+    ::close(write_wake_);
+  }
+
+  bool GetState(PortSettings& state) override {
+    if (closed_.load()) return false;
+    SavedState saved{};
+    if (::tcgetattr(fd_, &saved.tio) != 0) return false;
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) == 0) {
+      saved.lines = lines;
+      saved.lines_valid = 1;
+    }
+    state.bytes.resize(sizeof saved);
+    std::memcpy(state.bytes.data(), &saved, sizeof saved);
+    return true;
+  }
+
+  bool SetState(const PortSettings& state) override {
+    if (closed_.load() || state.bytes.size() != sizeof(SavedState)) return false;
+    SavedState saved{};
+    std::memcpy(&saved, state.bytes.data(), sizeof saved);
+    if (::tcsetattr(fd_, TCSANOW, &saved.tio) != 0) return false;
+    if (saved.lines_valid != 0) {
+      const int on = saved.lines & (TIOCM_DTR | TIOCM_RTS);
+      const int off = ~saved.lines & (TIOCM_DTR | TIOCM_RTS);
+      if (on != 0 && ::ioctl(fd_, TIOCMBIS, &on) != 0) return false;
+      if (off != 0 && ::ioctl(fd_, TIOCMBIC, &off) != 0) return false;
+    }
+    return true;
+  }
+
+  bool ApplyWorkingState(const PortSettings& saved) override {
+    if (closed_.load()) return false;
+    termios tio{};
+    if (saved.bytes.size() == sizeof(SavedState)) {
+      SavedState copy{};
+      std::memcpy(&copy, saved.bytes.data(), sizeof copy);
+      tio = copy.tio;
+    } else if (::tcgetattr(fd_, &tio) != 0) {
+      return false;
+    }
+    // Raw 8N1: binary, no parity check, no NUL stripping or break handling,
+    // no software flow control either way, no output processing.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                                          IXANY | INPCK | IGNPAR);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    // Linux ties the RTS input handshake to CTS output flow control in the
+    // one CRTSCTS flag. CTS must never hold back our output, so CRTSCTS stays
+    // off and RTS is simply asserted below; the modem never needs us to
+    // drop it, as its answers are short bursts the driver buffers whole.
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 1;  // reads are non-blocking and poll-driven anyway
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B57600);
+    ::cfsetospeed(&tio, B57600);
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(fd_, TIOCMBIS, &lines) != 0 && !IsNoModemLines(errno)) return false;
+    return true;
+  }
+
+  bool GetTimeouts(PortSettings& timeouts) override {
+    if (closed_.load()) return false;
+    SavedTimeouts saved{interval_ms_.load()};
+    timeouts.bytes.resize(sizeof saved);
+    std::memcpy(timeouts.bytes.data(), &saved, sizeof saved);
+    return true;
+  }
+
+  bool SetTimeouts(const PortSettings& timeouts) override {
+    if (closed_.load() || timeouts.bytes.size() != sizeof(SavedTimeouts)) return false;
+    SavedTimeouts saved{};
+    std::memcpy(&saved, timeouts.bytes.data(), sizeof saved);
+    interval_ms_.store(saved.interval_ms);
+    return true;
+  }
+
+  bool ApplyWorkingTimeouts() override {
+    if (closed_.load()) return false;
+    interval_ms_.store(kWorkingIntervalMs);
+    return true;
+  }
+
+  // The Linux serial drivers size their queues themselves (4 KiB and more),
+  // which is at least what the modem dialogue needs.
+  bool SetupQueues(std::uint32_t, std::uint32_t) override { return !closed_.load(); }
+
+  bool SetDtr(bool on) override {
+    if (closed_.load()) return false;
+    const int bits = TIOCM_DTR;
+    if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return true;
+    return IsNoModemLines(errno);
+  }
+
+  bool Purge() override {
+    if (closed_.load()) return false;
+    const bool flushed = ::tcflush(fd_, TCIOFLUSH) == 0;
+    purge_generation_.fetch_add(1);
+    Wake(read_wake_);
+    Wake(write_wake_);
+    return flushed;
+  }
+
+  bool ClearErrors() override { return !closed_.load(); }  // Linux latches no line errors
+
+  bool GetModemStatus(std::uint32_t& bits, std::uint32_t& error) override {
+    bits = 0;
+    if (closed_.load()) {
+      error = kErrorInvalidHandle;
+      return false;
+    }
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
+      if (IsNoModemLines(errno)) {
+        // A pseudo-terminal (a bridge to a modem elsewhere, or the simulated
+        // modem) has no status lines: report the modem as present.
+        bits = kMsCtsOn | kMsDsrOn;
+        error = kErrorSuccess;
+        return true;
+      }
+      error = MapErrno(errno);
+      return false;
+    }
+    if (lines & TIOCM_CTS) bits |= kMsCtsOn;
+    if (lines & TIOCM_DSR) bits |= kMsDsrOn;
+    if (lines & TIOCM_RI) bits |= kMsRingOn;
+    if (lines & TIOCM_CD) bits |= kMsRlsdOn;
+    error = kErrorSuccess;
+    return true;
+  }
+
+  IoResult StartWrite(const std::uint8_t* data, std::uint32_t count) override {
+    std::lock_guard<std::mutex> guard(write_lock_);
+    write_ = PendingWrite{};
+    if (closed_.load()) return Failed(kErrorInvalidHandle, 0);
+    write_.data = data;
+    write_.count = count;
+    write_.generation = purge_generation_.load();
+    write_.active = true;
+    while (write_.done < count) {
+      const ssize_t n = ::write(fd_, data + write_.done, count - write_.done);
+      if (n > 0) {
+        write_.done += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) return IoResult{IoResult::State::kPending, write_.done, kErrorIoPending};
+      write_.active = false;
+      return Failed(n < 0 ? MapErrno(errno) : kErrorGenFailure, write_.done);
+    }
+    write_.active = false;
+    return IoResult{IoResult::State::kCompleted, write_.done, kErrorSuccess};
+  }
+
+  IoResult FinishWrite() override {
+    std::lock_guard<std::mutex> guard(write_lock_);
+    if (!write_.active) return IoResult{IoResult::State::kCompleted, write_.done, kErrorSuccess};
+    write_.active = false;
+    Drain(write_wake_);
+    while (write_.done < write_.count) {
+      if (closed_.load() || purge_generation_.load() != write_.generation) {
+        return Failed(kErrorOperationAborted, write_.done);
+      }
+      short revents = 0;
+      bool woken = false;
+      const int rc = PollFor(fd_, POLLOUT, write_wake_, Clock::time_point::max(), revents, woken);
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return Failed(MapErrno(errno), write_.done);
+      }
+      if (woken) Drain(write_wake_);
+      if (revents & (POLLERR | POLLHUP | POLLNVAL)) return Failed(kErrorDeviceRemoved, write_.done);
+      if ((revents & POLLOUT) == 0) continue;
+      const ssize_t n = ::write(fd_, write_.data + write_.done, write_.count - write_.done);
+      if (n > 0) {
+        write_.done += static_cast<std::uint32_t>(n);
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        return Failed(MapErrno(errno), write_.done);
+      }
+    }
+    return IoResult{IoResult::State::kCompleted, write_.done, kErrorSuccess};
+  }
+
+  IoResult StartRead(std::uint8_t* buffer, std::uint32_t max) override {
+    std::lock_guard<std::mutex> guard(read_lock_);
+    // Re-arming ends an earlier read that is still waiting for its first
+    // byte; it has taken nothing from the line, so its bytes go to this one.
+    read_ = ReadRecord{};
+    if (closed_.load()) return Failed(kErrorInvalidHandle, 0);
+    read_.armed = true;
+    read_.buffer = buffer;
+    read_.max = max;
+    read_.generation = purge_generation_.load();
+    if (max == 0) {
+      read_.finished = true;
+      return IoResult{IoResult::State::kCompleted, 0, kErrorSuccess};
+    }
+    return IoResult{IoResult::State::kPending, 0, kErrorIoPending};
+  }
+
+  bool WaitRead(Millis limit) override {
+    std::lock_guard<std::mutex> guard(read_lock_);
+    if (!read_.armed || read_.finished) return true;
+    return RunRead(DeadlineAfter(limit));
+  }
+
+  IoResult ReadResult() override {
+    std::lock_guard<std::mutex> guard(read_lock_);
+    if (!read_.armed) return IoResult{IoResult::State::kCompleted, 0, kErrorSuccess};
+    if (!read_.finished && !RunRead(Clock::now())) return Failed(kErrorIoIncomplete, 0);
+    if (read_.error != kErrorSuccess) return Failed(read_.error, read_.count);
+    return IoResult{IoResult::State::kCompleted, read_.count, kErrorSuccess};
+  }
+
+  void Close() override {
+    if (closed_.exchange(true)) return;
+    Wake(read_wake_);
+    Wake(write_wake_);
+  }
+
+ private:
+  static constexpr std::uint32_t kWorkingIntervalMs = 250;
+
+  struct PendingWrite {
+    const std::uint8_t* data = nullptr;
+    std::uint32_t count = 0;
+    std::uint32_t done = 0;
+    std::uint32_t generation = 0;
+    bool active = false;
+  };
+
+  struct ReadRecord {
+    bool armed = false;
+    bool finished = false;
+    std::uint8_t* buffer = nullptr;
+    std::uint32_t max = 0;
+    std::uint32_t count = 0;
+    std::uint32_t error = kErrorSuccess;
+    std::uint32_t generation = 0;
+  };
+
+  static IoResult Failed(std::uint32_t error, std::uint32_t count) {
+    return IoResult{IoResult::State::kFailed, count, error};
+  }
+
+  void Finish(std::uint32_t error) {
+    read_.finished = true;
+    read_.error = error;
+  }
+
+  // Runs the armed read: waits until `first_byte_by` for its first byte
+  // (false when none came: the read stays armed, nothing taken), then takes
+  // bytes until the count is in or the read interval passes after the last
+  // byte. Called with read_lock_ held.
+  bool RunRead(Clock::time_point first_byte_by) {
+    Drain(read_wake_);
+    Clock::time_point deadline = first_byte_by;
+    bool started = false;
+    for (;;) {
+      if (closed_.load() || purge_generation_.load() != read_.generation) {
+        Finish(kErrorOperationAborted);
+        return true;
+      }
+      // Take what is there without waiting.
+      const ssize_t n = ::read(fd_, read_.buffer + read_.count, read_.max - read_.count);
+      if (n > 0) {
+        read_.count += static_cast<std::uint32_t>(n);
+        started = true;
+        if (read_.count >= read_.max) {
+          Finish(kErrorSuccess);
+          return true;
+        }
+        const std::uint32_t interval = interval_ms_.load();
+        deadline = interval == 0 ? Clock::time_point::max() : Clock::now() + RealDuration(interval);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0 || (n < 0 && errno != EAGAIN)) {
+        // End of file or a line error: the device has gone.
+        Finish(n == 0 ? kErrorDeviceRemoved : MapErrno(errno));
+        return true;
+      }
+      if (Clock::now() >= deadline) {
+        if (!started) return false;
+        Finish(kErrorSuccess);
+        return true;
+      }
+      short revents = 0;
+      bool woken = false;
+      const int rc = PollFor(fd_, POLLIN, read_wake_, deadline, revents, woken);
+      if (rc < 0 && errno != EINTR) {
+        Finish(MapErrno(errno));
+        return true;
+      }
+      if (woken) Drain(read_wake_);
+      if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (revents & POLLIN) == 0) {
+        // The other end hung up (a pseudo-terminal's master closed).
+        if (started) {
+          Finish(kErrorSuccess);
+        } else {
+          Finish(kErrorDeviceRemoved);
+        }
+        return true;
+      }
+    }
+  }
+
+  const int fd_;
+  const int read_wake_;   // eventfd: Close and Purge wake a blocked read
+  const int write_wake_;  // eventfd: Close and Purge wake a blocked write
+  std::atomic<bool> closed_{false};
+  std::atomic<std::uint32_t> purge_generation_{0};
+  std::atomic<std::uint32_t> interval_ms_{0};
+
+  std::mutex read_lock_;
+  ReadRecord read_;
+  std::mutex write_lock_;
+  PendingWrite write_;
+};
+
+std::string DevicePath(const char* port_name) {
+  if (port_name[0] == '/') return port_name;
+  if (std::strncmp(port_name, "COM", 3) == 0 && port_name[3] >= '1' && port_name[3] <= '4' && port_name[4] == '\0') {
+    return std::string("/dev/ttyS") + static_cast<char>(port_name[3] - 1);
+  }
+  return std::string();
+}
+
+class TermiosBackend final : public SerialBackend {
+ public:
+  SerialHandle Open(const char* port_name) override {
+    if (port_name == nullptr) return nullptr;
+    const std::string path = DevicePath(port_name);
+    if (path.empty()) return nullptr;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    // Exclusive like the platform's unshared open: TIOCEXCL keeps other
+    // programs out (root passes it, so a lock on the device backs it up).
+    if (!::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return nullptr;
+    }
+    const int read_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    const int write_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (read_wake < 0 || write_wake < 0) {
+      if (read_wake >= 0) ::close(read_wake);
+      if (write_wake >= 0) ::close(write_wake);
+      ::ioctl(fd, TIOCNXCL);
+      ::close(fd);
+      return nullptr;
+    }
+    return std::make_shared<TermiosDevice>(fd, read_wake, write_wake);
+  }
+};
+
+}  // namespace
+
+SerialBackend& PlatformSerialBackend() {
+  static TermiosBackend backend;
+  return backend;
+}
+
+}  // namespace mfu

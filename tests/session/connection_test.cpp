@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "serial/modem_list.h"
+#include "session/connection.h"
+#include "session/monitor.h"
+#include "session/session.h"
+#include "tests/session/session_fixture.h"
+#include "zmodem/sender.h"
+
+namespace mfu::test {
+namespace {
+
+// An installed-modem list of one entry naming COM1.
+class OneModemList : public InstalledModemList {
+ public:
+  bool OpenList(KeyHandle& list) override { return list = 1, true; }
+  bool EnumSubkey(KeyHandle, std::uint32_t index, char* name, std::uint32_t& size) override {
+    if (index > 0) return false;
+    std::strcpy(name, "0000");
+    size = 4;
+    return true;
+  }
+  bool OpenSubkey(KeyHandle, const char*, KeyHandle& subkey) override { return subkey = 2, true; }
+  bool QueryValue(KeyHandle, const char* value, char* buffer, std::uint32_t& size) override {
+    const char* text = std::strcmp(value, "Model") == 0 ? "Kelvora 56000" : "COM1";
+    if (std::strlen(text) + 1 > size) return false;
+    std::strcpy(buffer, text);
+    size = static_cast<std::uint32_t>(std::strlen(text) + 1);
+    return true;
+  }
+  void CloseKey(KeyHandle) override {}
+};
+
+class EmptyModemList : public InstalledModemList {
+ public:
+  bool OpenList(KeyHandle&) override { return false; }
+  bool EnumSubkey(KeyHandle, std::uint32_t, char*, std::uint32_t&) override { return false; }
+  bool OpenSubkey(KeyHandle, const char*, KeyHandle&) override { return false; }
+  bool QueryValue(KeyHandle, const char*, char*, std::uint32_t&) override { return false; }
+  void CloseKey(KeyHandle) override {}
+};
+
+class ConnectionTest : public SessionFixture {
+ protected:
+  void SetUp() override {
+    SessionFixture::SetUp();
+    SetModemList(&list_);
+    SetCommandAnswers(nullptr);
+  }
+  // The command interpreter answers as the flags say; `loader` answers the
+  // rest (the good modem when null).
+  void SetCommandAnswers(ScriptedModem::Answer loader) {
+    modem_->SetAnswer([this, loader](const SeenFrame& f, int index) -> std::string {
+      if (f.frame == Frame::kAtD && !answer_at_d_) return "";
+      if (f.frame == Frame::kA && !answer_a_) return "";
+      return loader ? loader(f, index) : ScriptedModem::GoodAnswer(f);
+    });
+  }
+  void TearDown() override {
+    StopSessionMonitor();
+    SetModemList(nullptr);
+    SessionFixture::TearDown();
+  }
+  std::string Text(unsigned id) {
+    char buffer[256];
+    LoadText(id, buffer, sizeof buffer);
+    return buffer;
+  }
+
+  OneModemList list_;
+  bool answer_at_d_ = true;
+  bool answer_a_ = true;
+};
+
+TEST_F(ConnectionTest, GoodPathShowsTheModemEnablesTheButtonsAndTheCutBanner) {
+  SetupCommPort();
+  EXPECT_TRUE(SessionMonitorExists());
+  const std::string expected = Text(2009) + Text(2010) + "Ein KELVORA-Modem wurde an COM1 gefunden.\r\n" + Text(2015) +
+                               "\r\nDownload-Modus aktiv\r\n" + Text(2003);
+  EXPECT_EQ(window_.LogText(), expected);
+  const std::vector<std::pair<int, bool>> buttons = {{1006, true}, {1007, true}, {1012, true}, {1, true}};
+  EXPECT_EQ(window_.ButtonHistory(), buttons);
+  ASSERT_TRUE(PortHandle());
+}
+
+TEST_F(ConnectionTest, NoAnswerToEitherCommandShowsKeineAntwortTwice) {
+  answer_at_d_ = false;
+  answer_a_ = false;
+  SetupCommPort();
+  const std::string log = window_.LogText();
+  const std::string none = Text(2004);
+  const auto first = log.find(none);
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_NE(log.find(none, first + 1), std::string::npos);
+  EXPECT_EQ(log.find(Text(2003)), std::string::npos);
+  EXPECT_TRUE(window_.ButtonEnabled(1006));
+}
+
+TEST_F(ConnectionTest, SilentAOnlyReportsTheSecondCommand) {
+  answer_a_ = false;
+  SetupCommPort();
+  const std::string log = window_.LogText();
+  const auto first = log.find(Text(2004));
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(log.find(Text(2004), first + 1), std::string::npos);
+  // The silent answer to at@d never shows up in the pane.
+  EXPECT_EQ(log.find("OK"), std::string::npos);
+}
+
+TEST_F(ConnectionTest, NoModemFound) {
+  EmptyModemList empty;
+  SetModemList(&empty);
+  device_->SetModemStatus(0, true);  // the probe skips COM1; COM2..COM4 do not exist
+  SetupCommPort();
+  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2014));
+  EXPECT_FALSE(SessionMonitorExists());
+  EXPECT_TRUE(window_.ButtonHistory().empty());
+}
+
+TEST_F(ConnectionTest, PortThatCannotBeOpened) {
+  FakeSerialBackend nothing;
+  SetSerialBackend(&nothing);
+  SetupCommPort();
+  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2016));
+  EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 1);
+  EXPECT_FALSE(window_.ButtonEnabled(1006));
+  EXPECT_FALSE(SessionMonitorExists());
+}
+
+TEST_F(ConnectionTest, StatusQueryFails) {
+  device_->SetModemStatus(0, true);
+  SetupCommPort();
+  EXPECT_EQ(window_.LogText(),
+            Text(2009) + Text(2010) + "GetCommModemStatus() vom COM1 fehlgeschlagen.\r\n" + Text(2016));
+  EXPECT_FALSE(PortHandle());
+  EXPECT_EQ(device_->State(), "original");
+}
+
+TEST_F(ConnectionTest, NeitherCtsNorDsr) {
+  device_->SetModemStatus(0);
+  SetupCommPort();
+  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2012) + Text(2016));
+  EXPECT_FALSE(PortHandle());
+  EXPECT_EQ(device_->State(), "original");
+}
+
+TEST_F(ConnectionTest, CtsWithoutDsrStillStartsTheSession) {
+  device_->SetModemStatus(kMsCtsOn);
+  SetupCommPort();
+  EXPECT_TRUE(SessionMonitorExists());
+  EXPECT_NE(window_.LogText().find("Ein KELVORA-Modem wurde an COM1 gefunden.\r\n"), std::string::npos);
+}
+
+class MonitorTest : public ConnectionTest {
+ protected:
+  void StartAndWait() {
+    SetupCommPort();
+    ASSERT_TRUE(SessionMonitorExists());
+    SignalStartUpdate();
+    ASSERT_TRUE(WaitUntilMonitorIdle(1000000));
+    ASSERT_TRUE(SenderThreadExists());
+    ASSERT_TRUE(WaitUntilSenderIdle(1000000));
+    ASSERT_TRUE(WaitUntilMonitorIdle(1000000));
+  }
+};
+
+TEST_F(MonitorTest, SuccessIsReportedWithNameAndDateAndGivesBackThreeButtons) {
+  StartAndWait();
+  EXPECT_EQ(LastOutcome(), Outcome::kSucceeded);
+  const std::string log = window_.LogText();
+  const std::string report = Text(2005);
+  EXPECT_NE(log.find(report), std::string::npos);
+  const std::string success = Text(2007) + "\r\nNeue Firmware:\r\n  Name  - bc2780ix.bin\r\n" +
+                              "  Datum - Tue Oct 13 16:34:34 1998\r\n";
+  ASSERT_GE(log.size(), success.size());
+  EXPECT_EQ(log.substr(log.size() - success.size()), success);
+  const auto history = window_.ButtonHistory();
+  const std::vector<std::pair<int, bool>> last3(history.end() - 3, history.end());
+  const std::vector<std::pair<int, bool>> expected = {{1007, true}, {1012, true}, {1, true}};
+  EXPECT_EQ(last3, expected);
+}
+
+TEST_F(MonitorTest, FailureIsReportedWithTheRetryHintAndGivesBackBeendenOnly) {
+  SetCommandAnswers([](const SeenFrame& f, int) {
+    return f.frame == Frame::kZdata ? HexHeader(ZNAK) : ScriptedModem::GoodAnswer(f);
+  });
+  StartAndWait();
+  EXPECT_EQ(LastOutcome(), Outcome::kFailed);
+  const std::string tail = Text(2008) + Text(2001) + Text(2002);
+  const std::string log = window_.LogText();
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+  EXPECT_EQ(window_.ButtonHistory().back(), std::make_pair(1, true));
+}
+
+TEST_F(MonitorTest, AFailureWhileTheSessionGoesOnIsFollowedByTheLaterSuccess) {
+  SetCommandAnswers([](const SeenFrame& f, int) -> std::string {
+    return f.frame == Frame::kB ? "" : ScriptedModem::GoodAnswer(f);  // no answer to "b"
+  });
+  StartAndWait();
+  const std::string log = window_.LogText();
+  const auto failure = log.find(Text(2008));
+  const auto success = log.find(Text(2007));
+  ASSERT_NE(failure, std::string::npos);
+  ASSERT_NE(success, std::string::npos);
+  EXPECT_LT(failure, success);
+  EXPECT_EQ(LastOutcome(), Outcome::kSucceeded);
+}
+
+TEST_F(MonitorTest, StopDuringALongReadEndsWithinTheLimitAndRestoresThePort) {
+  SetCommandAnswers([](const SeenFrame& f, int index) {
+    return f.frame == Frame::kZdata && index == 1 ? "" : ScriptedModem::GoodAnswer(f);
+  });
+  SetupCommPort();
+  SetTimeDivisor(1);  // the sender now waits a real 60 s for the second ZACK
+  SignalStartUpdate();
+  while (modem_->Count(Frame::kZdata) < 2) SleepMs(10);
+  const auto start = std::chrono::steady_clock::now();
+  StopSessionMonitor();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(SessionMonitorExists());
+  EXPECT_FALSE(SenderThreadExists());
+  EXPECT_FALSE(PortHandle());
+  EXPECT_EQ(device_->State(), "original");
+  EXPECT_FALSE(QuitMonitorEvent);
+  EXPECT_FALSE(ReadCompleteEvent);
+}
+
+TEST_F(MonitorTest, StopWithoutMonitorDoesNothing) {
+  StopSessionMonitor();
+  EXPECT_FALSE(SessionMonitorExists());
+  EXPECT_TRUE(window_.LogText().empty());
+}
+
+TEST(FirmwareDate, BuiltInDateAsTheSuccessReportShowsIt) {
+  char date[64];
+  FormatFirmwareDate(908296474, date, sizeof date);
+  EXPECT_STREQ(date, "Tue Oct 13 16:34:34 1998");
+  FormatFirmwareDate(0, date, sizeof date);
+  EXPECT_STREQ(date, "Thu Jan  1 00:00:00 1970");
+  FormatFirmwareDate(951782400, date, sizeof date);  // a leap day
+  EXPECT_STREQ(date, "Tue Feb 29 00:00:00 2000");
+}
+
+}  // namespace
+}  // namespace mfu::test
