@@ -7,8 +7,7 @@
 
 #include "app/console/run_console.h"
 #include "app/options.h"
-#include "app/qt/qt_app.h"
-#include "app/real_session.h"
+#include "app/window_front_end.h"
 #include "resources/resources.h"
 #include "serial/posix/port_option.h"
 #include "serial/serial_device.h"
@@ -44,8 +43,7 @@ int main(int argc, char** argv) {
   if (options.console) {
     status = mfu::RunConsole(options);
   } else {
-    mfu::RealSession session;
-    status = mfu::RunQtApplication(argc, argv, session);
+    status = mfu::RunWindowFrontEnd(argc, argv);
   }
   mfu::SetSerialBackend(nullptr);
   return status;

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# End to end: the real modem-update binary, console front-end, against the
+# modem-sim program on a pseudo-terminal.
+#   console_vs_modem_sim.sh MODEM_UPDATE MODEM_SIM FIRMWARE MODE
+# MODE: success (the simulated loader), rz (the real lrzsz rz as receiver),
+#       znak (a ZNAK for block 3), silent-b (no answer to "b"), declined (No).
+set -u
+update=$1 sim=$2 firmware=$3 mode=$4
+work=$(mktemp -d /tmp/mfu-e2e.XXXXXX)
+trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -rf "$work"' EXIT
+port=$work/tty
+
+sim_args=(--fast --once --link "$port" --log "$work/sim.log" --final-ms 200)
+case $mode in
+  rz) command -v rz >/dev/null || { echo "rz not installed: skipped"; exit 77; }
+      sim_args+=(--rz --rz-dir "$work/rz") ; mkdir -p "$work/rz" ;;
+  znak) sim_args+=(--fault zdata:znak:3) ;;
+  silent-b) sim_args+=(--fault b:silence) ;;
+esac
+"$sim" "${sim_args[@]}" > "$work/sim.out" &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$port" ] && break; sleep 0.05; done
+[ -e "$port" ] || { echo "modem-sim did not come up"; cat "$work/sim.log"; exit 1; }
+
+fail() { echo "FAIL ($mode): $*"; echo "--- tool output"; cat "$work/out"; echo "--- simulator log (tail)"; tail -30 "$work/sim.log"; exit 1; }
+
+start=$(date +%s)
+if [ "$mode" = declined ]; then
+  echo n | "$update" --console --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1
+else
+  "$update" --console --yes --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1 < /dev/null
+fi
+status=$?
+echo "$mode: exit $status after $(( $(date +%s) - start )) s"
+
+grep -q "Ein KELVORA-Modem wurde an $port gefunden." "$work/out" || fail "modem not reported"
+grep -q "Um Update zu starten" "$work/out" || fail "download-mode banner not shown"
+grep -q "Modem-Update" "$work/out" && { grep "Modem-Update" "$work/out" | grep -vq "Modem-Update Tool startet" && fail "banner not cut at Modem-Update"; }
+[ -s "$work/update.hlg" ] || fail "no log file"
+head -c 3 "$work/update.hlg" | od -An -tx1 | grep -q "0d 0d 0a" || fail "log file header"
+
+case $mode in
+  success|rz)
+    [ "$status" -eq 0 ] || fail "exit status $status"
+    grep -q "Update ist erfolgreich abgeschlossen!" "$work/out" || fail "no success report"
+    grep -q "  Datum - Tue Oct 13 16:34:34 1998" "$work/out" || fail "no date line"
+    wait $sim_pid; sim_status=$?
+    [ "$sim_status" -eq 0 ] || fail "modem-sim judged the session bad ($sim_status)"
+    if [ "$mode" = rz ]; then
+      cmp "$work/rz/bc2780ix.bin" "$firmware" || fail "the file rz received differs from the image"
+    fi ;;
+  znak|silent-b)
+    grep -q "Update ist fehlgeschlagen." "$work/out" || fail "no failure report"
+    grep -q "einschalten,  und dann" "$work/out" || fail "no retry hint"
+    if [ "$mode" = znak ]; then
+      [ "$status" -eq 1 ] || fail "exit status $status"
+      grep -q "Update ist erfolgreich" "$work/out" && fail "success after ZNAK"
+    else
+      # A failure while the session goes on: the update still completes.
+      [ "$status" -eq 0 ] || fail "exit status $status (the session must go on after no answer to b)"
+      grep -q "Update ist erfolgreich abgeschlossen!" "$work/out" || fail "no later success"
+    fi ;;
+  declined)
+    [ "$status" -eq 3 ] || fail "exit status $status"
+    grep -q "Update l" "$work/out" && fail "update started after No"
+    grep -q "^c" "$work/sim.log" || grep -qi "exit byte\|\"c\"" "$work/sim.log" || fail "no exit byte c seen by the modem" ;;
+esac
+echo "PASS ($mode)"
