@@ -1,9 +1,42 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test. Exits non-zero when a
-# build or a test fails.
+# Installs what is needed, builds, and runs every test:
+#   1. the default build (GCC) and its whole test suite, the end-to-end runs
+#      against modem-sim and the real rz included;
+#   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer
+#      and under ThreadSanitizer (clang; without the window and the two
+#      full-length end-to-end runs, which the first pass has covered);
+#   3. the fuzz targets, 60 s each;
+#   4. the Windows build, cross-compiled, its tests run under Wine.
+# Exits non-zero when a build or a test fails. MFU_QUICK=1 runs step 1 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stage() { echo; echo "=== $* ($(date +%T))"; }
+
 tools/install-deps.sh
+
+stage "default build and tests"
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+if [ "${MFU_QUICK:-0}" = 1 ]; then exit 0; fi
+
+long='e2e_console_(success|silent-b)'
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset asan
+cmake --build --preset asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --preset asan -E "$long"
+
+stage "ThreadSanitizer"
+cmake --preset tsan
+cmake --build --preset tsan
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan -E "$long"
+
+stage "fuzzing"
+tests/fuzz/run-fuzzers.sh 60
+
+stage "Windows build under Wine"
+tools/wine/run-wine-tests.sh
+
+stage "all passed"
