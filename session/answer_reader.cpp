@@ -1,36 +1,45 @@
 #include "session/answer_reader.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "serial/comm_port.h"
 #include "ui/log.h"
 
 namespace mfu {
+namespace {
+
+constexpr char kMarker[] = "Modem-Update";
+constexpr unsigned kTextNoAnswer = 2004;
+constexpr unsigned kTextPressStart = 2003;
+
+}  // namespace
 
 void ReadModemAnswer(bool show, Millis limit) {
-  const int count = ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
-  if (count <= 0) {
-    AppendLogString(2004);
+  const int read = ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
+  if (read <= 0) {
+    AppendLogString(kTextNoAnswer);
     return;
   }
   if (!show) return;
-  // The answer is exactly this read's bytes: cut it at the marker, and make
-  // a text of it that ends there (the buffer has no terminator of its own,
-  // and the pane takes a text up to its first NUL).
-  static constexpr char kMarker[] = "Modem-Update";
-  constexpr std::size_t kMarkerLength = sizeof kMarker - 1;
-  std::size_t length = static_cast<std::size_t>(count);
-  for (std::size_t at = 0; at + kMarkerLength <= static_cast<std::size_t>(count); ++at) {
-    if (std::memcmp(ModemResponseBuffer + at, kMarker, kMarkerLength) == 0) {
-      length = at;
-      break;
-    }
-  }
-  char answer[kModemResponseBufferSize + 1];
-  std::memcpy(answer, ModemResponseBuffer, length);
-  answer[length] = '\0';
-  AppendLog(answer);
-  AppendLogString(2003);
+
+  // Only this read's bytes are the answer: what lies behind them in the
+  // buffer is left from an earlier, longer answer.
+  const std::uint32_t count = std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize);
+  const std::uint8_t* begin = ModemResponseBuffer;
+  const std::uint8_t* end = begin + count;
+  const std::uint8_t* marker = reinterpret_cast<const std::uint8_t*>(kMarker);
+  const std::uint8_t* cut = std::search(begin, end, marker, marker + sizeof kMarker - 1);
+
+  // The log takes text: the copy ends at the cut (or at a NUL the modem sent
+  // before it, where the pane would stop as well).
+  char text[kModemResponseBufferSize + 1];
+  const auto length = static_cast<std::size_t>(cut - begin);
+  std::memcpy(text, begin, length);
+  text[length] = '\0';
+  AppendLog(text);
+  AppendLogString(kTextPressStart);
 }
 
 }  // namespace mfu

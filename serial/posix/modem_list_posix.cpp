@@ -1,16 +1,21 @@
-// Linux has no list of installed modems: the platform's list is empty (its
-// key never opens), so discovery goes straight to the probe unless the
-// --port option has installed a list of its own.
+// Linux keeps no list of installed modems: the list is empty and cannot be
+// opened, so discovery goes on to the probe (or --port installs a list).
 #include "serial/modem_list.h"
 
 namespace mfu {
 namespace {
 
-class NoInstalledModems final : public InstalledModemList {
+class NoModemList final : public InstalledModemList {
  public:
-  bool OpenList(KeyHandle&) override { return false; }
+  bool OpenList(KeyHandle& list) override {
+    list = 0;
+    return false;
+  }
   bool EnumSubkey(KeyHandle, std::uint32_t, char*, std::uint32_t&) override { return false; }
-  bool OpenSubkey(KeyHandle, const char*, KeyHandle&) override { return false; }
+  bool OpenSubkey(KeyHandle, const char*, KeyHandle& subkey) override {
+    subkey = 0;
+    return false;
+  }
   bool QueryValue(KeyHandle, const char*, char*, std::uint32_t&) override { return false; }
   void CloseKey(KeyHandle) override {}
 };
@@ -18,7 +23,7 @@ class NoInstalledModems final : public InstalledModemList {
 }  // namespace
 
 InstalledModemList& PlatformModemList() {
-  static NoInstalledModems list;
+  static NoModemList list;
   return list;
 }
 

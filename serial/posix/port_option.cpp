@@ -1,5 +1,6 @@
 #include "serial/posix/port_option.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -8,54 +9,72 @@
 namespace mfu {
 namespace {
 
-constexpr std::size_t kValueBufferSize = 32;
+constexpr KeyHandle kListKey = 1;
+constexpr KeyHandle kEntryKey = 2;
+constexpr const char* kSubkeyName = "0000";
+constexpr const char* kModel = "Kelvora 56000";
+
+bool CopyValue(const std::string& value, char* buffer, std::uint32_t& size) {
+  const auto needed = static_cast<std::uint32_t>(value.size() + 1);
+  if (buffer == nullptr || size < needed) {
+    size = needed;
+    return false;
+  }
+  std::memcpy(buffer, value.c_str(), needed);
+  size = needed;
+  return true;
+}
 
 class PortOptionList final : public InstalledModemList {
  public:
-  explicit PortOptionList(std::string device) : device_(std::move(device)) {}
+  void SetDevice(const char* device) { device_ = device != nullptr ? device : ""; }
 
   bool OpenList(KeyHandle& list) override {
-    list = 1;
+    list = kListKey;
     return true;
   }
-  bool EnumSubkey(KeyHandle, std::uint32_t index, char* name, std::uint32_t& name_size) override {
-    if (index != 0 || name_size < 5) return false;
-    std::memcpy(name, "0000", 5);
-    name_size = 4;
+
+  bool EnumSubkey(KeyHandle list, std::uint32_t index, char* name, std::uint32_t& name_size) override {
+    const auto length = static_cast<std::uint32_t>(std::strlen(kSubkeyName));
+    if (list != kListKey || index != 0 || name == nullptr || name_size < length + 1) return false;
+    std::memcpy(name, kSubkeyName, length + 1);
+    name_size = length;
     return true;
   }
-  bool OpenSubkey(KeyHandle, const char*, KeyHandle& subkey) override {
-    subkey = 2;
+
+  bool OpenSubkey(KeyHandle list, const char* name, KeyHandle& subkey) override {
+    if (list != kListKey || name == nullptr || std::strcmp(name, kSubkeyName) != 0) return false;
+    subkey = kEntryKey;
     return true;
   }
-  bool QueryValue(KeyHandle, const char* value_name, char* buffer, std::uint32_t& size) override {
-    const std::string& value = std::strcmp(value_name, "Model") == 0    ? model_
-                               : std::strcmp(value_name, "AttachedTo") == 0 ? device_
-                                                                            : empty_;
-    if (&value == &empty_ || value.size() + 1 > size) return false;
-    std::memcpy(buffer, value.c_str(), value.size() + 1);
-    size = static_cast<std::uint32_t>(value.size() + 1);
-    return true;
+
+  bool QueryValue(KeyHandle key, const char* value_name, char* buffer, std::uint32_t& size) override {
+    if (key != kEntryKey || value_name == nullptr) return false;
+    if (std::strcmp(value_name, "Model") == 0) return CopyValue(kModel, buffer, size);
+    if (std::strcmp(value_name, "AttachedTo") == 0) return CopyValue(device_, buffer, size);
+    return false;
   }
+
   void CloseKey(KeyHandle) override {}
 
  private:
-  const std::string model_ = "Kelvora 56000";
-  const std::string empty_;
   std::string device_;
 };
+
+PortOptionList& OptionList() {
+  static PortOptionList list;
+  return list;
+}
 
 }  // namespace
 
 bool PortOptionFits(const char* device) {
-  return device != nullptr && device[0] != '\0' && std::strlen(device) < kValueBufferSize;
+  return device != nullptr && device[0] != '\0' && std::strlen(device) < kPortOptionValueSize;
 }
 
 void UsePortOption(const char* device) {
-  static PortOptionList* list = nullptr;
-  delete list;
-  list = new PortOptionList(device != nullptr ? device : "");
-  SetModemList(list);
+  OptionList().SetDevice(device);
+  SetModemList(&OptionList());
 }
 
 }  // namespace mfu

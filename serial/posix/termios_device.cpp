@@ -455,7 +455,14 @@ class TermiosBackend final : public SerialBackend {
     if (fd < 0) return nullptr;
     // Exclusive like the platform's unshared open: TIOCEXCL keeps other
     // programs out (root passes it, so a lock on the device backs it up).
-    if (!::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // The lock comes first, so that a port another program has locked is
+    // given up without touching its exclusive flag.
+    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return nullptr;
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+      ::flock(fd, LOCK_UN);
       ::close(fd);
       return nullptr;
     }
