@@ -1,0 +1,12 @@
+// Entry point of the Qt front-end: creates the application and the update
+// window, makes it the program's MainWindow for every thread, runs it until it
+// closes, clears MainWindow and returns the program's exit code (0).
+#pragma once
+
+#include "app/update_dialog.h"
+
+namespace mfu {
+
+int RunQtApplication(int argc, char** argv, SessionControl& session);
+
+}  // namespace mfu

@@ -1,0 +1,331 @@
+#include "app/qt/qt_update_window.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <cstring>
+#include <mutex>
+
+#include "app/qt/qt_file_dialog.h"
+#include "app/qt/qt_icon.h"
+#include "ui/cp1252.h"
+
+namespace mfu {
+namespace {
+
+std::mutex g_hook_lock;
+QuestionHook g_question_hook;
+NoticeHook g_notice_hook;
+
+QString FromCp1252(const char* text) {
+  return QString::fromStdU16String(Cp1252ToUtf16(text != nullptr ? text : ""));
+}
+
+// MulDiv of the dialog-unit conversion: rounded to the nearest pixel.
+int Scale(int value, int numerator, int denominator) {
+  return (value * numerator + denominator / 2) / denominator;
+}
+
+}  // namespace
+
+void SetQuestionHook(QuestionHook hook) {
+  std::lock_guard<std::mutex> guard(g_hook_lock);
+  g_question_hook = std::move(hook);
+}
+
+void SetNoticeHook(NoticeHook hook) {
+  std::lock_guard<std::mutex> guard(g_hook_lock);
+  g_notice_hook = std::move(hook);
+}
+
+QFont QtUpdateWindow::DialogFont() {
+  QFont font;
+  // The template's font first; then fonts of similar shape that Linux
+  // systems carry; the style hint covers a system with none of them.
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                    QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                    QStringLiteral("DejaVu Sans")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(8);
+  return font;
+}
+
+DialogBaseUnits QtUpdateWindow::BaseUnits(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const int letters =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  DialogBaseUnits units;
+  units.width = (letters / 26 + 1) / 2;
+  units.height = metrics.height();
+  return units;
+}
+
+QRect QtUpdateWindow::DialogUnitsToPixels(int x, int y, int width, int height) const {
+  return QRect(Scale(x, units_.width, 4), Scale(y, units_.height, 8), Scale(width, units_.width, 4),
+               Scale(height, units_.height, 8));
+}
+
+const std::vector<int>& QtUpdateWindow::TemplateOrder() {
+  static const std::vector<int> order = {kIdBeenden, kIdProgressBar, kIdStartUpdate, kIdHelp,
+                                         kIdStatusGroup, kIdLogPane, kIdLogGroup, kIdSaveLog};
+  return order;
+}
+
+QString QtUpdateWindow::BoxCaption() { return QCoreApplication::applicationName(); }
+
+QtUpdateWindow::QtUpdateWindow(SessionControl& session, QWidget* parent)
+    : QDialog(parent),
+      controller_(*this, *this, session),
+      gate_([this] {
+        QMetaObject::invokeMethod(this, [this] { gate_.Drain(); }, Qt::QueuedConnection);
+      }) {
+  // A fixed-size dialog with a caption, a system menu and the close box; no
+  // minimise or maximise box.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowTitle(QStringLiteral("Modem Flash Update"));
+  setWindowIcon(MakeAppIcon());
+  setFont(DialogFont());
+  units_ = BaseUnits(font());
+  setSizeGripEnabled(false);
+
+  // Controls in template order, which is also the tab order.
+  auto* beenden = new QPushButton(FromCp1252("Beenden"), this);
+  beenden->setDefault(true);
+  AddControl(kIdBeenden, beenden, "button", 75, 258, 60, 14);
+
+  progress_ = new QProgressBar(this);
+  progress_->setTextVisible(false);
+  progress_->setFormat(FromCp1252("Generic1"));  // the control's text, never shown
+  AddControl(kIdProgressBar, progress_, "msctls_progress32", 18, 212, 160, 14);
+
+  auto* start = new QPushButton(FromCp1252("Update Starten"), this);
+  AddControl(kIdStartUpdate, start, "button", 28, 232, 60, 14);
+  auto* help = new QPushButton(FromCp1252("Hilfe"), this);
+  AddControl(kIdHelp, help, "button", 112, 232, 60, 14);
+  auto* status_group = new QGroupBox(FromCp1252("Ablauf-Zustand..."), this);
+  AddControl(kIdStatusGroup, status_group, "button", 12, 198, 170, 52);
+
+  pane_ = new QPlainTextEdit(this);
+  pane_->setReadOnly(true);
+  pane_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  pane_->setFocusPolicy(Qt::StrongFocus);
+  pane_->setTabChangesFocus(true);
+  pane_->setUndoRedoEnabled(false);  // appends cannot be undone
+  pane_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  pane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  pane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  AddControl(kIdLogPane, pane_, "edit", 20, 12, 160, 156);
+
+  auto* log_group = new QGroupBox(FromCp1252("Update Log"), this);
+  AddControl(kIdLogGroup, log_group, "button", 12, 2, 170, 188);
+  auto* save = new QPushButton(FromCp1252("Log Speichern"), this);
+  AddControl(kIdSaveLog, save, "button", 70, 172, 60, 14);
+
+  // The group boxes only frame the others: keep them beneath, so that they
+  // never take a click meant for a control they frame.
+  status_group->lower();
+  log_group->lower();
+
+  setTabOrder(beenden, start);
+  setTabOrder(start, help);
+  setTabOrder(help, pane_);
+  setTabOrder(pane_, save);
+
+  const QRect client = DialogUnitsToPixels(0, 0, 200, 280);
+  setFixedSize(client.size());
+  move(0, 0);
+
+  connect(beenden, &QPushButton::clicked, this, [this] { controller_.OnOK(); });
+  connect(start, &QPushButton::clicked, this, [this] { controller_.OnStartUpdate(); });
+  connect(help, &QPushButton::clicked, this, [this] { controller_.OnHelpButton(); });
+  connect(save, &QPushButton::clicked, this, [this] { controller_.OnSaveLog(); });
+
+  ShowProgress();
+  controller_.OnInitDialog();
+  // The first tab stop has the focus, as after a dialog initialisation that
+  // returns true.
+  beenden->setFocus(Qt::OtherFocusReason);
+}
+
+QtUpdateWindow::~QtUpdateWindow() {
+  // No worker may wait on, or post to, a window that is going away.
+  gate_.Close();
+}
+
+void QtUpdateWindow::AddControl(int id, QWidget* widget, const char* dialog_class, int x, int y, int w,
+                                int h) {
+  widget->setObjectName(QString::number(id));
+  widget->setProperty("controlId", id);
+  widget->setProperty("dialogClass", QString::fromLatin1(dialog_class));
+  widget->setGeometry(DialogUnitsToPixels(x, y, w, h));
+  controls_[id] = widget;
+}
+
+QWidget* QtUpdateWindow::Control(int id) const {
+  auto it = controls_.find(id);
+  return it != controls_.end() ? it->second : nullptr;
+}
+
+QString QtUpdateWindow::ControlText(int id) const {
+  QWidget* widget = Control(id);
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+  if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
+  if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) return edit->toPlainText();
+  if (auto* bar = qobject_cast<QProgressBar*>(widget)) return bar->format();
+  return QString();
+}
+
+// --- mfu::Window -----------------------------------------------------------
+
+void QtUpdateWindow::AppendLog(const char* text) {
+  if (text == nullptr) return;
+  gate_.Run([&] { AppendOnGuiThread(text); });
+}
+
+void QtUpdateWindow::AppendOnGuiThread(const char* text) {
+  const std::size_t length = std::strlen(text);
+  log_.append(text, length);
+  // The display's line break is one "\n": "\r\n" (even split over two
+  // appends, as the modem's answers may be) and a lone "\r" or "\n" each make
+  // one break.
+  std::u16string shown;
+  shown.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto byte = static_cast<std::uint8_t>(text[i]);
+    if (byte == '\r') {
+      shown += u'\n';
+      last_was_cr_ = true;
+      continue;
+    }
+    if (byte != '\n' || !last_was_cr_) shown += static_cast<char16_t>(Cp1252ToCodePoint(byte));
+    last_was_cr_ = false;
+  }
+  // Caret to the end, whatever the user selected; insert there; keep the
+  // end in view.
+  QTextCursor cursor = pane_->textCursor();
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(QString::fromStdU16String(shown));
+  pane_->setTextCursor(cursor);
+  pane_->ensureCursorVisible();
+}
+
+std::string QtUpdateWindow::LogText() {
+  std::string text;
+  gate_.Run([&] { text = log_; });
+  return text;
+}
+
+void QtUpdateWindow::EnableButton(int id, bool enable) {
+  if (id != kIdStartUpdate && id != kIdHelp && id != kIdSaveLog && id != kIdBeenden) return;
+  gate_.Run([&] {
+    if (QWidget* button = Control(id)) button->setEnabled(enable);
+  });
+}
+
+void QtUpdateWindow::SetProgressRange(std::uint16_t upper) {
+  gate_.Run([&] {
+    progress_min_ = 0;
+    progress_max_ = upper;
+    // The control keeps its position inside the new range.
+    if (progress_pos_ > progress_max_) progress_pos_ = progress_max_;
+    if (progress_pos_ < progress_min_) progress_pos_ = progress_min_;
+    ShowProgress();
+  });
+}
+
+void QtUpdateWindow::SetProgressStep(int step) {
+  gate_.Run([&] { progress_step_ = step; });
+}
+
+void QtUpdateWindow::StepProgress() {
+  gate_.Run([&] {
+    const int span = progress_max_ - progress_min_;
+    int pos = progress_pos_ + progress_step_;
+    // Past the end the control starts over from the beginning.
+    if (pos > progress_max_) pos = span > 0 ? progress_min_ + (pos - progress_min_) % span : progress_min_;
+    if (pos < progress_min_) pos = span > 0 ? progress_max_ - (progress_min_ - pos) % span : progress_min_;
+    progress_pos_ = pos;
+    ShowProgress();
+  });
+}
+
+void QtUpdateWindow::ShowProgress() {
+  // An empty range would make QProgressBar show its busy animation.
+  progress_->setRange(progress_min_, progress_max_ > progress_min_ ? progress_max_ : progress_min_ + 1);
+  progress_->setValue(progress_pos_);
+}
+
+bool QtUpdateWindow::AskYesNo(const char* text) {
+  bool yes = false;
+  gate_.Run([&] {
+    const QString caption = BoxCaption();
+    const QString question = FromCp1252(text);
+    QuestionHook hook;
+    {
+      std::lock_guard<std::mutex> guard(g_hook_lock);
+      hook = g_question_hook;
+    }
+    if (hook) {
+      yes = hook(this, caption, question);
+      return;
+    }
+    QMessageBox box(QMessageBox::Question, caption, question, QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("&Ja"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("&Nein"));
+    box.setDefaultButton(QMessageBox::Yes);
+    yes = box.exec() == QMessageBox::Yes;
+  });
+  return yes;
+}
+
+void QtUpdateWindow::ShowNotice(const char* text) {
+  gate_.Run([&] {
+    const QString caption = BoxCaption();
+    const QString notice = FromCp1252(text);
+    NoticeHook hook;
+    {
+      std::lock_guard<std::mutex> guard(g_hook_lock);
+      hook = g_notice_hook;
+    }
+    if (hook) {
+      hook(this, caption, notice);
+      return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, caption, notice, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+  });
+}
+
+bool QtUpdateWindow::ChooseFile(FileDialogRequest& request) {
+  bool chosen = false;
+  gate_.Run([&] { chosen = RunQtFileDialog(this, request); });
+  return chosen;
+}
+
+// --- DialogView ------------------------------------------------------------
+
+void QtUpdateWindow::PostStartupMessage() {
+  QMetaObject::invokeMethod(this, [this] { controller_.OnStartupMessage(); }, Qt::QueuedConnection);
+}
+
+void QtUpdateWindow::BeginClosing() { gate_.Close(); }
+
+void QtUpdateWindow::CloseWindow(int result) { QDialog::done(result); }
+
+void QtUpdateWindow::reject() { controller_.OnCancel(); }
+
+void QtUpdateWindow::accept() { controller_.OnOK(); }
+
+}  // namespace mfu

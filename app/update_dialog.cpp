@@ -1,0 +1,78 @@
+#include "app/update_dialog.h"
+
+#include "resources/resources.h"
+#include "ui/log.h"
+#include "ui/log_export.h"
+
+namespace mfu {
+
+UpdateDialog::UpdateDialog(Window& window, DialogView& view, SessionControl& session)
+    : window_(window), view_(view), session_(session) {}
+
+void UpdateDialog::OnInitDialog() {
+  // "Update Starten" waits for the connection procedure to start the monitor.
+  window_.EnableButton(kIdStartUpdate, false);
+  window_.EnableButton(kIdHelp, true);
+  window_.EnableButton(kIdSaveLog, true);
+  window_.EnableButton(kIdBeenden, true);
+  view_.PostStartupMessage();
+}
+
+void UpdateDialog::OnStartupMessage() {
+  // The connection procedure runs once per program run, even if a toolkit
+  // delivered the message twice.
+  if (startup_done_ || closing_) return;
+  startup_done_ = true;
+  session_.SetupCommPort();
+}
+
+void UpdateDialog::OnStartUpdate() {
+  if (closing_) return;
+  char message[kMessageBufferSize];
+  LoadText(2020, message, kMessageBufferSize);
+  if (!window_.AskYesNo(message)) return;
+  window_.EnableButton(kIdStartUpdate, false);
+  window_.EnableButton(kIdHelp, false);
+  window_.EnableButton(kIdSaveLog, false);
+  window_.EnableButton(kIdBeenden, false);
+  session_.SignalStartUpdate();
+}
+
+void UpdateDialog::OnHelpButton() {
+  if (closing_) return;
+  const std::string help = HelpText();
+  window_.ShowNotice(help.c_str());
+}
+
+void UpdateDialog::OnSaveLog() {
+  if (closing_) return;
+  mfu::OnSaveLog();
+}
+
+void UpdateDialog::OnOK() {
+  if (closing_) return;
+  // In download mode with no update started: "c" lets the modem leave it.
+  if (session_.MonitorExists() && !session_.SenderExists()) session_.WriteExitByte();
+  Close(kDialogOk);
+}
+
+void UpdateDialog::OnCancel() {
+  if (closing_) return;
+  if (session_.SenderExists() && session_.SenderState() != 0) {
+    char message[kMessageBufferSize];
+    LoadText(2018, message, kMessageBufferSize);
+    if (!window_.AskYesNo(message)) return;
+  }
+  Close(kDialogCancel);
+}
+
+void UpdateDialog::Close(int result) {
+  closing_ = true;
+  // Workers blocked in a window call must be let go before the stop waits
+  // for them to end.
+  view_.BeginClosing();
+  session_.StopSessionMonitor();
+  view_.CloseWindow(result);
+}
+
+}  // namespace mfu

@@ -1,0 +1,77 @@
+// The update window's behaviour, apart from any toolkit: the start-up, the
+// four buttons, Esc and the close box. The Qt window and the Win32 dialog
+// build the controls and forward their events here. Window thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "ui/window.h"
+
+namespace mfu {
+
+// The session as the window drives it. The program's own implementation sits
+// on session/session.h and serial/comm_port.h; tests use fakes.
+struct SessionControl {
+  virtual ~SessionControl() = default;
+  // The connection procedure; runs once as the handler of the start-up message.
+  virtual void SetupCommPort() = 0;
+  virtual bool MonitorExists() = 0;
+  virtual bool SenderExists() = 0;
+  virtual std::int32_t SenderState() = 0;
+  // The user confirmed the update.
+  virtual void SignalStartUpdate() = 0;
+  // Stops the monitor (which closes the port), then the sender.
+  virtual void StopSessionMonitor() = 0;
+  // Writes the single byte "c" to the modem: leave download mode unflashed.
+  virtual void WriteExitByte() = 0;
+};
+
+// What the controller needs of the toolkit window beyond mfu::Window.
+struct DialogView {
+  virtual ~DialogView() = default;
+  // Queue the start-up message behind nothing but what is already queued, so
+  // that it is handled before any input of the user.
+  virtual void PostStartupMessage() = 0;
+  // From now on, calls of worker threads must be released at once
+  // (WindowGate::Close); comes before the session is stopped.
+  virtual void BeginClosing() = 0;
+  // Ends the modal run with `result` (kDialogOk or kDialogCancel).
+  virtual void CloseWindow(int result) = 0;
+};
+
+inline constexpr int kDialogOk = 1;      // IDOK
+inline constexpr int kDialogCancel = 2;  // IDCANCEL
+
+class UpdateDialog {
+ public:
+  UpdateDialog(Window& window, DialogView& view, SessionControl& session);
+
+  // Initial button states, then the start-up message is posted.
+  void OnInitDialog();
+  // The start-up message: the connection procedure.
+  void OnStartupMessage();
+  // "Update Starten" 1006.
+  void OnStartUpdate();
+  // "Hilfe" 1007.
+  void OnHelpButton();
+  // "Log Speichern" 1012.
+  void OnSaveLog();
+  // "Beenden" 1 (the default button, Enter).
+  void OnOK();
+  // Esc, the close box, Close in the system menu.
+  void OnCancel();
+
+  // True once OnOK or OnCancel has decided to close.
+  bool Closing() const { return closing_; }
+
+ private:
+  void Close(int result);
+
+  Window& window_;
+  DialogView& view_;
+  SessionControl& session_;
+  bool startup_done_ = false;
+  bool closing_ = false;
+};
+
+}  // namespace mfu

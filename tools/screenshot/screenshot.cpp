@@ -1,0 +1,49 @@
+// Renders the update window offscreen as it looks after a connection
+// procedure that found the modem, and saves it as a PNG.
+// Usage: mfu-screenshot [OUTPUT.png]   (default docs/window.png)
+#include <QApplication>
+#include <QPixmap>
+#include <cstdio>
+
+#include "app/qt/qt_update_window.h"
+#include "ui/log.h"
+#include "ui/window.h"
+
+namespace {
+
+class FoundModemSession : public mfu::SessionControl {
+ public:
+  void SetupCommPort() override {
+    mfu::AppendLogString(2009);
+    mfu::AppendLogString(2010);
+    mfu::AppendLogFormatted(2013, "COM1");
+    mfu::AppendLogString(2015);
+    mfu::AppendLog("a\r\r\nOK\r\n");
+    mfu::AppendLogString(2003);
+    if (mfu::Window* window = mfu::MainWindow()) window->EnableButton(mfu::kIdStartUpdate, true);
+  }
+  bool MonitorExists() override { return true; }
+  bool SenderExists() override { return false; }
+  std::int32_t SenderState() override { return 0; }
+  void SignalStartUpdate() override {}
+  void StopSessionMonitor() override {}
+  void WriteExitByte() override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/window.png");
+  FoundModemSession session;
+  mfu::QtUpdateWindow window(session);
+  mfu::SetMainWindow(&window);
+  window.show();
+  QApplication::processEvents();  // the start-up message
+  QApplication::processEvents();
+  const bool saved = window.grab().save(output, "PNG");
+  mfu::SetMainWindow(nullptr);
+  std::printf("%s %s\n", saved ? "wrote" : "could not write", output.toLocal8Bit().constData());
+  return saved ? 0 : 1;
+}
