@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     mfu::UsePortOption(options.port.c_str());
   }
 
+  if (options.console) mfu::BlockInterruptSignals();
   mfu::SetResourceSource(&mfu::BuiltInResources());
   std::unique_ptr<mfu::sim::SimulatedModemBackend> simulator;
   if (options.simulate) {

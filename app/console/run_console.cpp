@@ -62,12 +62,20 @@ void DisableAll(ConsoleWindow& window) {
 
 }  // namespace
 
-int RunConsole(const Options& options) {
+void BlockInterruptSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);  // every later thread inherits it
+}
+
+int RunConsole(const Options& options) {
+  BlockInterruptSignals();
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
   std::thread interrupts(InterruptThread, set);
 
   ConsoleWindow window(stdout, stdin, stderr, TerminalWantsUtf8(), isatty(STDERR_FILENO) == 1);

@@ -6,6 +6,10 @@
 
 namespace mfu {
 
+// Ctrl-C and SIGTERM go to the console's own thread: call this before any
+// other thread starts (the simulator's), so that every thread inherits it.
+void BlockInterruptSignals();
+
 // Runs one session; returns the exit status (kExit*). The serial backend and
 // the modem list must be installed before.
 int RunConsole(const Options& options);

@@ -3,7 +3,8 @@
 # modem-sim program on a pseudo-terminal.
 #   console_vs_modem_sim.sh MODEM_UPDATE MODEM_SIM FIRMWARE MODE
 # MODE: success (the simulated loader), rz (the real lrzsz rz as receiver),
-#       znak (a ZNAK for block 3), silent-b (no answer to "b"), declined (No).
+#       znak (a ZNAK for block 3), silent-b (no answer to "b"), declined (No),
+#       interrupt (Ctrl-C in the data phase, confirmed).
 set -u
 update=$1 sim=$2 firmware=$3 mode=$4
 work=$(mktemp -d /tmp/mfu-e2e.XXXXXX)
@@ -27,6 +28,22 @@ fail() { echo "FAIL ($mode): $*"; echo "--- tool output"; cat "$work/out"; echo 
 start=$(date +%s)
 if [ "$mode" = declined ]; then
   echo n | "$update" --console --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1
+elif [ "$mode" = interrupt ]; then
+  # Ctrl-C in the data phase asks first; the answer "j" cancels the update.
+  mkfifo "$work/in"
+  "$update" --console --yes --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1 < "$work/in" &
+  update_pid=$!
+  exec 3> "$work/in"
+  for _ in $(seq 600); do grep -q "Neue Firmware wird" "$work/out" 2>/dev/null && break; sleep 0.05; done
+  sleep 0.5
+  kill -INT $update_pid
+  for _ in $(seq 100); do grep -q "abbrechen ?" "$work/out" && break; sleep 0.05; done
+  asked=$(date +%s%N)
+  echo j >&3
+  wait $update_pid
+  status=$?
+  exec 3>&-
+  stop_ms=$(( ($(date +%s%N) - asked) / 1000000 ))
 else
   "$update" --console --yes --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1 < /dev/null
 fi
@@ -60,6 +77,11 @@ case $mode in
       [ "$status" -eq 0 ] || fail "exit status $status (the session must go on after no answer to b)"
       grep -q "Update ist erfolgreich abgeschlossen!" "$work/out" || fail "no later success"
     fi ;;
+  interrupt)
+    [ "$status" -eq 1 ] || fail "exit status $status"
+    grep -q "Update l.uft bereit, wollen Sie es abbrechen ?" "$work/out" || fail "no question before cancelling"
+    grep -q "Update ist erfolgreich" "$work/out" && fail "success after cancelling"
+    [ "$stop_ms" -lt 5000 ] || fail "the stop took $stop_ms ms" ;;
   declined)
     [ "$status" -eq 3 ] || fail "exit status $status"
     grep -q "Update l" "$work/out" && fail "update started after No"
