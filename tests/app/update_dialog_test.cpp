@@ -1,0 +1,194 @@
+#include "app/update_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/placeholder_session.h"
+#include "tests/support/recording_window.h"
+#include "ui/window.h"
+
+namespace mfu {
+namespace {
+
+using Steps = std::vector<std::pair<int, bool>>;
+
+// Records the session calls and the view calls in one journal, so that the
+// order across both is checked.
+struct Journal {
+  std::vector<std::string> entries;
+};
+
+class FakeSession : public SessionControl {
+ public:
+  explicit FakeSession(Journal& journal) : journal_(journal) {}
+  void SetupCommPort() override { journal_.entries.push_back("setup"); }
+  bool MonitorExists() override { return monitor; }
+  bool SenderExists() override { return sender; }
+  std::int32_t SenderState() override { return state; }
+  void SignalStartUpdate() override { journal_.entries.push_back("start"); }
+  void StopSessionMonitor() override { journal_.entries.push_back("stop"); }
+  void WriteExitByte() override { journal_.entries.push_back("write c"); }
+
+  bool monitor = false;
+  bool sender = false;
+  std::int32_t state = 0;
+
+ private:
+  Journal& journal_;
+};
+
+class FakeView : public DialogView {
+ public:
+  explicit FakeView(Journal& journal) : journal_(journal) {}
+  void PostStartupMessage() override { journal_.entries.push_back("post"); }
+  void BeginClosing() override { journal_.entries.push_back("closing"); }
+  void CloseWindow(int result) override { journal_.entries.push_back("close " + std::to_string(result)); }
+
+ private:
+  Journal& journal_;
+};
+
+class UpdateDialogTest : public ::testing::Test {
+ protected:
+  UpdateDialogTest() { SetMainWindow(&window); }
+  ~UpdateDialogTest() override { SetMainWindow(nullptr); }
+
+  Journal journal;
+  test::RecordingWindow window;
+  FakeSession session{journal};
+  FakeView view{journal};
+  UpdateDialog dialog{window, view, session};
+};
+
+TEST_F(UpdateDialogTest, InitSetsTheButtonsInOrderThenPostsTheStartupMessage) {
+  dialog.OnInitDialog();
+  EXPECT_EQ(window.ButtonHistory(), (Steps{{1006, false}, {1007, true}, {1012, true}, {1, true}}));
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"post"}));  // posted, not run
+  dialog.OnStartupMessage();
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"post", "setup"}));
+}
+
+TEST_F(UpdateDialogTest, ConnectionProcedureRunsOnceOnly) {
+  dialog.OnStartupMessage();
+  dialog.OnStartupMessage();
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"setup"}));
+}
+
+TEST_F(UpdateDialogTest, NoToTheStartQuestionChangesNothing) {
+  window.SetAnswer(false);
+  dialog.OnStartUpdate();
+  EXPECT_EQ(window.Questions(),
+            (std::vector<std::string>{"Sind Sie sicher, die Firmware des Modems durch eine neue Firmware zu ersetzen ?"}));
+  EXPECT_TRUE(window.ButtonHistory().empty());
+  EXPECT_TRUE(journal.entries.empty());
+}
+
+TEST_F(UpdateDialogTest, YesDisablesTheFourButtonsInOrderThenSignalsTheStart) {
+  window.SetAnswer(true);
+  dialog.OnStartUpdate();
+  EXPECT_EQ(window.ButtonHistory(), (Steps{{1006, false}, {1007, false}, {1012, false}, {1, false}}));
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"start"}));
+}
+
+TEST_F(UpdateDialogTest, HelpIsOneNoticeOfFourParagraphs) {
+  dialog.OnHelpButton();
+  const auto notices = window.Notices();
+  ASSERT_EQ(notices.size(), 1u);
+  const std::string& help = notices[0];
+  EXPECT_EQ(help.size(), 454u);
+  EXPECT_EQ(help.rfind("Mit Hilfe dieses Tools", 0), 0u);
+  std::size_t paragraphs = 1;
+  for (std::size_t at = help.find("\n\n"); at != std::string::npos; at = help.find("\n\n", at + 2)) ++paragraphs;
+  EXPECT_EQ(paragraphs, 4u);
+  EXPECT_EQ(help.find("\n\n\n"), std::string::npos);
+  EXPECT_TRUE(window.ButtonHistory().empty());
+  EXPECT_TRUE(journal.entries.empty());
+}
+
+TEST_F(UpdateDialogTest, BeendenInDownloadModeWritesCThenStopsThenCloses) {
+  session.monitor = true;
+  dialog.OnOK();
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"write c", "closing", "stop", "close 1"}));
+  EXPECT_TRUE(window.Questions().empty());
+  EXPECT_TRUE(dialog.Closing());
+}
+
+TEST_F(UpdateDialogTest, BeendenWithoutMonitorOrWithSenderWritesNothingAndNeverAsks) {
+  dialog.OnOK();
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+
+  Journal other;
+  FakeSession busy{other};
+  FakeView other_view{other};
+  busy.monitor = true;
+  busy.sender = true;
+  busy.state = 5;
+  UpdateDialog after_update{window, other_view, busy};
+  after_update.OnOK();
+  EXPECT_EQ(other.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+  EXPECT_TRUE(window.Questions().empty());
+}
+
+TEST_F(UpdateDialogTest, CancelBeforeAnUpdateClosesWithoutQuestionOrC) {
+  session.monitor = true;
+  dialog.OnCancel();
+  EXPECT_TRUE(window.Questions().empty());
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 2"}));
+}
+
+TEST_F(UpdateDialogTest, CancelWhileTheSenderHasNotBegunClosesWithoutQuestion) {
+  session.monitor = true;
+  session.sender = true;
+  session.state = 0;
+  dialog.OnCancel();
+  EXPECT_TRUE(window.Questions().empty());
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 2"}));
+}
+
+TEST_F(UpdateDialogTest, CancelDuringTheUpdateAsksAndNoKeepsTheWindowOpen) {
+  session.monitor = true;
+  session.sender = true;
+  session.state = 3;
+  window.SetAnswer(false);
+  dialog.OnCancel();
+  EXPECT_EQ(window.Questions(), (std::vector<std::string>{"Update l\xE4uft bereit, wollen Sie es abbrechen ?"}));
+  EXPECT_TRUE(journal.entries.empty());
+  EXPECT_FALSE(dialog.Closing());
+
+  window.SetAnswer(true);
+  dialog.OnCancel();
+  EXPECT_EQ(window.Questions().size(), 2u);
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 2"}));
+}
+
+TEST_F(UpdateDialogTest, NothingRunsTwiceOnceClosing) {
+  dialog.OnOK();
+  dialog.OnCancel();
+  dialog.OnOK();
+  dialog.OnStartUpdate();
+  dialog.OnHelpButton();
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+  EXPECT_TRUE(window.Questions().empty());
+  EXPECT_TRUE(window.Notices().empty());
+}
+
+TEST(PlaceholderSession, AppendsTheStartLinesAndNoModemFound) {
+  test::RecordingWindow window;
+  SetMainWindow(&window);
+  PlaceholderSession session;
+  session.SetupCommPort();
+  SetMainWindow(nullptr);
+  EXPECT_EQ(window.LogText(),
+            "Modem-Update Tool startet.\r\n"
+            "\r\nSuchen nach einem KELVORA-Modem ...\r\n\r\n"
+            "Es wurde kein KELVORA-Modem gefunden.\r\n");
+  EXPECT_TRUE(window.ButtonHistory().empty());
+  EXPECT_FALSE(session.MonitorExists());
+  EXPECT_FALSE(session.SenderExists());
+}
+
+}  // namespace
+}  // namespace mfu
