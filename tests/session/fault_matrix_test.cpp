@@ -1,0 +1,452 @@
+// The fault matrix: one whole run (discovery, connection, update, stop)
+// against the in-process simulated modem for every step of the exchange and
+// every fault the simulator can place there. Each cell checks what the user
+// is told, whether ZABORT went out, that the run ends, that the stop is
+// quick, and that port, settings and threads are given back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "resources/resources.h"
+#include "serial/comm_port.h"
+#include "serial/modem_list.h"
+#include "session/monitor.h"
+#include "session/session.h"
+#include "tests/support/diag_recorder.h"
+#include "tests/support/recording_window.h"
+#include "tools/modem_sim/simulated_modem.h"
+#include "zmodem/sender.h"
+
+namespace mfu::test {
+namespace {
+
+using sim::Fault;
+using sim::FaultKind;
+using sim::Step;
+
+// Five blocks: block 1 goes from state 2, block 3 is a middle one, block 5
+// (of 152 bytes) the last.
+constexpr std::size_t kImageSize = 4 * 512 + 152;
+constexpr std::uint32_t kLastBlock = 5;
+constexpr std::uint32_t kMiddleBlock = 3;
+
+sim::Bytes MatrixImage() {
+  sim::Bytes image(kImageSize);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + i / 512 + 0x11);
+  return image;
+}
+
+class MatrixResources : public ResourceSource {
+ public:
+  MatrixResources() : image_(MatrixImage()) {}
+  int LoadText(unsigned id, char* buffer, int limit) override { return LoadCompiledInText(id, buffer, limit); }
+  FirmwareLookup FindFirmwareImage(FirmwareImage& image) override {
+    image.data = image_.data();
+    image.size = static_cast<std::uint32_t>(image_.size());
+    return FirmwareLookup::kFound;
+  }
+
+ private:
+  sim::Bytes image_;
+};
+
+// No installed modem: the port comes from the probe.
+class NoInstalledModems : public InstalledModemList {
+ public:
+  bool OpenList(KeyHandle&) override { return false; }
+  bool EnumSubkey(KeyHandle, std::uint32_t, char*, std::uint32_t&) override { return false; }
+  bool OpenSubkey(KeyHandle, const char*, KeyHandle&) override { return false; }
+  bool QueryValue(KeyHandle, const char*, char*, std::uint32_t&) override { return false; }
+  void CloseKey(KeyHandle) override {}
+};
+
+// What the user must be shown at the end of a run.
+enum class Expect {
+  kNoModem,             // 2014: the probe found nothing, no session
+  kNoMonitor,           // 2012 + 2016: lines dead at the status check, no session
+  kSuccess,             // success report only
+  kFailure,             // failure report(s) only
+  kFailureThenSuccess,  // a failure reported, then the success (answer to "b" missing)
+  kFailureFirst         // the first report is a failure; what the stale answer does later is open
+};
+
+struct Cell {
+  Fault fault;
+  Expect expect = Expect::kSuccess;
+  int failures = 0;          // failure reports (2008 + 2001 + 2002); -1: at least one
+  int extra_failures = 0;    // reports that may merge with the one before (auto-reset events)
+  int aborts = 0;            // ZABORT frames the modem received; -1: not checked
+  int no_answer = 0;         // text 2004 in the log
+  bool port_restorable = true;  // false after a hang-up: a dead line takes no settings
+  std::string name;
+};
+
+void PrintTo(const Cell& cell, std::ostream* os) { *os << sim::FaultToString(cell.fault); }
+
+const char* StepName(Step s) {
+  switch (s) {
+    case Step::kStart: return "Start";
+    case Step::kProbe: return "Probe";
+    case Step::kAtD: return "AtD";
+    case Step::kA: return "A";
+    case Step::kB: return "B";
+    case Step::kZrqinit: return "Zrqinit";
+    case Step::kZfile: return "Zfile";
+    case Step::kZdata: return "Zdata";
+    case Step::kZeof: return "Zeof";
+    case Step::kZfin: return "Zfin";
+    case Step::kFinal: return "Final";
+  }
+  return "Unknown";
+}
+
+const char* KindName(FaultKind k) {
+  switch (k) {
+    case FaultKind::kSilence: return "Silence";
+    case FaultKind::kLate: return "Late";
+    case FaultKind::kGarbage: return "Garbage";
+    case FaultKind::kZnak: return "Znak";
+    case FaultKind::kZrpos: return "Zrpos";
+    case FaultKind::kBinary: return "Binary";
+    case FaultKind::kCrc: return "Crc";
+    case FaultKind::kDsrOff: return "DsrOff";
+    case FaultKind::kLinesOff: return "LinesOff";
+    case FaultKind::kStatusFails: return "StatusFails";
+    case FaultKind::kHangUp: return "HangUp";
+    case FaultKind::kNoSuccess: return "NoSuccess";
+    case FaultKind::kNulBeforeSuccess: return "NulBeforeSuccess";
+  }
+  return "Unknown";
+}
+
+bool IsZmodemStep(Step s) {
+  return s == Step::kZrqinit || s == Step::kZfile || s == Step::kZdata || s == Step::kZeof || s == Step::kZfin;
+}
+
+// The expected result of one fault, from the sender's rules: a wrong or
+// damaged header in states 1 to 6 gives up with ZABORT; a missing answer
+// (silence, too late, a dead line) fails without one.
+Cell Expectation(Step step, FaultKind kind, std::uint32_t block) {
+  Cell c;
+  c.fault.step = step;
+  c.fault.kind = kind;
+  c.fault.block = block;
+  c.name = std::string(StepName(step)) + (step == Step::kZdata ? std::to_string(block) : "") + "_" + KindName(kind);
+  const bool header_fault = kind == FaultKind::kZnak || kind == FaultKind::kZrpos || kind == FaultKind::kBinary ||
+                            kind == FaultKind::kCrc;
+  const bool lines_fault = kind == FaultKind::kDsrOff || kind == FaultKind::kLinesOff;
+  c.port_restorable = kind != FaultKind::kHangUp;
+
+  if (step == Step::kStart || step == Step::kProbe) {
+    switch (kind) {
+      case FaultKind::kSilence:
+      case FaultKind::kLate:  // 5000 ms after the probe's 50000 ms
+      case FaultKind::kHangUp: c.expect = Expect::kNoModem; break;
+      case FaultKind::kLinesOff: c.expect = Expect::kNoMonitor; break;
+      default: c.expect = Expect::kSuccess; break;  // garbage before the identifier; CTS alone is enough
+    }
+    return c;
+  }
+  if (step == Step::kAtD || step == Step::kA) {
+    switch (kind) {
+      case FaultKind::kSilence:
+      case FaultKind::kLate:
+        // Text 2004 once; the download mode is entered anyway, and the late
+        // answer is gone with the answer to "b" (the run waits for it).
+        c.no_answer = 1;
+        c.expect = Expect::kSuccess;
+        break;
+      case FaultKind::kHangUp:
+        // No answer to "at@d" (when it hangs up there) and none to "a"; the
+        // update then gets no answer to "b" and ZRQINIT: one failure event.
+        c.no_answer = step == Step::kAtD ? 2 : 1;
+        c.expect = Expect::kFailure;
+        c.failures = 1;
+        break;
+      default: c.expect = Expect::kSuccess; break;
+    }
+    return c;
+  }
+  if (step == Step::kB) {
+    switch (kind) {
+      case FaultKind::kSilence:
+        c.expect = Expect::kFailureThenSuccess;
+        c.failures = 1;
+        break;
+      case FaultKind::kLate:
+        // Failure at the time limit; the session goes on, and the answer
+        // that arrives 5000 ms later lands in one of its reads.
+        c.expect = Expect::kFailureFirst;
+        c.failures = -1;
+        c.aborts = -1;
+        break;
+      case FaultKind::kHangUp:
+        // Both reads before the loop fail: one auto-reset event, one report.
+        c.expect = Expect::kFailure;
+        c.failures = 1;
+        break;
+      default: c.expect = Expect::kSuccess; break;
+    }
+    return c;
+  }
+  if (step == Step::kZrqinit) {
+    switch (kind) {
+      case FaultKind::kSilence:
+      case FaultKind::kLate:
+        // The time-out fails; then the data event of the answer to "b" runs
+        // state 1 on a read without bytes: the outstanding read has no
+        // result, so ZABORT and a second failure follow. When the second
+        // failure event comes before the monitor has served the first, the
+        // auto-reset event holds one: one or two reports.
+        c.expect = Expect::kFailure;
+        c.failures = 1;
+        c.extra_failures = 1;
+        c.aborts = 1;
+        return c;
+      case FaultKind::kHangUp:
+        // As above, but the ZABORT cannot reach a dead modem.
+        c.expect = Expect::kFailure;
+        c.failures = 1;
+        c.extra_failures = 1;
+        c.aborts = 0;
+        return c;
+      default: break;
+    }
+  }
+  if (IsZmodemStep(step)) {
+    if (lines_fault) {
+      c.expect = Expect::kSuccess;
+    } else if (kind == FaultKind::kZrpos && step == Step::kZfile) {
+      c.expect = Expect::kSuccess;  // a ZRPOS is the due answer to ZFILE
+    } else if (header_fault || kind == FaultKind::kGarbage) {
+      // Garbage (11 bytes) before a header of 20 or 21 bytes does not fit in
+      // the 21 bytes a header read takes: the header arrives cut and is
+      // given up on like a damaged one.
+      c.expect = Expect::kFailure;
+      c.failures = 1;
+      c.aborts = 1;
+    } else {
+      c.expect = Expect::kFailure;  // silence, late, hang-up
+      c.failures = 1;
+    }
+    return c;
+  }
+  // The final answer.
+  if (lines_fault) {
+    c.expect = Expect::kSuccess;
+  } else {
+    // silence, late, hang-up: text 2004; garbage (it holds a zero byte),
+    // no-success and nul: no "erfolgreich" before the first zero.
+    c.no_answer = kind == FaultKind::kSilence || kind == FaultKind::kLate || kind == FaultKind::kHangUp ? 1 : 0;
+    c.expect = Expect::kFailure;
+    c.failures = 1;
+  }
+  return c;
+}
+
+std::vector<Cell> AllCells() {
+  std::vector<Cell> cells;
+  const FaultKind line_kinds[] = {FaultKind::kHangUp, FaultKind::kDsrOff, FaultKind::kLinesOff};
+  const FaultKind answer_kinds[] = {FaultKind::kSilence, FaultKind::kLate, FaultKind::kGarbage};
+  const FaultKind header_kinds[] = {FaultKind::kZnak, FaultKind::kZrpos, FaultKind::kBinary, FaultKind::kCrc};
+  for (FaultKind k : line_kinds) cells.push_back(Expectation(Step::kStart, k, 1));
+  struct StepAt {
+    Step step;
+    std::uint32_t block;
+  };
+  const StepAt steps[] = {{Step::kProbe, 1}, {Step::kAtD, 1},  {Step::kA, 1},     {Step::kB, 1},
+                          {Step::kZrqinit, 1}, {Step::kZfile, 1}, {Step::kZdata, 1}, {Step::kZdata, kMiddleBlock},
+                          {Step::kZdata, kLastBlock}, {Step::kZeof, 1}, {Step::kZfin, 1}, {Step::kFinal, 1}};
+  for (const StepAt& s : steps) {
+    for (FaultKind k : answer_kinds) cells.push_back(Expectation(s.step, k, s.block));
+    if (IsZmodemStep(s.step))
+      for (FaultKind k : header_kinds) cells.push_back(Expectation(s.step, k, s.block));
+    for (FaultKind k : line_kinds) cells.push_back(Expectation(s.step, k, s.block));
+  }
+  cells.push_back(Expectation(Step::kFinal, FaultKind::kNoSuccess, 1));
+  cells.push_back(Expectation(Step::kFinal, FaultKind::kNulBeforeSuccess, 1));
+  return cells;
+}
+
+std::string Text(unsigned id) {
+  char buffer[256];
+  LoadText(id, buffer, sizeof buffer);
+  return buffer;
+}
+
+int CountOf(const std::string& haystack, const std::string& needle) {
+  int n = 0;
+  for (auto at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + needle.size())) ++n;
+  return n;
+}
+
+class FaultMatrixTest : public ::testing::TestWithParam<Cell> {
+ protected:
+  void SetUp() override {
+    SetTimeDivisor(100);
+    sim::ModemOptions options;
+    options.expected_image = MatrixImage();
+    options.faults = {GetParam().fault};
+    options.command_latency_ms = 20;
+    options.final_pause_ms = 2000;
+    modem_ = std::make_unique<sim::SimulatedModemBackend>(options);
+    SetSerialBackend(modem_.get());
+    SetModemList(&no_list_);
+    SetResourceSource(&resources_);
+    SetMainWindow(&window_);
+  }
+  void TearDown() override {
+    StopSessionMonitor();
+    SetMainWindow(nullptr);
+    SetResourceSource(nullptr);
+    SetModemList(nullptr);
+    SetSerialBackend(nullptr);
+    ResetCommPortForTest();
+    SetTimeDivisor(1);
+  }
+
+  DiagRecorder diags_;
+  NoInstalledModems no_list_;
+  MatrixResources resources_;
+  RecordingWindow window_;
+  std::unique_ptr<sim::SimulatedModemBackend> modem_;
+};
+
+TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
+  const Cell& cell = GetParam();
+  const auto run_start = std::chrono::steady_clock::now();
+
+  SetupCommPort();
+  const bool started = SessionMonitorExists();
+  if (started) {
+    // Let a late command answer arrive before the user starts, as a user
+    // reading the pane would.
+    SleepMs(6000);
+    // The window's start handler: the four buttons off, then the event.
+    for (int id : {1006, 1007, 1012, 1}) window_.EnableButton(id, false);
+    SignalStartUpdate();
+    ASSERT_TRUE(WaitUntilMonitorIdle(300000));
+    ASSERT_TRUE(SenderThreadExists());
+    ASSERT_TRUE(WaitUntilSenderIdle(300000)) << "the session did not come to rest";
+    ASSERT_TRUE(WaitUntilMonitorIdle(300000));
+  }
+
+  const std::string log = window_.LogText();
+  const std::string failure = Text(2008) + Text(2001) + Text(2002);
+  const int failures = CountOf(log, failure);
+  const bool success = log.find(Text(2007)) != std::string::npos;
+
+  // Every append is in the pane, in order, nothing lost or merged.
+  std::string joined;
+  for (const std::string& a : window_.Appends()) joined += a;
+  EXPECT_EQ(joined, log);
+  ASSERT_EQ(log.rfind(Text(2009) + Text(2010), 0), 0u) << log;
+  EXPECT_EQ(CountOf(log, Text(2004)), cell.no_answer) << log;
+  // A failure report is always whole: 2008 is followed by both hint lines.
+  EXPECT_EQ(CountOf(log, Text(2008)), failures) << log;
+
+  switch (cell.expect) {
+    case Expect::kNoModem:
+      EXPECT_FALSE(started);
+      EXPECT_EQ(log, Text(2009) + Text(2010) + Text(2014));
+      break;
+    case Expect::kNoMonitor:
+      EXPECT_FALSE(started);
+      EXPECT_EQ(log, Text(2009) + Text(2010) + Text(2012) + Text(2016));
+      break;
+    case Expect::kSuccess:
+      ASSERT_TRUE(started);
+      EXPECT_EQ(LastOutcome(), Outcome::kSucceeded);
+      EXPECT_TRUE(success) << log;
+      EXPECT_EQ(failures, 0) << log;
+      EXPECT_EQ(modem_->ImageMatched(), std::optional<bool>(true));
+      EXPECT_EQ(modem_->ReceivedImage(), MatrixImage());
+      EXPECT_NE(log.find("  Name  - bc2780ix.bin\r\n  Datum - Tue Oct 13 16:34:34 1998\r\n"), std::string::npos);
+      break;
+    case Expect::kFailure:
+      ASSERT_TRUE(started);
+      EXPECT_EQ(LastOutcome(), Outcome::kFailed);
+      EXPECT_FALSE(success) << log;
+      EXPECT_GE(failures, cell.failures) << log;
+      EXPECT_LE(failures, cell.failures + cell.extra_failures) << log;
+      break;
+    case Expect::kFailureThenSuccess:
+      ASSERT_TRUE(started);
+      EXPECT_EQ(LastOutcome(), Outcome::kSucceeded);
+      EXPECT_EQ(failures, cell.failures) << log;
+      ASSERT_TRUE(success);
+      EXPECT_LT(log.find(Text(2008)), log.find(Text(2007)));
+      break;
+    case Expect::kFailureFirst: {
+      ASSERT_TRUE(started);
+      const auto first_failure = log.find(Text(2008));
+      ASSERT_NE(first_failure, std::string::npos) << log;
+      EXPECT_LT(first_failure, log.find(Text(2007)));
+      EXPECT_GE(failures, 1);
+      break;
+    }
+  }
+  if (started) {
+    EXPECT_NE(log.find(Text(2015)), std::string::npos);
+    EXPECT_NE(log.find(Text(2005)), std::string::npos);  // the sender started
+    // After an outcome only "Beenden" (failure) or the three buttons
+    // (success) come back; "Update Starten" never does.
+    const auto history = window_.ButtonHistory();
+    ASSERT_FALSE(history.empty());
+    EXPECT_EQ(history.back(), std::make_pair(1, true));
+    EXPECT_FALSE(window_.ButtonEnabled(1006));
+    if (cell.expect == Expect::kFailure) {
+      EXPECT_FALSE(window_.ButtonEnabled(1007));
+      EXPECT_FALSE(window_.ButtonEnabled(1012));
+    }
+    if (cell.expect == Expect::kSuccess) {
+      EXPECT_TRUE(window_.ButtonEnabled(1007));
+      EXPECT_TRUE(window_.ButtonEnabled(1012));
+    }
+  }
+  if (cell.aborts >= 0) {
+    EXPECT_EQ(modem_->AbortCount(), cell.aborts);
+  }
+
+  const auto stop_start = std::chrono::steady_clock::now();
+  StopSessionMonitor();
+  const auto stop_took = std::chrono::steady_clock::now() - stop_start;
+  EXPECT_LT(stop_took, std::chrono::milliseconds(5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - run_start, std::chrono::seconds(15));
+
+  EXPECT_FALSE(SessionMonitorExists());
+  EXPECT_FALSE(SenderThreadExists());
+  EXPECT_FALSE(SenderThreadHandle());
+  EXPECT_FALSE(PortHandle());
+  EXPECT_FALSE(modem_->IsOpen());
+  EXPECT_FALSE(QuitMonitorEvent);
+  EXPECT_FALSE(StartUpdateEvent);
+  EXPECT_FALSE(QuitSenderEvent);
+  if (cell.port_restorable) {
+    EXPECT_EQ(modem_->LineState().bytes, sim::SimulatedModemBackend::InitialLineState().bytes);
+    EXPECT_EQ(modem_->TimeoutState().bytes, sim::SimulatedModemBackend::InitialTimeouts().bytes);
+  }
+  // The log did not change after the stop.
+  EXPECT_EQ(window_.LogText(), log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, FaultMatrixTest, ::testing::ValuesIn(AllCells()),
+                         [](const ::testing::TestParamInfo<Cell>& info) { return info.param.name; });
+
+TEST(FaultMatrixCells, EveryCellIsOneTheSimulatorAccepts) {
+  const auto cells = AllCells();
+  EXPECT_EQ(cells.size(), 105u);
+  for (const Cell& c : cells) {
+    Fault parsed;
+    std::string error;
+    EXPECT_TRUE(sim::ParseFault(sim::FaultToString(c.fault), parsed, error)) << c.name << ": " << error;
+  }
+}
+
+}  // namespace
+}  // namespace mfu::test
