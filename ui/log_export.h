@@ -31,6 +31,7 @@ inline constexpr unsigned kTextAllFilesFilterName = 18;  // "Alle Dateien"
 inline constexpr unsigned kTextLogCannotOpen = 19;       // notice: file cannot be opened
 inline constexpr unsigned kTextLogWriteFailed = 20;      // notice: file not completely written
 inline constexpr unsigned kTextLogCreateQuestion = 21;   // question of the dialog, "%s" the path
+inline constexpr unsigned kTextLogFolderMissing = 22;    // notice of the dialog, "%s" the folder
 
 // The flags the export's file dialog runs with: read-only box hidden, the
 // folder must exist, ask before creating a file, explorer look (0x82804).
