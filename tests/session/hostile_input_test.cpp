@@ -292,7 +292,7 @@ TEST_F(LongAnswerTest, ProbeLooksOnlyAtTheFirst4096BytesAndSeesPastZeroBytes) {
   EXPECT_EQ(device_->State(), "original");
 }
 
-TEST(FinalAnswer, SuccessWordAtTheBufferEndCountsAndOneCutByItDoesNot) {
+TEST(HostileFinalAnswer, SuccessWordAtTheBufferEndCountsAndOneCutByItDoesNot) {
   std::vector<std::uint8_t> answer(4096, 'z');
   const char word[] = "erfolgreich";
   std::memcpy(answer.data() + 4096 - 11, word, 11);
@@ -305,7 +305,7 @@ TEST(FinalAnswer, SuccessWordAtTheBufferEndCountsAndOneCutByItDoesNot) {
 
 // --- The log export: a large pane, a long path ------------------------------
 
-class LogExportTest : public ::testing::Test {
+class HostileLogExportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const LocalTime fixed{2026, 7, 12, 7, 5, 9};
@@ -338,7 +338,7 @@ class LogExportTest : public ::testing::Test {
   std::filesystem::path dir_;
 };
 
-TEST_F(LogExportTest, PaneBeyondOneMebibyteIsWrittenByteForByteTwice) {
+TEST_F(HostileLogExportTest, PaneBeyondOneMebibyteIsWrittenByteForByteTwice) {
   std::string pane;
   const std::string line = "Neue Firmware wird zum Modem geschickt ... \xE4\xF6\xFC\xDF gepr\xFC" "ft\r\n";
   while (pane.size() < (1u << 20) + 12345) pane += line;
@@ -359,7 +359,7 @@ TEST_F(LogExportTest, PaneBeyondOneMebibyteIsWrittenByteForByteTwice) {
   EXPECT_EQ(twice.find('\0'), std::string::npos);
 }
 
-TEST_F(LogExportTest, PathOfThreeHundredCharactersIsUsedWholeNeverCut) {
+TEST_F(HostileLogExportTest, PathOfThreeHundredCharactersIsUsedWholeNeverCut) {
   // Nested folders make a valid path of exactly 300 characters.
   std::filesystem::path path = dir_;
   while (path.string().size() < 300 - 60) path /= std::string(50, 'd');
@@ -373,7 +373,7 @@ TEST_F(LogExportTest, PathOfThreeHundredCharactersIsUsedWholeNeverCut) {
   EXPECT_FALSE(std::filesystem::exists(path.string().substr(0, 255)));
 }
 
-TEST_F(LogExportTest, PathWhoseNameIsTooLongForTheFileSystemReportsText19) {
+TEST_F(HostileLogExportTest, PathWhoseNameIsTooLongForTheFileSystemReportsText19) {
   const std::string path = (dir_ / (std::string(295 - dir_.string().size(), 'n') + ".log")).string();
   ASSERT_EQ(path.size(), 300u);
   std::string error;
@@ -382,7 +382,7 @@ TEST_F(LogExportTest, PathWhoseNameIsTooLongForTheFileSystemReportsText19) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_));
 }
 
-TEST_F(LogExportTest, ADialogThatFillsItsWholeFieldWithoutNulOpensNothing) {
+TEST_F(HostileLogExportTest, ADialogThatFillsItsWholeFieldWithoutNulOpensNothing) {
   RecordingWindow window;
   window.SetFileChooser([](FileDialogRequest& request) {
     std::memset(request.file, 'q', request.file_capacity);
