@@ -50,7 +50,10 @@ void SetNoticeHook(NoticeHook hook) {
 QFont QtUpdateWindow::DialogFont() {
   QFont font;
   // The template's font first; then fonts of similar shape that Linux
-  // systems carry; the style hint covers a system with none of them.
+  // systems carry: Liberation Sans 8 pt has MS Sans Serif's average width (6
+  // pixels at 96 dpi, so the window is as wide as on Windows) and is one pixel
+  // lower; DejaVu Sans is a pixel wider. The style hint covers a system with
+  // none of them.
   font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
                     QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                     QStringLiteral("DejaVu Sans")});
@@ -195,15 +198,15 @@ void QtUpdateWindow::AppendLog(const char* text) {
 void QtUpdateWindow::AppendOnGuiThread(const char* text) {
   const std::size_t length = std::strlen(text);
   log_.append(text, length);
-  // The display's line break is one "\n": "\r\n" (even split over two
-  // appends, as the modem's answers may be) and a lone "\r" or "\n" each make
-  // one break.
+  // The display's line break is one "\n". "\r\n" makes one break, and so
+  // does the modem's echo "\r\r\n" (a run of "\r" counts once), even when
+  // the answer arrives split over two appends; a lone "\n" makes one break.
   std::u16string shown;
   shown.reserve(length);
   for (std::size_t i = 0; i < length; ++i) {
     const auto byte = static_cast<std::uint8_t>(text[i]);
     if (byte == '\r') {
-      shown += u'\n';
+      if (!last_was_cr_) shown += u'\n';
       last_was_cr_ = true;
       continue;
     }

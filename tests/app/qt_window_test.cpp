@@ -228,6 +228,11 @@ TEST_F(QtWindowTest, ModemAnswerSplitBetweenCrAndLfMakesOneLineBreak) {
   window->AppendLog("\nNEXT\n\rEND");
   EXPECT_EQ(Pane(*window)->toPlainText(), QStringLiteral("OK\nNEXT\n\nEND"));
   EXPECT_EQ(window->LogText(), "OK\r\nNEXT\n\rEND");
+  // The echo of a command ends in "\r\r\n": one break, also when split.
+  window->AppendLog("\r\na\r\r\nOK\r");
+  window->AppendLog("\r\nX");
+  EXPECT_EQ(Pane(*window)->toPlainText(), QStringLiteral("OK\nNEXT\n\nEND\na\nOK\nX"));
+  EXPECT_EQ(window->LogText(), "OK\r\nNEXT\n\rEND\r\na\r\r\nOK\r\r\nX");
 }
 
 TEST_F(QtWindowTest, TheEightControlsOfTheTemplate) {

@@ -2,6 +2,7 @@
 // procedure that found the modem, and saves it as a PNG.
 // Usage: mfu-screenshot [OUTPUT.png]   (default docs/window.png)
 #include <QApplication>
+#include <QFontInfo>
 #include <QPixmap>
 #include <cstdio>
 
@@ -44,6 +45,12 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
   const bool saved = window.grab().save(output, "PNG");
   mfu::SetMainWindow(nullptr);
+  // The font the dialog really got, and its dialog base units: the figures
+  // that decide the window's size in pixels.
+  const QFontInfo font(window.font());
+  const mfu::DialogBaseUnits units = mfu::QtUpdateWindow::BaseUnits(window.font());
+  std::printf("font %s %d pt, base units %d x %d, window %d x %d\n", font.family().toLocal8Bit().constData(),
+              font.pointSize(), units.width, units.height, window.width(), window.height());
   std::printf("%s %s\n", saved ? "wrote" : "could not write", output.toLocal8Bit().constData());
   return saved ? 0 : 1;
 }
