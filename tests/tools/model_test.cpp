@@ -213,12 +213,12 @@ TEST(SimModel, TimingFaultsAndGarbage) {
 }
 
 TEST(SimModel, FinalFaults) {
-  for (const char* spec : {"final:nul", "final:no-success"}) {
+  for (const char* fault_text : {"final:nul", "final:no-success"}) {
     const Bytes image = TestImage(10);
     ModemOptions o = Options(image);
     Fault f;
     std::string error;
-    ASSERT_TRUE(ParseFault(spec, f, error));
+    ASSERT_TRUE(ParseFault(fault_text, f, error));
     o.faults.push_back(f);
     Driver d(o);
     EnterDownload(d);
@@ -230,7 +230,7 @@ TEST(SimModel, FinalFaults) {
     const std::string text = Str(answer);
     const auto nul = text.find('\0');
     const auto word = text.find("erfolgreich");
-    EXPECT_TRUE(word == std::string::npos || (nul != std::string::npos && nul < word)) << spec;
+    EXPECT_TRUE(word == std::string::npos || (nul != std::string::npos && nul < word)) << fault_text;
     EXPECT_EQ(d.model.observations().image_matched, true);  // the image itself was good
   }
 }
