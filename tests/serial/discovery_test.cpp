@@ -1,0 +1,264 @@
+// Discovery over a fake installed-modem list and fake ports COM1 to COM4 (no
+// real device is ever opened here).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "serial/comm_port.h"
+#include "serial/discovery.h"
+#include "serial/modem_list.h"
+#include "tests/support/diag_recorder.h"
+#include "tests/support/fake_serial.h"
+
+namespace mfu {
+namespace {
+
+struct Entry {
+  std::string name;
+  std::map<std::string, std::string> values;
+  bool opens = true;
+  bool without_nul = false;  // values stored without their NUL
+};
+
+class FakeModemList final : public InstalledModemList {
+ public:
+  bool list_opens = true;
+  std::vector<Entry> entries;
+  std::vector<std::string> queried;  // "subkey/value"
+  std::set<KeyHandle> open_keys;
+
+  bool OpenList(KeyHandle& list) override {
+    if (!list_opens) return false;
+    list = 1000;
+    open_keys.insert(list);
+    return true;
+  }
+  bool EnumSubkey(KeyHandle list, std::uint32_t index, char* name, std::uint32_t& name_size) override {
+    EXPECT_EQ(list, 1000u);
+    EXPECT_EQ(name_size, 128u);
+    if (index >= entries.size()) return false;
+    const std::string& n = entries[index].name;
+    if (n.size() + 1 > name_size) return false;
+    std::memcpy(name, n.c_str(), n.size() + 1);
+    name_size = static_cast<std::uint32_t>(n.size());
+    return true;
+  }
+  bool OpenSubkey(KeyHandle, const char* name, KeyHandle& subkey) override {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (entries[i].name == name) {
+        if (!entries[i].opens) return false;
+        subkey = i + 1;
+        open_keys.insert(subkey);
+        return true;
+      }
+    }
+    return false;
+  }
+  bool QueryValue(KeyHandle key, const char* value_name, char* buffer, std::uint32_t& size) override {
+    EXPECT_EQ(open_keys.count(key), 1u);
+    const Entry& entry = entries.at(key - 1);
+    queried.push_back(entry.name + "/" + value_name);
+    auto it = entry.values.find(value_name);
+    if (it == entry.values.end()) return false;
+    const std::uint32_t needed = static_cast<std::uint32_t>(it->second.size() + (entry.without_nul ? 0 : 1));
+    if (needed > size) {
+      size = needed;
+      return false;
+    }
+    std::memcpy(buffer, it->second.data(), needed);
+    size = needed;
+    return true;
+  }
+  void CloseKey(KeyHandle key) override { EXPECT_EQ(open_keys.erase(key), 1u) << "key closed twice: " << key; }
+};
+
+class DiscoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetCommPortForTest();
+    SetSerialBackend(&backend_);
+    SetModemList(&list_);
+    SetTimeDivisor(1000);  // 50000 ms of silence last 50 ms
+    std::memset(port_, 'X', sizeof port_);
+  }
+  void TearDown() override {
+    EXPECT_FALSE(PortHandle());
+    EXPECT_FALSE(ReadCompleteEvent);
+    EXPECT_FALSE(WriteCompleteEvent);
+    EXPECT_TRUE(list_.open_keys.empty()) << "keys left open";
+    ResetCommPortForTest();
+    SetSerialBackend(nullptr);
+    SetModemList(nullptr);
+    SetTimeDivisor(1);
+  }
+  // A modem on `name` that answers the probe with `answer`.
+  std::shared_ptr<test::FakeSerialDevice> Modem(const std::string& name, const std::string& answer) {
+    auto device = backend_.Add(name);
+    std::weak_ptr<test::FakeSerialDevice> weak = device;
+    device->SetResponder([weak, answer](const test::FakeSerialDevice::Bytes& written) {
+      if (std::string(written.begin(), written.end()) != "ati4\r\n") return;
+      if (auto d = weak.lock()) d->QueueAnswer(answer);
+    });
+    return device;
+  }
+  void AddEntry(const std::string& name, const std::string& model, const std::string& port) {
+    Entry entry;
+    entry.name = name;
+    entry.values["Model"] = model;
+    if (!port.empty()) entry.values["AttachedTo"] = port;
+    list_.entries.push_back(entry);
+  }
+  std::string Port() const { return port_; }
+
+  test::FakeSerialBackend backend_;
+  FakeModemList list_;
+  char port_[kPortNameSize];
+  test::DiagRecorder diags_;
+};
+
+TEST_F(DiscoveryTest, ModelNamesMatchAsCaseSensitiveSubstrings) {
+  AddEntry("0000", "orbalis 56k", "COM1");         // other case
+  AddEntry("0001", "Standard KELVORA 56000", "COM2");
+  AddEntry("0002", "Orbalis 56K Voice", "COM3");
+  FindModemInRegistry(port_);
+  EXPECT_EQ(Port(), "COM3");
+
+  list_.entries.clear();
+  AddEntry("0000", "Generic Kelvora 56000 Modem", "COM4");
+  FindModemInRegistry(port_);
+  EXPECT_EQ(Port(), "COM4");
+}
+
+TEST_F(DiscoveryTest, FirstMatchWins) {
+  AddEntry("0000", "Orbalis 56", "COM2");
+  AddEntry("0001", "Kelvora 56000", "COM3");
+  FindModemInRegistry(port_);
+  EXPECT_EQ(Port(), "COM2");
+  EXPECT_EQ(list_.queried, (std::vector<std::string>{"0000/Model", "0000/AttachedTo"}));
+}
+
+TEST_F(DiscoveryTest, AMatchWithoutAttachedToEndsTheSearch) {
+  AddEntry("0000", "Orbalis 56", "");
+  AddEntry("0001", "Kelvora 56000", "COM3");
+  FindModemInRegistry(port_);
+  EXPECT_EQ(Port(), "");
+  EXPECT_EQ(list_.queried, (std::vector<std::string>{"0000/Model", "0000/AttachedTo"}));
+}
+
+TEST_F(DiscoveryTest, ASubkeyThatCannotBeOpenedIsPassedOver) {
+  AddEntry("0000", "Orbalis 56", "COM1");
+  list_.entries[0].opens = false;
+  AddEntry("0001", "Kelvora 56000", "COM3");
+  FindModemInRegistry(port_);
+  EXPECT_EQ(Port(), "COM3");
+}
+
+TEST_F(DiscoveryTest, ModelsThatDoNotFitOrAreMissingMatchNothing) {
+  AddEntry("0000", "A very long model name with Orbalis 56 in it", "COM1");  // 32+ bytes
+  Entry no_model;
+  no_model.name = "0001";
+  no_model.values["AttachedTo"] = "COM2";
+  list_.entries.push_back(no_model);
+  FindModemInRegistry(port_);
+  EXPECT_EQ(Port(), "");
+}
+
+TEST_F(DiscoveryTest, AttachedToOfThirtyTwoCharactersIsNotFoundAndTheProbeRuns) {
+  AddEntry("0000", "Kelvora 56000", "/dev/serial/by-id/usb-modem-port0");  // 33 characters
+  auto modem = Modem("COM2", "ati4\r\nQVRLMAZZ\r\nOK\r\n");
+  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_EQ(Port(), "COM2");
+}
+
+TEST_F(DiscoveryTest, AValueStoredWithoutItsNulIsTakenWhenItFits) {
+  AddEntry("0000", "Kelvora 56000", "COM1");
+  list_.entries[0].without_nul = true;
+  FindModemInRegistry(port_);
+  EXPECT_EQ(Port(), "COM1");
+
+  // Filling the whole value buffer without a NUL: it does not fit.
+  list_.entries[0].values["AttachedTo"] = std::string(32, 'P');
+  std::memset(port_, 'X', sizeof port_);
+  FindModemInRegistry(port_);
+  EXPECT_EQ(Port(), "");
+}
+
+TEST_F(DiscoveryTest, ARegistryHitIsTakenWithoutAProbe) {
+  AddEntry("0000", "Kelvora 56000", "COM3");
+  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_EQ(Port(), "COM3");
+  EXPECT_TRUE(backend_.Opened().empty());
+}
+
+TEST_F(DiscoveryTest, NoListMeansTheProbeRuns) {
+  list_.list_opens = false;
+  auto modem = Modem("COM1", "QVRLMAZZ");
+  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_EQ(Port(), "COM1");
+}
+
+TEST_F(DiscoveryTest, ProbeSkipsMissingAndStatuslessPortsAndStopsAtTheFirstHit) {
+  auto statusless = Modem("COM2", "QVRLMAZZ");
+  statusless->SetModemStatus(0, true);
+  auto silent = backend_.Add("COM3");
+  auto wrong = Modem("COM1", "ati4\r\nOK\r\n");
+  auto hit = Modem("COM4", "ati4\r\n56000 QVRLMAZZ\r\n");
+  EXPECT_TRUE(ProbeCommPorts(port_));
+  EXPECT_EQ(Port(), "COM4");
+  EXPECT_EQ(backend_.Opened(), (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+  EXPECT_TRUE(statusless->Written().empty());  // nothing sent where the status fails
+  const std::string probe = "ati4\r\n";
+  EXPECT_EQ(wrong->Written(), test::FakeSerialDevice::Bytes(probe.begin(), probe.end()));
+  EXPECT_EQ(silent->Written(), test::FakeSerialDevice::Bytes(probe.begin(), probe.end()));
+  for (const auto& device : {wrong, statusless, silent, hit}) EXPECT_TRUE(device->Closed());
+  EXPECT_EQ(diags_.Count("READ TIMEOUT\n"), 1);  // only the silent port
+}
+
+TEST_F(DiscoveryTest, ProbeNeverOpensAPortPastTheFirstHit) {
+  auto first = Modem("COM2", "QVRLMAZZ");
+  auto later = Modem("COM3", "QVRLMAZZ");
+  EXPECT_TRUE(ProbeCommPorts(port_));
+  EXPECT_EQ(Port(), "COM2");
+  EXPECT_EQ(backend_.Opened(), (std::vector<std::string>{"COM1", "COM2"}));
+  EXPECT_TRUE(later->Written().empty());
+}
+
+TEST_F(DiscoveryTest, IdentifierAfterAPauseIsNotRecognised) {
+  auto device = backend_.Add("COM1");
+  std::weak_ptr<test::FakeSerialDevice> weak = device;
+  device->SetResponder([weak](const test::FakeSerialDevice::Bytes&) {
+    if (auto d = weak.lock()) {
+      d->QueueAnswer("ati4\r\n");  // one burst, then a pause
+      d->QueueAnswer("QVRLMAZZ");  // the next burst
+    }
+  });
+  EXPECT_FALSE(ProbeCommPorts(port_));
+  EXPECT_EQ(Port(), "");
+}
+
+TEST_F(DiscoveryTest, IdentifierOnlyCountsWithinTheBytesOfThisRead) {
+  // An earlier answer left the identifier in the buffer behind a short one.
+  std::memcpy(ModemResponseBuffer, "xxxxQVRLMAZZ", 12);
+  auto modem = Modem("COM1", "xxxx");
+  EXPECT_FALSE(ProbeCommPorts(port_));
+  // And an identifier split by the end of the read is not one either.
+  auto cut = Modem("COM1", "QVRLMAZ");
+  ModemResponseBuffer[7] = 'Z';
+  EXPECT_FALSE(ProbeCommPorts(port_));
+}
+
+TEST_F(DiscoveryTest, NothingFoundLeavesAnEmptyNameNoPortAndNoEvents) {
+  auto silent = backend_.Add("COM2");
+  EXPECT_FALSE(FindModemPort(port_));
+  EXPECT_EQ(Port(), "");
+  EXPECT_TRUE(silent->Closed());
+  // TearDown checks: no port, both events closed, no keys open.
+}
+
+}  // namespace
+}  // namespace mfu

@@ -1,0 +1,483 @@
+// The termios backend under the port operations, on pseudo-terminal pairs:
+// the test holds the master side and plays the modem.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+#include "serial/comm_port.h"
+#include "serial/discovery.h"
+#include "serial/serial_device.h"
+#include "tests/support/diag_recorder.h"
+
+namespace mfu {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The 250 ms gap lasts 50 ms: wide enough that a loaded machine does not
+// stretch a pause inside a burst into a gap.
+constexpr std::uint32_t kDivisor = 5;
+const auto kGap = milliseconds(250 / kDivisor);
+
+struct Pty {
+  int master = -1;
+  int slave = -1;
+  std::string path;
+
+  Pty() {
+    char name[128] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) == 0) path = name;
+  }
+  ~Pty() {
+    if (master >= 0) ::close(master);
+    if (slave >= 0) ::close(slave);
+  }
+  void CloseMaster() {
+    ::close(master);
+    master = -1;
+  }
+  bool Exclusive() const {
+    int flag = -1;
+    EXPECT_EQ(::ioctl(slave, TIOCGEXCL, &flag), 0);
+    return flag != 0;
+  }
+  void Send(const std::string& bytes) const {
+    ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // What the port wrote, waiting up to `wait` for the first byte.
+  std::string Received(milliseconds wait = milliseconds(500)) const {
+    std::string all;
+    pollfd fd{master, POLLIN, 0};
+    int timeout = static_cast<int>(wait.count());
+    while (::poll(&fd, 1, timeout) > 0) {
+      char chunk[4096];
+      const ssize_t n = ::read(master, chunk, sizeof chunk);
+      if (n <= 0) break;
+      all.append(chunk, static_cast<std::size_t>(n));
+      timeout = 20;
+    }
+    return all;
+  }
+  termios Settings() const {
+    termios tio{};
+    EXPECT_EQ(::tcgetattr(master, &tio), 0);
+    return tio;
+  }
+};
+
+bool SameSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         a.c_line == b.c_line && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+// A cooked 9600 setting with software flow control, unlike the working one.
+void MakeDistinct(const Pty& pty) {
+  termios tio = pty.Settings();
+  tio.c_iflag |= IXON | IXOFF | ICRNL;
+  tio.c_lflag |= ICANON | ECHO;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+  tio.c_cflag |= CS7 | PARENB;
+  tio.c_cc[VMIN] = 3;
+  tio.c_cc[VTIME] = 7;
+  cfsetispeed(&tio, B9600);
+  cfsetospeed(&tio, B9600);
+  ASSERT_EQ(::tcsetattr(pty.master, TCSANOW, &tio), 0);
+}
+
+class TermiosTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(pty_.path.empty());
+    SetSerialBackend(nullptr);
+    ResetCommPortForTest();
+    SetTimeDivisor(kDivisor);
+    ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
+    WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
+  }
+  void TearDown() override {
+    CloseCommPort();
+    ResetCommPortForTest();
+    ReadCompleteEvent.reset();
+    WriteCompleteEvent.reset();
+    SetTimeDivisor(1);
+  }
+  void OpenPort() {
+    SetPortHandle(OpenCommPort(pty_.path.c_str()));
+    ASSERT_TRUE(PortHandle());
+  }
+  int Read(std::uint32_t max, Millis limit) { return ReadFromComm(ModemResponseBuffer, max, limit); }
+  std::string Answer(int count) const {
+    return std::string(reinterpret_cast<const char*>(ModemResponseBuffer), static_cast<std::size_t>(count));
+  }
+
+  Pty pty_;
+  test::DiagRecorder diags_;
+};
+
+TEST_F(TermiosTest, OpenAppliesRaw57600EightNoneOne) {
+  MakeDistinct(pty_);
+  OpenPort();
+  const termios tio = pty_.Settings();
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));
+  EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B57600));
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), 0u);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+}
+
+TEST_F(TermiosTest, BytesPassUnchangedBothWays) {
+  OpenPort();
+  const std::string control("\r\n\x11\x13\x00\xff\x18" "ati4\r\n", 13);
+  ASSERT_TRUE(WriteToComm(reinterpret_cast<const std::uint8_t*>(control.data()), 13));
+  EXPECT_EQ(pty_.Received(), control);
+  pty_.Send(control);
+  ASSERT_EQ(Read(4096, 5000), 13);
+  EXPECT_EQ(Answer(13), control);
+  EXPECT_EQ(LastReadCount(), 13u);
+}
+
+// In real time: the gap that ends a burst is 250 ms after its last byte,
+// however far away the caller's limit is. The burst has a 100 ms pause inside
+// it, so a gap measured from the first byte ends the read 100 ms early, and a
+// read that waits for its limit ends seconds late.
+TEST_F(TermiosTest, TenByteBurstEndsAQuarterSecondAfterItsLastByteHoweverLongTheLimit) {
+  SetTimeDivisor(1);
+  OpenPort();
+  for (const Millis limit : {kInfinite, Millis{50000}, Millis{2000}}) {
+    SCOPED_TRACE(limit);
+    std::memset(ModemResponseBuffer, 0, 16);
+    Clock::time_point last_byte;
+    std::thread modem([this, &last_byte] {
+      std::this_thread::sleep_for(milliseconds(20));
+      pty_.Send("01234");
+      std::this_thread::sleep_for(milliseconds(100));  // within the burst
+      last_byte = Clock::now();
+      pty_.Send("56789");
+    });
+    const int count = Read(4096, limit);
+    const auto end = Clock::now();
+    modem.join();
+    ASSERT_EQ(count, 10);
+    EXPECT_EQ(Answer(10), "0123456789");
+    EXPECT_EQ(LastReadCount(), 10u);
+    EXPECT_GE(end - last_byte, milliseconds(245));
+    EXPECT_LT(end - last_byte, milliseconds(250 + 150));
+  }
+  EXPECT_TRUE(diags_.Lines().empty());
+}
+
+// The limit bounds the wait for the first byte only: a burst that starts
+// inside it and goes on past it is taken whole.
+TEST_F(TermiosTest, LimitBoundsOnlyTheWaitForTheFirstByte) {
+  OpenPort();
+  std::thread modem([this] {
+    for (int i = 0; i < 6; ++i) {
+      std::this_thread::sleep_for(kGap / 3);
+      pty_.Send(std::string(1, static_cast<char>('a' + i)));
+    }
+  });
+  const int count = Read(4096, 500);  // 100 ms real; the burst lasts 6 * 17 ms
+  modem.join();
+  ASSERT_EQ(count, 6);
+  EXPECT_EQ(Answer(6), "abcdef");
+}
+
+TEST_F(TermiosTest, BurstLongerThanTheCountIsSplitOverTwoReads) {
+  OpenPort();
+  SetTimeDivisor(1);  // a real 250 ms gap, so that load cannot fake the bound
+  pty_.Send("abcdefghijklmnopqrstuvwxyz");
+  const auto start = Clock::now();
+  ASSERT_EQ(Read(20, 5000), 20);
+  EXPECT_LT(Clock::now() - start, milliseconds(200));  // the count is in: no gap to wait for
+  EXPECT_EQ(Answer(20), "abcdefghijklmnopqrst");
+  ASSERT_EQ(Read(20, 5000), 6);
+  EXPECT_EQ(Answer(6), "uvwxyz");
+}
+
+TEST_F(TermiosTest, SilenceTimesOutAndLateBytesCompleteThePendingRead) {
+  OpenPort();
+  const auto start = Clock::now();
+  EXPECT_EQ(Read(4096, 1000), -1);  // 200 ms real
+  const auto elapsed = Clock::now() - start;
+  EXPECT_GE(elapsed, milliseconds(1000 / kDivisor));
+  EXPECT_LT(elapsed, milliseconds(1000 / kDivisor + 400));
+  EXPECT_EQ(diags_.Count("READ TIMEOUT\n"), 1);
+  EXPECT_EQ(LastReadCount(), 0u);
+
+  std::uint32_t error = 0;
+  EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_EQ(error, kErrorIoIncomplete);
+
+  pty_.Send("spaet");
+  std::this_thread::sleep_for(milliseconds(5));
+  ASSERT_TRUE(GetOverlappedReadResult(error));
+  EXPECT_EQ(LastReadCount(), 5u);
+  EXPECT_EQ(Answer(5), "spaet");
+}
+
+TEST_F(TermiosTest, CompletionCheckTakesALateBurstWhole) {
+  OpenPort();
+  EXPECT_EQ(Read(4096, 100), -1);
+  std::uint32_t error = 0;
+  EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_EQ(error, kErrorIoIncomplete);
+  EXPECT_FALSE(GetOverlappedReadResult(error));  // asking again changes nothing
+  EXPECT_EQ(error, kErrorIoIncomplete);
+  EXPECT_FALSE(ReadCompleteEvent->IsSet());
+
+  pty_.Send("ZRINIT-");
+  std::thread modem([this] {
+    std::this_thread::sleep_for(kGap / 3);  // the rest of the same burst
+    pty_.Send("header");
+  });
+  std::this_thread::sleep_for(milliseconds(5));
+  ASSERT_TRUE(GetOverlappedReadResult(error));
+  modem.join();
+  EXPECT_EQ(error, kErrorSuccess);
+  EXPECT_EQ(LastReadCount(), 13u);
+  EXPECT_EQ(Answer(13), "ZRINIT-header");
+  EXPECT_TRUE(ReadCompleteEvent->IsSet());
+  EXPECT_EQ(diags_.Lines(), (std::vector<std::string>{"READ TIMEOUT\n"}));
+}
+
+TEST_F(TermiosTest, ReadArmedAgainAfterATimeOutTakesTheLateBytes) {
+  OpenPort();
+  EXPECT_EQ(Read(4096, 200), -1);
+  pty_.Send("ZRINIT");
+  ASSERT_EQ(Read(4096, 5000), 6);
+  EXPECT_EQ(Answer(6), "ZRINIT");
+}
+
+TEST_F(TermiosTest, IdentifierAfterAPauseIsNotInTheFirstBurst) {
+  OpenPort();
+  std::thread modem([this] {
+    pty_.Send("ati4\r\n");
+    std::this_thread::sleep_for(kGap * 3);
+    pty_.Send("QVRLMAZZ\r\n");
+  });
+  EXPECT_FALSE(IsSupportedModemAnswer(50000));
+  modem.join();
+  EXPECT_EQ(Answer(static_cast<int>(LastReadCount())), "ati4\r\n");
+}
+
+TEST_F(TermiosTest, BytesBeyondTheCountKeepAnEarlierAnswer) {
+  OpenPort();
+  pty_.Send(std::string(20, 'A'));
+  ASSERT_EQ(Read(4096, 5000), 20);
+  pty_.Send("bbbbb");
+  ASSERT_EQ(Read(4096, 5000), 5);
+  EXPECT_EQ(Answer(20), "bbbbb" + std::string(15, 'A'));
+}
+
+TEST_F(TermiosTest, CloseRestoresTheSettingsExactly) {
+  MakeDistinct(pty_);
+  const termios before = pty_.Settings();
+  OpenPort();
+  EXPECT_FALSE(SameSettings(before, pty_.Settings()));
+  CloseCommPort();
+  EXPECT_FALSE(PortHandle());
+  EXPECT_TRUE(SameSettings(before, pty_.Settings()));
+}
+
+TEST_F(TermiosTest, DoubleOpenKeepsTheFirstCopyAndTheCloseRestoresItOnce) {
+  Pty other;
+  MakeDistinct(pty_);
+  const termios first = pty_.Settings();
+  const termios second_before = other.Settings();
+  ASSERT_FALSE(SameSettings(first, second_before));
+
+  SerialHandle held = OpenCommPort(pty_.path.c_str());
+  ASSERT_TRUE(held);
+  SetPortHandle(OpenCommPort(other.path.c_str()));
+  ASSERT_TRUE(PortHandle());
+  CloseCommPort();
+  // The close restores the one saved copy: that of the first open.
+  EXPECT_TRUE(SameSettings(first, other.Settings()));
+
+  // Both flags were cleared: the next open saves afresh.
+  held.reset();
+  termios changed = other.Settings();
+  cfsetospeed(&changed, B19200);
+  cfsetispeed(&changed, B19200);
+  ASSERT_EQ(::tcsetattr(other.master, TCSANOW, &changed), 0);
+  SetPortHandle(OpenCommPort(other.path.c_str()));
+  ASSERT_TRUE(PortHandle());
+  CloseCommPort();
+  EXPECT_TRUE(SameSettings(changed, other.Settings()));
+}
+
+TEST_F(TermiosTest, APortThatIsHeldCannotBeOpenedAgain) {
+  MakeDistinct(pty_);
+  const termios before = pty_.Settings();
+  SerialHandle held = OpenCommPort(pty_.path.c_str());
+  ASSERT_TRUE(held);
+  EXPECT_TRUE(pty_.Exclusive());
+  EXPECT_FALSE(OpenCommPort(pty_.path.c_str()));
+  EXPECT_FALSE(PlatformSerialBackend().Open(pty_.path.c_str()));
+  // The refused opens left the holder's exclusive flag alone.
+  EXPECT_TRUE(pty_.Exclusive());
+  // The failed open saved nothing: the close restores the first port's copy.
+  SetPortHandle(held);
+  held.reset();
+  CloseCommPort();
+  EXPECT_TRUE(SameSettings(before, pty_.Settings()));
+  EXPECT_FALSE(pty_.Exclusive());  // released with the device
+  // Once released, the port opens again.
+  SerialHandle again = PlatformSerialBackend().Open(pty_.path.c_str());
+  EXPECT_TRUE(again);
+}
+
+TEST_F(TermiosTest, NamesThatAreNoDeviceGiveNone) {
+  EXPECT_FALSE(PlatformSerialBackend().Open("/nonexistent/tty"));
+  // No COM name here: COM1 to COM4 are real devices, never opened by a test.
+  EXPECT_FALSE(PlatformSerialBackend().Open("ttyS0"));  // relative: no device
+  EXPECT_FALSE(PlatformSerialBackend().Open("/dev/null"));  // not a terminal
+  EXPECT_FALSE(OpenCommPort(nullptr));
+}
+
+TEST_F(TermiosTest, PseudoTerminalReportsClearToSendAndDataSetReady) {
+  OpenPort();
+  std::uint32_t bits = 0;
+  ASSERT_TRUE(GetCommModemStatus(bits));
+  EXPECT_EQ(bits, kMsCtsOn | kMsDsrOn);
+}
+
+TEST_F(TermiosTest, WithoutAPortNothingIsReadOrWritten) {
+  std::memset(ModemResponseBuffer, 0x5A, 16);
+  SetLastReadCount(7);
+  EXPECT_FALSE(WriteToComm("ati4\r\n"));
+  EXPECT_EQ(Read(4096, 100), 0);
+  EXPECT_EQ(LastReadCount(), 7u);  // the read never started
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(ModemResponseBuffer[i], 0x5A);
+  std::uint32_t bits = 0;
+  EXPECT_FALSE(GetCommModemStatus(bits));
+  std::uint32_t error = 0;
+  EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_EQ(error, kErrorInvalidHandle);
+  CloseCommPort();  // nothing to do
+  EXPECT_TRUE(diags_.Lines().empty());
+}
+
+TEST_F(TermiosTest, CloseFromAnotherThreadEndsABlockedRead) {
+  MakeDistinct(pty_);
+  const termios before = pty_.Settings();
+  OpenPort();
+  auto reader = std::async(std::launch::async, [this] { return Read(4096, kInfinite); });
+  std::this_thread::sleep_for(milliseconds(50));
+  ASSERT_EQ(reader.wait_for(milliseconds(0)), std::future_status::timeout);
+  const auto start = Clock::now();
+  CloseCommPort();
+  ASSERT_EQ(reader.wait_for(milliseconds(2000)), std::future_status::ready);
+  EXPECT_LT(Clock::now() - start, milliseconds(500));
+  EXPECT_EQ(reader.get(), 0);
+  EXPECT_EQ(diags_.Count("GOT ERROR FROM READ FN\n"), 1);
+  EXPECT_TRUE(SameSettings(before, pty_.Settings()));
+  EXPECT_EQ(Read(4096, 100), 0);  // the port is gone
+}
+
+TEST_F(TermiosTest, CloseFromAnotherThreadEndsAWriteTheModemDoesNotTake) {
+  OpenPort();
+  // Nobody reads the master: the write fills the line and blocks.
+  static std::uint8_t big[1 << 20];
+  auto writer = std::async(std::launch::async, [] { return WriteToComm(big, sizeof big); });
+  std::this_thread::sleep_for(milliseconds(50));
+  ASSERT_EQ(writer.wait_for(milliseconds(0)), std::future_status::timeout);
+  CloseCommPort();
+  ASSERT_EQ(writer.wait_for(milliseconds(2000)), std::future_status::ready);
+  EXPECT_FALSE(writer.get());
+  EXPECT_EQ(diags_.Count("Write aborted\n"), 1);
+  EXPECT_EQ(diags_.Count("Error writing data to port (overlapped)\n"), 1);
+}
+
+TEST_F(TermiosTest, DeviceCallsAfterCloseFailWithAnInvalidHandle) {
+  SerialHandle port = PlatformSerialBackend().Open(pty_.path.c_str());
+  ASSERT_TRUE(port);
+  port->Close();
+  port->Close();  // idempotent
+  std::uint8_t buffer[4];
+  const IoResult read = port->StartRead(buffer, sizeof buffer);
+  EXPECT_EQ(read.state, IoResult::State::kFailed);
+  EXPECT_EQ(read.error, kErrorInvalidHandle);
+  const IoResult write = port->StartWrite(buffer, sizeof buffer);
+  EXPECT_EQ(write.state, IoResult::State::kFailed);
+  EXPECT_EQ(write.error, kErrorInvalidHandle);
+  std::uint32_t bits = 0;
+  std::uint32_t error = 0;
+  EXPECT_FALSE(port->GetModemStatus(bits, error));
+  EXPECT_EQ(error, kErrorInvalidHandle);
+  PortSettings state;
+  EXPECT_FALSE(port->GetState(state));
+}
+
+// More than the line holds at once: the write goes on in FinishWrite while
+// the modem takes the bytes slowly, and every byte arrives once, in order.
+TEST_F(TermiosTest, ALongWriteGoesOutWholeWhileTheModemTakesItSlowly) {
+  OpenPort();
+  std::vector<std::uint8_t> data(256 * 1024);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  std::string received;
+  std::thread modem([this, &received, size = data.size()] {
+    pollfd fd{pty_.master, POLLIN, 0};
+    while (received.size() < size && ::poll(&fd, 1, 2000) > 0) {
+      char chunk[1024];
+      const ssize_t n = ::read(pty_.master, chunk, sizeof chunk);
+      if (n <= 0) break;
+      received.append(chunk, static_cast<std::size_t>(n));
+      if (received.size() % 16384 < 1024) std::this_thread::sleep_for(milliseconds(1));
+    }
+  });
+  EXPECT_TRUE(WriteToComm(data.data(), static_cast<std::int32_t>(data.size())));
+  modem.join();
+  ASSERT_EQ(received.size(), data.size());
+  EXPECT_TRUE(std::memcmp(received.data(), data.data(), data.size()) == 0);
+  EXPECT_TRUE(WriteCompleteEvent->IsSet());
+  EXPECT_TRUE(diags_.Lines().empty());
+}
+
+// The other end goes away (the bridge's master closes) while a read waits
+// without a limit: the read ends at once with an error, and does not spin.
+TEST_F(TermiosTest, AHangUpEndsABlockedRead) {
+  OpenPort();
+  auto reader = std::async(std::launch::async, [this] { return Read(4096, kInfinite); });
+  std::this_thread::sleep_for(milliseconds(30));
+  ASSERT_EQ(reader.wait_for(milliseconds(0)), std::future_status::timeout);
+  pty_.CloseMaster();
+  ASSERT_EQ(reader.wait_for(milliseconds(2000)), std::future_status::ready);
+  EXPECT_EQ(reader.get(), 0);
+  EXPECT_EQ(diags_.Count("GOT ERROR FROM READ FN\n"), 1);
+}
+
+TEST_F(TermiosTest, PurgeEndsAPendingReadAndDropsWhatCame) {
+  OpenPort();
+  SerialHandle port = PortHandle();
+  EXPECT_EQ(Read(4096, 100), -1);
+  pty_.Send("old");
+  std::this_thread::sleep_for(milliseconds(5));
+  ASSERT_TRUE(port->Purge());
+  std::uint32_t error = 0;
+  EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_EQ(error, kErrorOperationAborted);
+  EXPECT_EQ(Read(4096, 100), -1);  // "old" was dropped with the read
+}
+
+}  // namespace
+}  // namespace mfu
