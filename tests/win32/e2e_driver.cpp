@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     ::Sleep(300);
     HWND bar = ::GetDlgItem(dialog, 1011);
     const LRESULT position = ::SendMessageA(bar, PBM_GETPOS, 0, 0);
-    const LRESULT upper = ::SendMessageA(bar, PBM_GETRANGE, FALSE, nullptr);
+    const LRESULT upper = ::SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
     std::fprintf(stderr, "e2e_driver: progress %ld of %ld; buttons 1006=%d 1007=%d 1012=%d 1=%d\n",
                  static_cast<long>(position), static_cast<long>(upper), Enabled(dialog, 1006),
                  Enabled(dialog, 1007), Enabled(dialog, 1012), Enabled(dialog, 1));

@@ -10,6 +10,7 @@
  *   gcc -m32 -shared -fPIC -O2 -o pty_modem_lines.so pty_modem_lines.c -ldl
  */
 #define _GNU_SOURCE
+#define _FILE_OFFSET_BITS 64  /* a 32-bit fstat fails (EOVERFLOW) on large inode numbers */
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdarg.h>
@@ -27,17 +28,9 @@ static int is_pty(int fd) {
   return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
-int ioctl(int fd, unsigned long request, ...) {
-  static ioctl_fn real_ioctl;
-  va_list args;
-  void* arg;
-  int result;
+static int answer(ioctl_fn real, int fd, unsigned long request, void* arg) {
+  int result = real(fd, request, arg);
   int saved;
-  if (!real_ioctl) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
-  va_start(args, request);
-  arg = va_arg(args, void*);
-  va_end(args);
-  result = real_ioctl(fd, request, arg);
   if (result == 0) return result;
   saved = errno;
   if (!is_pty(fd)) {
@@ -56,4 +49,28 @@ int ioctl(int fd, unsigned long request, ...) {
       errno = saved;
       return result;
   }
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+  static ioctl_fn real;
+  va_list args;
+  void* arg;
+  if (!real) real = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+  va_start(args, request);
+  arg = va_arg(args, void*);
+  va_end(args);
+  return answer(real, fd, request, arg);
+}
+
+/* 32-bit Wine is built with a 64-bit time_t and calls glibc's time64 entry. */
+int __ioctl_time64(int fd, unsigned long request, ...) {
+  static ioctl_fn real;
+  va_list args;
+  void* arg;
+  if (!real) real = (ioctl_fn)dlsym(RTLD_NEXT, "__ioctl_time64");
+  if (!real) real = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+  va_start(args, request);
+  arg = va_arg(args, void*);
+  va_end(args);
+  return answer(real, fd, request, arg);
 }
