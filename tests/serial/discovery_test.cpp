@@ -23,6 +23,7 @@ struct Entry {
   std::map<std::string, std::string> values;
   bool opens = true;
   bool without_nul = false;  // values stored without their NUL
+  bool scribbles = false;    // a value that does not fit leaves its first bytes behind
 };
 
 class FakeModemList final : public InstalledModemList {
@@ -67,6 +68,7 @@ class FakeModemList final : public InstalledModemList {
     if (it == entry.values.end()) return false;
     const std::uint32_t needed = static_cast<std::uint32_t>(it->second.size() + (entry.without_nul ? 0 : 1));
     if (needed > size) {
+      if (entry.scribbles) std::memcpy(buffer, it->second.data(), size);
       size = needed;
       return false;
     }
@@ -75,6 +77,27 @@ class FakeModemList final : public InstalledModemList {
     return true;
   }
   void CloseKey(KeyHandle key) override { EXPECT_EQ(open_keys.erase(key), 1u) << "key closed twice: " << key; }
+};
+
+// The fake ports, checking that the probe holds one port at a time and that
+// the events exist whenever a port is open.
+class OneAtATimeBackend final : public SerialBackend {
+ public:
+  std::shared_ptr<test::FakeSerialDevice> Add(const std::string& name) { return inner.Add(name); }
+  SerialHandle Open(const char* port_name) override {
+    for (const auto& held : opened_) EXPECT_TRUE(held->Closed()) << "a port still open when " << port_name << " opens";
+    EXPECT_TRUE(ReadCompleteEvent) << port_name;
+    EXPECT_TRUE(WriteCompleteEvent) << port_name;
+    SerialHandle port = inner.Open(port_name);
+    if (port) opened_.push_back(std::static_pointer_cast<test::FakeSerialDevice>(port));
+    return port;
+  }
+  std::vector<std::string> Opened() const { return inner.Opened(); }
+
+  test::FakeSerialBackend inner;
+
+ private:
+  std::vector<std::shared_ptr<test::FakeSerialDevice>> opened_;
 };
 
 class DiscoveryTest : public ::testing::Test {
@@ -115,7 +138,7 @@ class DiscoveryTest : public ::testing::Test {
   }
   std::string Port() const { return port_; }
 
-  test::FakeSerialBackend backend_;
+  OneAtATimeBackend backend_;
   FakeModemList list_;
   char port_[kPortNameSize];
   test::DiagRecorder diags_;
@@ -250,6 +273,58 @@ TEST_F(DiscoveryTest, IdentifierOnlyCountsWithinTheBytesOfThisRead) {
   auto cut = Modem("COM1", "QVRLMAZ");
   ModemResponseBuffer[7] = 'Z';
   EXPECT_FALSE(ProbeCommPorts(port_));
+}
+
+TEST_F(DiscoveryTest, ARegistryHitTouchesNoPortAndCreatesNoEvents) {
+  AddEntry("0000", "Kelvora 56000", "COM1");
+  auto modem = Modem("COM1", "QVRLMAZZ");  // would answer, but is not asked
+  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_EQ(Port(), "COM1");
+  EXPECT_TRUE(backend_.Opened().empty());
+  EXPECT_TRUE(modem->Written().empty());
+  EXPECT_TRUE(diags_.Lines().empty());
+}
+
+TEST_F(DiscoveryTest, AnAttachedToThatDoesNotFitLeavesNoPartOfItBehind) {
+  // The value buffer is shared by "Model" and "AttachedTo": a refused
+  // "AttachedTo" must give no name, neither its own first bytes nor the model.
+  AddEntry("0000", "Kelvora 56000", "COM1-but-far-too-long-for-the-buffer");
+  list_.entries[0].scribbles = true;
+  AddEntry("0001", "Kelvora 56000", "COM2");
+  FindModemInRegistry(port_);
+  EXPECT_EQ(Port(), "");
+  // The first match decided: the second entry was never opened or read.
+  EXPECT_EQ(list_.queried, (std::vector<std::string>{"0000/Model", "0000/AttachedTo"}));
+}
+
+TEST_F(DiscoveryTest, AMatchWithoutAttachedToLetsTheProbeRun) {
+  AddEntry("0000", "Orbalis 56", "");
+  AddEntry("0001", "Kelvora 56000", "COM3");
+  auto modem = Modem("COM4", "QVRLMAZZ");
+  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_EQ(Port(), "COM4");
+  EXPECT_EQ(backend_.Opened(), (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+}
+
+TEST_F(DiscoveryTest, ProbeWritesOnlyTheCommandAndNoDiagnosticOfItsOwn) {
+  auto silent = backend_.Add("COM1");
+  auto hit = Modem("COM2", "QVRLMAZZ");
+  EXPECT_TRUE(ProbeCommPorts(port_));
+  EXPECT_EQ(Port(), "COM2");
+  const test::FakeSerialDevice::Bytes probe{'a', 't', 'i', '4', '\r', '\n'};
+  EXPECT_EQ(silent->Writes(), std::vector<test::FakeSerialDevice::Bytes>{probe});
+  EXPECT_EQ(hit->Writes(), std::vector<test::FakeSerialDevice::Bytes>{probe});
+  // The silent port's read leaves its timeout; discovery adds nothing.
+  EXPECT_EQ(diags_.Lines(), (std::vector<std::string>{"READ TIMEOUT\n"}));
+  // Each port got its settings back when it was closed.
+  EXPECT_EQ(silent->State(), "original");
+  EXPECT_EQ(hit->State(), "original");
+}
+
+TEST_F(DiscoveryTest, ProbeWithNoPortsAtAllTriesAllFourAndFindsNothing) {
+  EXPECT_FALSE(ProbeCommPorts(port_));
+  EXPECT_EQ(Port(), "");
+  EXPECT_EQ(backend_.Opened(), (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
 }
 
 TEST_F(DiscoveryTest, NothingFoundLeavesAnEmptyNameNoPortAndNoEvents) {

@@ -224,7 +224,9 @@ TEST_F(TermiosTest, SilenceTimesOutAndLateBytesCompleteThePendingRead) {
   EXPECT_EQ(LastReadCount(), 0u);
 
   std::uint32_t error = 0;
+  const auto check = Clock::now();
   EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_LT(Clock::now() - check, milliseconds(100));  // the check does not wait for a byte
   EXPECT_EQ(error, kErrorIoIncomplete);
 
   pty_.Send("spaet");
