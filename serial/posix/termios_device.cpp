@@ -213,7 +213,15 @@ class TermiosDevice final : public SerialDevice {
 
   bool Purge() override {
     if (closed_.load()) return false;
-    const bool flushed = ::tcflush(fd_, TCIOFLUSH) == 0;
+    // Input is always dropped. Output only while a write is still going out
+    // (its rest is what the abort drops), or before anything of ours was
+    // written (what an earlier user of the port left behind): a completed
+    // write counts as handed to the line, as a completed platform write does
+    // elsewhere. Otherwise the exit byte written just before the close would
+    // be lost on a pseudo-terminal, whose flush drops what the other end has
+    // not read yet.
+    const bool drop_output = write_pending_.load() || !wrote_.load();
+    const bool flushed = ::tcflush(fd_, drop_output ? TCIOFLUSH : TCIFLUSH) == 0;
     purge_generation_.fetch_add(1);
     Wake(read_wake_);
     Wake(write_wake_);
@@ -263,11 +271,15 @@ class TermiosDevice final : public SerialDevice {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno == EAGAIN) return IoResult{IoResult::State::kPending, write_.done, kErrorIoPending};
+      if (n < 0 && errno == EAGAIN) {
+        write_pending_.store(true);
+        return IoResult{IoResult::State::kPending, write_.done, kErrorIoPending};
+      }
       write_.active = false;
       return Failed(n < 0 ? MapErrno(errno) : kErrorGenFailure, write_.done);
     }
     write_.active = false;
+    wrote_.store(true);
     return IoResult{IoResult::State::kCompleted, write_.done, kErrorSuccess};
   }
 
@@ -275,6 +287,15 @@ class TermiosDevice final : public SerialDevice {
     std::lock_guard<std::mutex> guard(write_lock_);
     if (!write_.active) return IoResult{IoResult::State::kCompleted, write_.done, kErrorSuccess};
     write_.active = false;
+    const IoResult result = RunWrite();
+    if (result.state == IoResult::State::kCompleted) wrote_.store(true);
+    write_pending_.store(false);
+    return result;
+  }
+
+ private:
+  // The rest of a pending write; called with write_lock_ held.
+  IoResult RunWrite() {
     Drain(write_wake_);
     while (write_.done < write_.count) {
       if (closed_.load() || purge_generation_.load() != write_.generation) {
@@ -300,6 +321,7 @@ class TermiosDevice final : public SerialDevice {
     return IoResult{IoResult::State::kCompleted, write_.done, kErrorSuccess};
   }
 
+ public:
   IoResult StartRead(std::uint8_t* buffer, std::uint32_t max) override {
     std::lock_guard<std::mutex> guard(read_lock_);
     // Re-arming ends an earlier read that is still waiting for its first
@@ -430,6 +452,8 @@ class TermiosDevice final : public SerialDevice {
   std::atomic<bool> closed_{false};
   std::atomic<std::uint32_t> purge_generation_{0};
   std::atomic<std::uint32_t> interval_ms_{0};
+  std::atomic<bool> write_pending_{false};  // a write waits in FinishWrite
+  std::atomic<bool> wrote_{false};          // a write of ours has completed
 
   std::mutex read_lock_;
   ReadRecord read_;
