@@ -33,9 +33,9 @@ static_assert(Crc32Entry(0) == 0 && Crc32Entry(1) == 0x77073096u && Crc32Entry(2
 
 // The tables are plain arrays (their declaration is shared with C-style
 // callers), filled from the constexpr entries above by macro expansion.
-#define MFU_T4(F, n) F(n), F(n + 1), F(n + 2), F(n + 3)
-#define MFU_T16(F, n) MFU_T4(F, n), MFU_T4(F, n + 4), MFU_T4(F, n + 8), MFU_T4(F, n + 12)
-#define MFU_T64(F, n) MFU_T16(F, n), MFU_T16(F, n + 16), MFU_T16(F, n + 32), MFU_T16(F, n + 48)
+#define MFU_T4(F, n) (F)(n), (F)((n) + 1), (F)((n) + 2), (F)((n) + 3)
+#define MFU_T16(F, n) MFU_T4(F, n), MFU_T4(F, (n) + 4), MFU_T4(F, (n) + 8), MFU_T4(F, (n) + 12)
+#define MFU_T64(F, n) MFU_T16(F, n), MFU_T16(F, (n) + 16), MFU_T16(F, (n) + 32), MFU_T16(F, (n) + 48)
 #define MFU_T256(F) MFU_T64(F, 0u), MFU_T64(F, 64u), MFU_T64(F, 128u), MFU_T64(F, 192u)
 
 extern const std::uint16_t kCrc16Table[256] = {MFU_T256(Crc16Entry)};

@@ -23,12 +23,17 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tools/modem_sim/modem_model.h"
 #include "tools/modem_sim/simulated_modem.h"
 
 namespace {
+
+// The text of errno, as strerror gives it, but safe while other threads of
+// the simulator run (strerror may share one buffer between threads).
+std::string ErrnoText() { return std::generic_category().message(errno); }
 
 using mfu::sim::Action;
 using mfu::sim::Bytes;
@@ -196,7 +201,7 @@ bool Program::StartReceiver(Micros now) {
   } else {
     char tmpl[] = "/tmp/modem-sim-rz-XXXXXX";
     if (!mkdtemp(tmpl)) {
-      Log(std::string("cannot make rz's folder: ") + std::strerror(errno));
+      Log(std::string("cannot make rz's folder: ") + ErrnoText());
       return false;
     }
     rz_.dir = tmpl;
@@ -204,7 +209,7 @@ bool Program::StartReceiver(Micros now) {
   }
   int m = -1, s = -1;
   if (openpty(&m, &s, nullptr, nullptr, nullptr) != 0) {
-    Log(std::string("openpty for rz failed: ") + std::strerror(errno));
+    Log(std::string("openpty for rz failed: ") + ErrnoText());
     return false;
   }
   MakeRaw(s);
@@ -262,7 +267,8 @@ void Program::FinishReceiver(Micros now, bool expect_file) {
   std::optional<Bytes> image;
   std::vector<std::string> files;
   if (DIR* d = opendir(rz_.dir.c_str())) {
-    while (dirent* e = readdir(d)) {
+    // This stream is read by this thread alone, which glibc's readdir allows.
+    while (dirent* e = readdir(d)) {  // NOLINT(concurrency-mt-unsafe)
       const std::string p = rz_.dir + "/" + e->d_name;
       struct stat st{};
       if (stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) files.push_back(p);
@@ -300,7 +306,7 @@ void Program::Cleanup() {
 int Program::Run() {
   if (!args_.log_file.empty()) {
     log_ = std::fopen(args_.log_file.c_str(), "a");
-    if (!log_) return Usage("cannot open the log " + args_.log_file + ": " + std::strerror(errno));
+    if (!log_) return Usage("cannot open the log " + args_.log_file + ": " + ErrnoText());
     log_fd_ = fileno(log_);
   }
   mfu::sim::ModemOptions o;
@@ -322,7 +328,7 @@ int Program::Run() {
 
   char name[256] = {0};
   if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-    std::fprintf(stderr, "modem-sim: openpty failed: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "modem-sim: openpty failed: %s\n", ErrnoText().c_str());
     return 2;
   }
   // Raw from the start, so nothing the modem sends is echoed back to it
@@ -335,7 +341,7 @@ int Program::Run() {
     struct stat st{};
     if (lstat(args_.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(args_.link.c_str());
     if (symlink(path_.c_str(), args_.link.c_str()) != 0) {
-      std::fprintf(stderr, "modem-sim: cannot link %s: %s\n", args_.link.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "modem-sim: cannot link %s: %s\n", args_.link.c_str(), ErrnoText().c_str());
       Cleanup();
       return 2;
     }
@@ -475,7 +481,7 @@ int main(int argc, char** argv) {
     const auto value = [&](const char* what) -> const char* {
       if (i + 1 >= argc) {
         Usage(a + " needs " + what);
-        std::exit(2);
+        std::exit(2);  // NOLINT(concurrency-mt-unsafe): argument parsing, before any thread starts
       }
       return argv[++i];
     };

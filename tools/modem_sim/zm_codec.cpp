@@ -183,8 +183,8 @@ FrameParser::Result FrameParser::Parse(const std::uint8_t* b, std::size_t size, 
     if (pos + 14 + 2 > size) return Result::kNeedMore;
     std::uint8_t bytes[7];
     for (int i = 0; i < 7; ++i) {
-      const int hi = HexValue(b[pos + 2 * i]);
-      const int lo = HexValue(b[pos + 2 * i + 1]);
+      const int hi = HexValue(b[pos + 2 * static_cast<std::size_t>(i)]);
+      const int lo = HexValue(b[pos + 2 * static_cast<std::size_t>(i) + 1]);
       if ((hi < 0 || lo < 0) && frame.error.empty()) frame.error = "not a lowercase hex digit in a hex header";
       bytes[i] = static_cast<std::uint8_t>((hi < 0 ? 0 : hi) << 4 | (lo < 0 ? 0 : lo));
     }
