@@ -18,7 +18,9 @@ std::atomic<DiagSink> g_sink{&StderrSink};
 
 void Diag(const char* text) { g_sink.load()(text); }
 
-void DiagF(const char* format, ...) {
+// printf-style on purpose: the diagnostics are formatted like the
+// platform's debugger texts ("... failed (%d)\n").
+void DiagF(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
   char buffer[512];
   va_list args;
   va_start(args, format);

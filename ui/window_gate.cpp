@@ -17,6 +17,10 @@ bool WindowGate::Run(const std::function<void()>& call) {
   Call entry{&call};
   std::unique_lock<std::mutex> guard(lock_);
   if (closing_) return false;
+  // `entry` outlives its place in the queue: Drain pops it before marking it
+  // done, Close clears the queue when it marks it dropped, and this call
+  // returns only after one of the two.
+  // cppcheck-suppress danglingLifetime
   queue_.push_back(&entry);
   // Under the lock, so that Close (and the window's destruction after it)
   // cannot overtake a wake-up that is being posted.

@@ -10,8 +10,10 @@
 namespace mfu {
 
 bool TerminalWantsUtf8() {
-  std::setlocale(LC_CTYPE, "");
-  const char* codeset = nl_langinfo(CODESET);
+  // The console's threads do not use the locale: the interrupt thread only
+  // waits for signals, and the session's threads format no text through it.
+  std::setlocale(LC_CTYPE, "");  // NOLINT(concurrency-mt-unsafe)
+  const char* codeset = nl_langinfo(CODESET);  // NOLINT(concurrency-mt-unsafe)
   if (codeset == nullptr) return true;
   // Latin-1 terminals take the bytes as they are; everything else (UTF-8,
   // and the plain C locale, where today's terminals are UTF-8 all the same)
