@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev xvfb xauth fonts-dejavu-core fonts-liberation2
   lrzsz
   clang libclang-rt-14-dev
+  clang-tidy cppcheck
 )
 missing=()
 for p in "${packages[@]}"; do
