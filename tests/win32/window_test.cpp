@@ -130,8 +130,11 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   });
 
   const INT_PTR result = window.Run(controller);
-  worker.join();
+  const bool worker_started = worker.joinable();
+  if (worker_started) worker.join();
   SetMainWindow(nullptr);
+  ASSERT_TRUE(worker_started) << "the dialog did not open (DialogBoxParamA gave " << result
+                              << ", last error " << ::GetLastError() << ")";
 
   EXPECT_EQ(result, kDialogOk);
   EXPECT_TRUE(init_states_ok);

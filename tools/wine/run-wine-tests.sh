@@ -11,7 +11,7 @@
 #   3. ModemUpdate.exe finding the modem through a modem-class entry of the
 #      registry (added with `wine reg add`), no probe, ended by "Beenden";
 #   4. with --screenshot, docs/window-wine.png: the window after the update.
-# Wine runs in a mount namespace of its own in which every /dev/ttyS* is
+# Wine runs under one Xvfb, in a mount namespace of its own in which every /dev/ttyS* is
 # /dev/null, so that nothing under Wine can open a real serial port (Wine
 # maps the machine's ports to COM ports by itself).
 # Exits non-zero when a build, a test or a check fails.
@@ -30,7 +30,9 @@ done
 
 if [ -z "${MFU_WINE_NAMESPACE:-}" ]; then
   tools/wine/install-deps.sh
-  exec env MFU_WINE_NAMESPACE=1 unshare --mount -- "$0" "$@"
+  # One X server for every Wine process (the server, its desktop, the
+  # programs), so that the windows of all of them can open.
+  exec env MFU_WINE_NAMESPACE=1 unshare --mount -- xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 for tty in /dev/ttyS*; do
   [ -e "$tty" ] && mount --bind /dev/null "$tty"
@@ -69,7 +71,7 @@ wine cmd /c exit >/dev/null 2>&1
 find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' ! -name com1 -delete
 
 echo "== unit tests under Wine"
-xvfb-run -a ctest --preset mingw
+ctest --preset mingw
 
 exe="$root/build/mingw/app/win32/ModemUpdate.exe"
 fast_exe="$root/build/mingw/app/win32/ModemUpdateTest.exe"
@@ -93,12 +95,13 @@ start_sim() {  # start_sim LOG [OPTIONS...]
 run_window() {  # run_window OUT PROGRAM DRIVER-OPTIONS...
   local out=$1 program=$2
   shift 2
-  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  bash -c '
     LD_PRELOAD="$0" wine "$1" &
     app=$!
-    shift 2
+    shift 1
     wine "$@"
     rc=$?
+    [ $rc -ne 0 ] && kill $app 2>/dev/null   # the driver gave up: end the program
     wait $app || rc=1
     exit $rc' "$preload" "$program" "$driver" "$@" >"$out"
 }
