@@ -77,6 +77,10 @@ class SerialDevice {
   virtual bool SetDtr(bool on) = 0;  // EscapeCommFunction SETDTR / CLRDTR
   // PurgeComm with TXABORT, RXABORT, TXCLEAR, RXCLEAR: drops what the driver
   // holds both ways and ends a pending read or write (kErrorOperationAborted).
+  // A write that has completed counts as handed to the line: its bytes must
+  // still reach the modem (the exit byte "c" is written just before the
+  // close's purge). The termios backend therefore drops output only while a
+  // write is pending or before its first write completed.
   virtual bool Purge() = 0;
   virtual bool ClearErrors() = 0;  // ClearCommError
   // GetCommModemStatus: kMsCtsOn, kMsDsrOn, ... in `bits`; false with `error`.

@@ -410,6 +410,14 @@ TEST_F(TermiosTest, CloseFromAnotherThreadEndsAWriteTheModemDoesNotTake) {
   EXPECT_EQ(diags_.Count("Error writing data to port (overlapped)\n"), 1);
 }
 
+TEST_F(TermiosTest, AByteWrittenJustBeforeTheCloseStillReachesTheModem) {
+  OpenPort();
+  EXPECT_EQ(Read(4096, 100), -1);  // a read is pending, as in a session
+  ASSERT_TRUE(WriteToComm("c"));
+  CloseCommPort();  // purges, but a completed write has left our hands
+  EXPECT_EQ(pty_.Received(), "c");
+}
+
 TEST_F(TermiosTest, DeviceCallsAfterCloseFailWithAnInvalidHandle) {
   SerialHandle port = PlatformSerialBackend().Open(pty_.path.c_str());
   ASSERT_TRUE(port);
