@@ -1,6 +1,10 @@
 #include "app/console/console_window.h"
 
 #include <langinfo.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <clocale>
 #include <cstring>
@@ -95,12 +99,59 @@ bool ConsoleWindow::AskYesNo(const char* text) {
   if (closed_) return false;
   WriteText(std::string(text) + " (j/n) ");
   char answer[64];
-  if (in_ == nullptr || std::fgets(answer, sizeof answer, in_) == nullptr) {
+  if (!ReadAnswer(answer, sizeof answer)) {
     WriteText("\n");
     return false;  // no answer is no Yes
   }
   const char c = answer[0];
   return c == 'j' || c == 'J' || c == 'y' || c == 'Y';
+}
+
+bool ConsoleWindow::ReadAnswer(char* answer, std::size_t size) {
+  if (in_ == nullptr) return false;
+  const int fd = fileno(in_);
+  if (fd < 0 || interrupt_fd_ < 0) return std::fgets(answer, static_cast<int>(size), in_) != nullptr;
+  // Byte by byte from the descriptor, so that nothing of the next answer is
+  // left in a stdio buffer while we wait on the interrupt as well.
+  std::size_t n = 0;
+  for (;;) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {interrupt_fd_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if ((fds[1].revents & POLLIN) != 0) {
+      DrainFd(interrupt_fd_);
+      return false;
+    }
+    if (fds[0].revents == 0) continue;
+    char c = 0;
+    const ssize_t got = read(fd, &c, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      answer[n] = '\0';
+      return n > 0;  // a last line without its newline still counts
+    }
+    if (n + 1 < size) answer[n++] = c;
+    if (c == '\n') {
+      answer[n] = '\0';
+      return true;
+    }
+  }
+}
+
+bool DrainFd(int fd) {
+  bool any = false;
+  char bytes[64];
+  for (;;) {
+    const ssize_t got = read(fd, bytes, sizeof bytes);
+    if (got > 0) {
+      any = true;
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    return any;  // 0 (closed) or EAGAIN: nothing more
+  }
 }
 
 void ConsoleWindow::ShowNotice(const char* text) {

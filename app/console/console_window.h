@@ -20,6 +20,12 @@ class ConsoleWindow : public Window {
   // they are written as they are). `progress`: draw the bar on `bar`.
   ConsoleWindow(std::FILE* out, std::FILE* in, std::FILE* bar, bool utf8, bool progress);
 
+  // A descriptor that becomes readable when the user interrupts (Ctrl-C):
+  // an open question then ends at once with No, and the bytes waiting on it
+  // are consumed. Questions on a stream without a descriptor (fmemopen) are
+  // read with fgets and cannot be interrupted. Set before any question.
+  void SetInterruptFd(int fd) { interrupt_fd_ = fd; }
+
   void AppendLog(const char* text) override;
   std::string LogText() override;
   void EnableButton(int id, bool enable) override;
@@ -38,6 +44,8 @@ class ConsoleWindow : public Window {
   void WriteText(const std::string& text);  // lock held
   void DrawBar();                           // lock held
   void ClearBar();                          // lock held
+  // Reads the answer line; false on end of input or an interrupt.
+  bool ReadAnswer(char* answer, std::size_t size);  // lock held
 
   std::mutex lock_;
   std::FILE* const out_;
@@ -52,7 +60,12 @@ class ConsoleWindow : public Window {
   int position_ = 0;
   bool bar_shown_ = false;
   bool closed_ = false;
+  int interrupt_fd_ = -1;
 };
+
+// Consumes what is waiting on a non-blocking descriptor; true if there was
+// anything.
+bool DrainFd(int fd);
 
 // Whether the terminal's character set (LC_CTYPE of the environment) takes
 // the Windows-1252 bytes as they are (a Latin-1 family set); else UTF-8.

@@ -1,5 +1,7 @@
 #include "app/console/run_console.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -24,20 +26,47 @@ namespace mfu {
 namespace {
 
 // Ctrl-C is taken by a thread of its own (sigwait), so that no handler runs
-// inside the session's code; it only sets this event.
-Event g_interrupt(Event::Reset::kAutomatic);
+// inside the session's code; it only writes a byte to this pipe, which the
+// main thread polls between its waits and an open question polls beside
+// stdin.
+class InterruptPipe {
+ public:
+  InterruptPipe() {
+    if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~InterruptPipe() {
+    for (int fd : fds_)
+      if (fd >= 0) close(fd);
+  }
+  InterruptPipe(const InterruptPipe&) = delete;
+  InterruptPipe& operator=(const InterruptPipe&) = delete;
+
+  int ReadFd() const { return fds_[0]; }
+  void Raise() const {
+    const char byte = 1;
+    // A full pipe already holds an interrupt; nothing is lost by dropping it.
+    if (fds_[1] >= 0 && write(fds_[1], &byte, 1) < 0) return;
+  }
+  // True (once) if the user has interrupted since the last call.
+  bool Take() const { return fds_[0] >= 0 && DrainFd(fds_[0]); }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
 std::atomic<bool> g_ending{false};
 
-void InterruptThread(sigset_t set) {
+void InterruptThread(sigset_t set, const InterruptPipe* pipe) {
   for (;;) {
     int signal_number = 0;
     if (sigwait(&set, &signal_number) != 0) return;
     if (g_ending) return;
-    g_interrupt.Set();
+    pipe->Raise();
   }
 }
 
-// Ctrl-C during the transfer asks as the window's close box does.
+// Ctrl-C during the transfer asks as the window's close box does; Ctrl-C at
+// that question is no Yes.
 bool InterruptConfirmed(ConsoleWindow& window) {
   if (SenderThreadExists() && SenderState() != 0) {
     char question[kMessageBufferSize];
@@ -49,10 +78,10 @@ bool InterruptConfirmed(ConsoleWindow& window) {
 
 // Waits for `idle` while serving Ctrl-C; false when the user cancelled.
 template <typename IdleCheck>
-bool WaitServingInterrupts(ConsoleWindow& window, IdleCheck idle) {
+bool WaitServingInterrupts(ConsoleWindow& window, const InterruptPipe& pipe, IdleCheck idle) {
   for (;;) {
     if (idle()) return true;
-    if (g_interrupt.Wait(0) && InterruptConfirmed(window)) return false;
+    if (pipe.Take() && InterruptConfirmed(window)) return false;
   }
 }
 
@@ -76,17 +105,22 @@ int RunConsole(const Options& options) {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
-  std::thread interrupts(InterruptThread, set);
+  const InterruptPipe pipe;
+  std::thread interrupts(InterruptThread, set, &pipe);
 
   ConsoleWindow window(stdout, stdin, stderr, TerminalWantsUtf8(), isatty(STDERR_FILENO) == 1);
+  window.SetInterruptFd(pipe.ReadFd());
   SetMainWindow(&window);
 
   int status = kExitNoModem;
+  // The search is bounded (a few seconds per port); Ctrl-C during it is
+  // served when it is over, as a No to the start question.
   SetupCommPort();
   if (SessionMonitorExists()) {
     char question[kMessageBufferSize];
     LoadText(2020, question, sizeof question);
-    const bool yes = options.yes || window.AskYesNo(question);
+    const bool interrupted = pipe.Take();
+    const bool yes = !interrupted && (options.yes || window.AskYesNo(question));
     if (!yes) {
       // As "Beenden" before an update: the modem leaves its download mode.
       WriteToComm("c");
@@ -94,13 +128,13 @@ int RunConsole(const Options& options) {
     } else {
       DisableAll(window);
       SignalStartUpdate();
-      bool finished = WaitServingInterrupts(window, [] { return WaitUntilMonitorIdle(200); });
+      bool finished = WaitServingInterrupts(window, pipe, [] { return WaitUntilMonitorIdle(200); });
       if (finished && SenderThreadExists()) {
         // The end is when the sender has nothing left to do, not the first
         // outcome: a failure reported while the session goes on (no answer
         // to "b") must not cut the update short.
-        finished = WaitServingInterrupts(window, [] { return WaitUntilSenderIdle(200); }) &&
-                   WaitServingInterrupts(window, [] { return WaitUntilMonitorIdle(200); });
+        finished = WaitServingInterrupts(window, pipe, [] { return WaitUntilSenderIdle(200); }) &&
+                   WaitServingInterrupts(window, pipe, [] { return WaitUntilMonitorIdle(200); });
       }
       status = finished && LastOutcome() == Outcome::kSucceeded ? kExitSucceeded : kExitFailed;
     }

@@ -4,7 +4,8 @@
 #   console_vs_modem_sim.sh MODEM_UPDATE MODEM_SIM FIRMWARE MODE
 # MODE: success (the simulated loader), rz (the real lrzsz rz as receiver),
 #       znak (a ZNAK for block 3), silent-b (no answer to "b"), declined (No),
-#       interrupt (Ctrl-C in the data phase, confirmed).
+#       interrupt (Ctrl-C in the data phase, confirmed),
+#       interrupt-start (Ctrl-C at the start question: as No).
 set -u
 update=$1 sim=$2 firmware=$3 mode=$4
 work=$(mktemp -d /tmp/mfu-e2e.XXXXXX)
@@ -28,6 +29,7 @@ fail() { echo "FAIL ($mode): $*"; echo "--- tool output"; cat "$work/out"; echo 
 start=$(date +%s)
 if [ "$mode" = declined ]; then
   echo n | "$update" --console --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1
+  status=$?
 elif [ "$mode" = interrupt ]; then
   # Ctrl-C in the data phase asks first; the answer "j" cancels the update.
   mkfifo "$work/in"
@@ -44,10 +46,23 @@ elif [ "$mode" = interrupt ]; then
   status=$?
   exec 3>&-
   stop_ms=$(( ($(date +%s%N) - asked) / 1000000 ))
+elif [ "$mode" = interrupt-start ]; then
+  # The question waits on a terminal that says nothing; Ctrl-C ends it.
+  mkfifo "$work/in"
+  "$update" --console --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1 < "$work/in" &
+  update_pid=$!
+  exec 3> "$work/in"
+  for _ in $(seq 600); do grep -q "(j/n)" "$work/out" 2>/dev/null && break; sleep 0.05; done
+  asked=$(date +%s%N)
+  kill -INT $update_pid
+  wait $update_pid
+  status=$?
+  exec 3>&-
+  stop_ms=$(( ($(date +%s%N) - asked) / 1000000 ))
 else
   "$update" --console --yes --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1 < /dev/null
+  status=$?
 fi
-status=$?
 echo "$mode: exit $status after $(( $(date +%s) - start )) s"
 
 grep -q "Ein KELVORA-Modem wurde an $port gefunden." "$work/out" || fail "modem not reported"
@@ -82,8 +97,9 @@ case $mode in
     grep -q "Update l.uft bereit, wollen Sie es abbrechen ?" "$work/out" || fail "no question before cancelling"
     grep -q "Update ist erfolgreich" "$work/out" && fail "success after cancelling"
     [ "$stop_ms" -lt 5000 ] || fail "the stop took $stop_ms ms" ;;
-  declined)
+  declined|interrupt-start)
     [ "$status" -eq 3 ] || fail "exit status $status"
+    [ "$mode" = declined ] || [ "$stop_ms" -lt 2000 ] || fail "the question took $stop_ms ms to end"
     grep -q "Update l" "$work/out" && fail "update started after No"
     # The simulator logs the byte when it has read it, which may be a moment
     # after the tool has closed the port.

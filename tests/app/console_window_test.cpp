@@ -1,0 +1,137 @@
+// The console window's questions: answers read from a descriptor, and Ctrl-C
+// (a byte on the interrupt descriptor) ending an open question with No.
+#include "app/console/console_window.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace mfu {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Pipe {
+  int fds[2] = {-1, -1};
+  explicit Pipe(int flags = 0) { EXPECT_EQ(pipe2(fds, O_CLOEXEC | flags), 0); }
+  ~Pipe() {
+    for (int fd : fds)
+      if (fd >= 0) close(fd);
+  }
+  void Write(const std::string& s) const { ASSERT_EQ(write(fds[1], s.data(), s.size()), static_cast<ssize_t>(s.size())); }
+  void CloseWriter() {
+    close(fds[1]);
+    fds[1] = -1;
+  }
+};
+
+class ConsoleQuestionTest : public ::testing::Test {
+ protected:
+  ConsoleQuestionTest() : in_file_(fdopen(dup(input_.fds[0]), "r")), out_(std::tmpfile()) {
+    window_.SetInterruptFd(interrupt_.fds[0]);
+  }
+  ~ConsoleQuestionTest() override {
+    std::fclose(in_file_);
+    std::fclose(out_);
+  }
+  std::string Output() {
+    std::fflush(out_);
+    std::rewind(out_);
+    std::string text;
+    int c = 0;
+    while ((c = std::fgetc(out_)) != EOF) text += static_cast<char>(c);
+    return text;
+  }
+
+  Pipe input_;
+  Pipe interrupt_{O_NONBLOCK};
+  std::FILE* in_file_;
+  std::FILE* out_;
+  ConsoleWindow window_{out_, in_file_, nullptr, /*utf8=*/false, /*progress=*/false};
+};
+
+TEST_F(ConsoleQuestionTest, AnswersAreReadLineByLineAndOnlyJOrYIsYes) {
+  input_.Write("j\nn\nYes\nJa\n\nx\n");
+  EXPECT_TRUE(window_.AskYesNo("Q1"));
+  EXPECT_FALSE(window_.AskYesNo("Q2"));
+  EXPECT_TRUE(window_.AskYesNo("Q3"));
+  EXPECT_TRUE(window_.AskYesNo("Q4"));
+  EXPECT_FALSE(window_.AskYesNo("Q5"));  // an empty line
+  EXPECT_FALSE(window_.AskYesNo("Q6"));
+  EXPECT_EQ(Output(), "Q1 (j/n) Q2 (j/n) Q3 (j/n) Q4 (j/n) Q5 (j/n) Q6 (j/n) ");
+}
+
+TEST_F(ConsoleQuestionTest, AnAnswerThatArrivesInPiecesIsOneAnswer) {
+  auto answer = std::async(std::launch::async, [&] { return window_.AskYesNo("Q"); });
+  input_.Write("j");
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(answer.wait_for(0ms), std::future_status::timeout);
+  input_.Write("a\n");
+  ASSERT_EQ(answer.wait_for(2s), std::future_status::ready);
+  EXPECT_TRUE(answer.get());
+}
+
+TEST_F(ConsoleQuestionTest, EndOfInputIsNoAndALastLineWithoutNewlineCounts) {
+  input_.Write("j");
+  input_.CloseWriter();
+  EXPECT_TRUE(window_.AskYesNo("Q1"));
+  EXPECT_FALSE(window_.AskYesNo("Q2"));
+  EXPECT_EQ(Output(), "Q1 (j/n) Q2 (j/n) \n");
+}
+
+TEST_F(ConsoleQuestionTest, AnInterruptEndsAnOpenQuestionWithNoAtOnce) {
+  auto answer = std::async(std::launch::async, [&] { return window_.AskYesNo("Q"); });
+  std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(answer.wait_for(0ms), std::future_status::timeout);
+  interrupt_.Write("\x01\x01");
+  ASSERT_EQ(answer.wait_for(2s), std::future_status::ready);
+  EXPECT_FALSE(answer.get());
+  // Both bytes were consumed: the next interrupt starts from nothing, and
+  // the next question reads the next answer.
+  EXPECT_FALSE(DrainFd(interrupt_.fds[0]));
+  input_.Write("j\n");
+  EXPECT_TRUE(window_.AskYesNo("Q"));
+}
+
+TEST_F(ConsoleQuestionTest, AnswersAfterCloseAreNoWithoutReading) {
+  input_.Write("j\n");
+  window_.Close();
+  EXPECT_FALSE(window_.AskYesNo("Q"));
+  EXPECT_EQ(Output(), "");
+}
+
+TEST(ConsoleWindowTest, AStreamWithoutDescriptorIsReadWithFgets) {
+  char text[] = "j\n";
+  std::FILE* in = fmemopen(text, 2, "r");
+  ASSERT_NE(in, nullptr);
+  std::FILE* out = std::tmpfile();
+  ConsoleWindow window(out, in, nullptr, false, false);
+  window.SetInterruptFd(0);  // never polled for a stream without a descriptor
+  EXPECT_TRUE(window.AskYesNo("Q"));
+  EXPECT_FALSE(window.AskYesNo("Q"));
+  std::fclose(in);
+  std::fclose(out);
+}
+
+TEST(ConsoleWindowTest, LogTextIsConvertedForTheTerminalButKeptAsWindows1252) {
+  std::FILE* out = std::tmpfile();
+  ConsoleWindow window(out, nullptr, nullptr, /*utf8=*/true, false);
+  window.AppendLog("Update l\xE4uft ...\r\r\n");
+  EXPECT_EQ(window.LogText(), "Update l\xE4uft ...\r\r\n");
+  std::fflush(out);
+  std::rewind(out);
+  char shown[64] = {};
+  ASSERT_GT(std::fread(shown, 1, sizeof shown - 1, out), 0u);
+  EXPECT_NE(std::string(shown).find("l\xC3\xA4uft"), std::string::npos);
+  std::fclose(out);
+}
+
+}  // namespace
+}  // namespace mfu
