@@ -95,6 +95,10 @@ void Win32UpdateWindow::OnInitDialog(HWND dialog) {
   ::SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
   log_pane_ = ::GetDlgItem(dialog, kIdLogPane);
+  // An edit control takes some 30,000 characters unless told otherwise, and
+  // EM_REPLACESEL beyond that drops the text without a word: the pane (and
+  // the log saved from it) would lose every later line. 0 lifts the limit.
+  ::SendMessageA(log_pane_, EM_SETLIMITTEXT, 0, 0);
   progress_bar_ = ::GetDlgItem(dialog, kIdProgressBar);
   // Button states, then the start-up message (posted, so it is handled as
   // soon as the modal loop runs and before any input).

@@ -98,6 +98,7 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   std::string caption;
   std::string log_seen;
   int progress_upper = -1, progress_pos = -1;
+  std::size_t big_log_size = 0;
   std::atomic<bool> late_call_returned{false};
 
   window.SetOnInitialised([&](HWND dialog) {
@@ -118,6 +119,11 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
       window.StepProgress();
       window.StepProgress();
       log_seen = window.LogText();
+      // A pane beyond the edit control's default limit (30,000 characters)
+      // keeps every line.
+      const std::string line(1023, 'x');
+      for (int i = 0; i < 40; ++i) window.AppendLog((line + "\n").c_str());
+      big_log_size = window.LogText().size();
       progress_upper = static_cast<int>(::SendMessageA(::GetDlgItem(dialog, kIdProgressBar), PBM_GETRANGE, FALSE, 0));
       progress_pos = static_cast<int>(::SendMessageA(::GetDlgItem(dialog, kIdProgressBar), PBM_GETPOS, 0, 0));
       window.EnableButton(kIdHelp, false);
@@ -144,6 +150,7 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   EXPECT_EQ(session.exit_bytes.load(), 1);  // monitor running, no sender: "c"
   EXPECT_EQ(session.stops.load(), 1);
   EXPECT_EQ(log_seen, "Modem-Update Tool startet.\r\n\r\nUpdate l\xE4uft ...\r\n");
+  EXPECT_EQ(big_log_size, log_seen.size() + 40u * 1024u);
   EXPECT_EQ(progress_upper, 728);
   EXPECT_EQ(progress_pos, 2);
   EXPECT_TRUE(late_call_returned);
