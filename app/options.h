@@ -1,5 +1,5 @@
-// The command line of the Linux program. (The Windows program, like the
-// original tool, takes none.)
+// The command line of the Linux program. (The Windows program takes none:
+// it is started from its icon, and everything it needs is built in.)
 #pragma once
 
 #include <string>

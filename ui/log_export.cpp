@@ -196,8 +196,8 @@ void OnSaveLog() {
       ShowText(*window, kTextLogCannotOpen);
       break;
     case BlockResult::kWriteFailed:
-      // Not in the original export, which left a full disk unreported and
-      // let the user believe the log was saved.
+      // A full disk must not pass for a saved log: the user is told, and
+      // what reached the file stays there.
       ShowText(*window, kTextLogWriteFailed);
       break;
   }

@@ -121,7 +121,7 @@ bool RunQtFileDialog(QWidget* parent, FileDialogRequest& request) {
 
   LogFileDialog dialog(parent, request.flags);
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  // The original opens an open-file dialog that may create: any name, an
+  // This is an open-file dialog that may create: any name, an
   // existing file is extended, so there is no overwrite question either.
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);
