@@ -76,7 +76,7 @@ void ConsoleWindow::StepProgress() {
 }
 
 void ConsoleWindow::DrawBar() {
-  if (!progress_ || !bar_shown_ || closed_ || bar_ == nullptr) return;
+  if (!progress_ || !bar_shown_ || closed_ || asking_ || bar_ == nullptr) return;
   constexpr int kWidth = 40;
   const int upper = upper_ > 0 ? upper_ : 1;
   const int filled = position_ * kWidth / upper;
@@ -86,23 +86,38 @@ void ConsoleWindow::DrawBar() {
   std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "] %3d %%", position_ * 100 / upper);
   std::fputs(line, bar_);
   std::fflush(bar_);
+  bar_drawn_ = true;
 }
 
 void ConsoleWindow::ClearBar() {
-  if (!progress_ || !bar_shown_ || bar_ == nullptr) return;
+  // Only a bar that stands on the line is wiped, never the line's text.
+  if (!bar_drawn_ || bar_ == nullptr) return;
+  bar_drawn_ = false;
   std::fputs("\r\033[K", bar_);
   std::fflush(bar_);
 }
 
 bool ConsoleWindow::AskYesNo(const char* text) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (closed_) return false;
-  WriteText(std::string(text) + " (j/n) ");
+  std::lock_guard<std::mutex> question(question_lock_);  // one question at a time
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (closed_) return false;
+    ClearBar();
+    asking_ = true;  // the bar stays away: it would share the prompt's line
+    WriteText(std::string(text) + " (j/n) ");
+  }
+  // The lock is not held while the user thinks: the session goes on as it
+  // does behind the window's message box (a transfer that stalled on its
+  // progress step until the answer came could outlast the modem's patience).
   char answer[64];
-  if (!ReadAnswer(answer, sizeof answer)) {
+  const bool answered = ReadAnswer(answer, sizeof answer);
+  std::lock_guard<std::mutex> guard(lock_);
+  asking_ = false;
+  if (!answered) {
     WriteText("\n");
     return false;  // no answer is no Yes
   }
+  DrawBar();
   const char c = answer[0];
   return c == 'j' || c == 'J' || c == 'y' || c == 'Y';
 }
@@ -164,7 +179,7 @@ bool ConsoleWindow::ChooseFile(FileDialogRequest&) { return false; }
 
 void ConsoleWindow::Close() {
   std::lock_guard<std::mutex> guard(lock_);
-  if (bar_shown_) {
+  if (bar_drawn_ && bar_ != nullptr) {
     std::fputs("\n", bar_);
     std::fflush(bar_);
   }

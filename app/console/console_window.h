@@ -58,9 +58,12 @@ class ConsoleWindow : public Window {
   std::uint16_t upper_ = 100;
   int step_ = 10;
   int position_ = 0;
-  bool bar_shown_ = false;
+  bool bar_shown_ = false;  // the first step has come: the bar is wanted
+  bool bar_drawn_ = false;  // the bar stands on the terminal's last line
   bool closed_ = false;
+  bool asking_ = false;  // a question waits for its answer
   int interrupt_fd_ = -1;
+  std::mutex question_lock_;  // one question at a time; taken before lock_
 };
 
 // Consumes what is waiting on a non-blocking descriptor; true if there was

@@ -107,6 +107,53 @@ TEST_F(ConsoleQuestionTest, AnswersAfterCloseAreNoWithoutReading) {
   EXPECT_EQ(Output(), "");
 }
 
+std::string ReadAll(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  int c = 0;
+  while ((c = std::fgetc(file)) != EOF) text += static_cast<char>(c);
+  return text;
+}
+
+// The progress bar shares the terminal with the log and the questions.
+class ConsoleBarTest : public ConsoleQuestionTest {
+ protected:
+  ConsoleBarTest() : bar_(std::tmpfile()) { window_.SetInterruptFd(interrupt_.fds[0]); }
+  ~ConsoleBarTest() override { std::fclose(bar_); }
+  std::FILE* bar_;
+  ConsoleWindow window_{out_, in_file_, bar_, /*utf8=*/false, /*progress=*/true};
+};
+
+TEST_F(ConsoleBarTest, TheSessionGoesOnWhileAQuestionWaitsAndTheBarKeepsOffItsLine) {
+  window_.SetProgressRange(4);
+  window_.SetProgressStep(1);
+  window_.StepProgress();
+  const std::string before = ReadAll(bar_);
+  EXPECT_EQ(before, "\r[##########..............................]  25 %");
+
+  auto answer = std::async(std::launch::async, [&] { return window_.AskYesNo("Abbrechen ?"); });
+  std::this_thread::sleep_for(50ms);
+  // The bar was wiped before the prompt; the session's steps and log lines
+  // during the question neither wait for the answer nor draw the bar.
+  auto session = std::async(std::launch::async, [&] {
+    window_.StepProgress();
+    window_.AppendLog("Zeile\r\n");
+  });
+  ASSERT_EQ(session.wait_for(2s), std::future_status::ready) << "the session waited for the answer";
+  EXPECT_EQ(ReadAll(bar_), before + "\r\033[K");
+  EXPECT_EQ(answer.wait_for(0ms), std::future_status::timeout);
+
+  input_.Write("n\n");
+  ASSERT_EQ(answer.wait_for(2s), std::future_status::ready);
+  EXPECT_FALSE(answer.get());
+  // Answered: the bar comes back where it stood, at the step it has reached.
+  EXPECT_EQ(ReadAll(bar_), before + "\r\033[K" + "\r[####################....................]  50 %");
+  EXPECT_EQ(window_.LogText(), "Zeile\r\n");
+  window_.Close();
+  EXPECT_EQ(ReadAll(bar_).back(), '\n');
+}
+
 TEST(ConsoleWindowTest, AStreamWithoutDescriptorIsReadWithFgets) {
   char text[] = "j\n";
   std::FILE* in = fmemopen(text, 2, "r");
