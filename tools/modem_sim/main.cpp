@@ -414,7 +414,15 @@ int Program::Run() {
     if (session_ended_ && out_.empty() && args_.once) {
       const auto& obs = model_->observations();
       exit_code = obs.image_matched.value_or(false) && obs.final_answers > 0 ? 0 : 1;
-      mfu::SleepMs(300);  // let the tool's read take the last bytes before the pty goes
+      // The pty goes with us, and a hang-up flushes what the tool has not
+      // read yet: wait (5 s at most) until our own end of the line shows the
+      // last answer taken, then give the tool's read its quiet gap to end.
+      for (int i = 0; i < 250; ++i) {
+        int unread = 0;
+        if (slave_ < 0 || ioctl(slave_, FIONREAD, &unread) != 0 || unread == 0) break;
+        mfu::SleepMs(20);
+      }
+      mfu::SleepMs(500);
       break;
     }
     // Sleep until the next byte or event is due, or input comes.
