@@ -32,6 +32,15 @@ struct Pipe {
   }
 };
 
+std::string ReadAll(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  int c = 0;
+  while ((c = std::fgetc(file)) != EOF) text += static_cast<char>(c);
+  return text;
+}
+
 class ConsoleQuestionTest : public ::testing::Test {
  protected:
   ConsoleQuestionTest() : in_file_(fdopen(dup(input_.fds[0]), "r")), out_(std::tmpfile()) {
@@ -41,14 +50,7 @@ class ConsoleQuestionTest : public ::testing::Test {
     std::fclose(in_file_);
     std::fclose(out_);
   }
-  std::string Output() {
-    std::fflush(out_);
-    std::rewind(out_);
-    std::string text;
-    int c = 0;
-    while ((c = std::fgetc(out_)) != EOF) text += static_cast<char>(c);
-    return text;
-  }
+  std::string Output() { return ReadAll(out_); }
 
   Pipe input_;
   Pipe interrupt_{O_NONBLOCK};
@@ -105,15 +107,6 @@ TEST_F(ConsoleQuestionTest, AnswersAfterCloseAreNoWithoutReading) {
   window_.Close();
   EXPECT_FALSE(window_.AskYesNo("Q"));
   EXPECT_EQ(Output(), "");
-}
-
-std::string ReadAll(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  int c = 0;
-  while ((c = std::fgetc(file)) != EOF) text += static_cast<char>(c);
-  return text;
 }
 
 // The progress bar shares the terminal with the log and the questions.
