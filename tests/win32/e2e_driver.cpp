@@ -135,7 +135,11 @@ int main(int argc, char** argv) {
   HWND dialog = nullptr;
   while (TimeLeft() && (dialog = ::FindWindowA("#32770", "Modem Flash Update")) == nullptr) ::Sleep(100);
   if (dialog == nullptr) return Fail("the update window did not appear", "");
-  HWND pane = ::GetDlgItem(dialog, 1009);
+  // The dialog can be found before its controls exist: wait for the pane,
+  // or every later read of it would see nothing.
+  HWND pane = nullptr;
+  while (TimeLeft() && (pane = ::GetDlgItem(dialog, 1009)) == nullptr) ::Sleep(20);
+  if (pane == nullptr) return Fail("the update window has no log pane", "");
 
   std::string log;
   // The connection procedure ends with the download-mode answer (or with no
