@@ -102,8 +102,7 @@ bool ConsoleWindow::AskYesNo(const char* text) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (closed_) return false;
-    ClearBar();
-    asking_ = true;  // the bar stays away: it would share the prompt's line
+    asking_ = true;  // the bar is wiped and stays away: it would share the prompt's line
     WriteText(std::string(text) + " (j/n) ");
   }
   // The lock is not held while the user thinks: the session goes on as it

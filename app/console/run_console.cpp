@@ -1,7 +1,6 @@
 #include "app/console/run_console.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -89,24 +88,25 @@ void DisableAll(ConsoleWindow& window) {
   for (int id : {kIdStartUpdate, kIdHelp, kIdSaveLog, kIdBeenden}) window.EnableButton(id, false);
 }
 
-}  // namespace
-
-void BlockInterruptSignals() {
+sigset_t InterruptSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  return set;
+}
+
+}  // namespace
+
+void BlockInterruptSignals() {
+  const sigset_t set = InterruptSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);  // every later thread inherits it
 }
 
 int RunConsole(const Options& options) {
   BlockInterruptSignals();
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
   const InterruptPipe pipe;
-  std::thread interrupts(InterruptThread, set, &pipe);
+  std::thread interrupts(InterruptThread, InterruptSignals(), &pipe);
 
   ConsoleWindow window(stdout, stdin, stderr, TerminalWantsUtf8(), isatty(STDERR_FILENO) == 1);
   window.SetInterruptFd(pipe.ReadFd());

@@ -43,12 +43,17 @@ std::string ReadAll(std::FILE* file) {
 
 class ConsoleQuestionTest : public ::testing::Test {
  protected:
-  ConsoleQuestionTest() : in_file_(fdopen(dup(input_.fds[0]), "r")), out_(std::tmpfile()) {
+  explicit ConsoleQuestionTest(bool progress = false)
+      : in_file_(fdopen(dup(input_.fds[0]), "r")),
+        out_(std::tmpfile()),
+        bar_(progress ? std::tmpfile() : nullptr),
+        window_(out_, in_file_, bar_, /*utf8=*/false, progress) {
     window_.SetInterruptFd(interrupt_.fds[0]);
   }
   ~ConsoleQuestionTest() override {
     std::fclose(in_file_);
     std::fclose(out_);
+    if (bar_ != nullptr) std::fclose(bar_);
   }
   std::string Output() { return ReadAll(out_); }
 
@@ -56,7 +61,8 @@ class ConsoleQuestionTest : public ::testing::Test {
   Pipe interrupt_{O_NONBLOCK};
   std::FILE* in_file_;
   std::FILE* out_;
-  ConsoleWindow window_{out_, in_file_, nullptr, /*utf8=*/false, /*progress=*/false};
+  std::FILE* bar_;
+  ConsoleWindow window_;
 };
 
 TEST_F(ConsoleQuestionTest, AnswersAreReadLineByLineAndOnlyJOrYIsYes) {
@@ -112,10 +118,7 @@ TEST_F(ConsoleQuestionTest, AnswersAfterCloseAreNoWithoutReading) {
 // The progress bar shares the terminal with the log and the questions.
 class ConsoleBarTest : public ConsoleQuestionTest {
  protected:
-  ConsoleBarTest() : bar_(std::tmpfile()) { window_.SetInterruptFd(interrupt_.fds[0]); }
-  ~ConsoleBarTest() override { std::fclose(bar_); }
-  std::FILE* bar_;
-  ConsoleWindow window_{out_, in_file_, bar_, /*utf8=*/false, /*progress=*/true};
+  ConsoleBarTest() : ConsoleQuestionTest(/*progress=*/true) {}
 };
 
 TEST_F(ConsoleBarTest, TheSessionGoesOnWhileAQuestionWaitsAndTheBarKeepsOffItsLine) {
