@@ -11,7 +11,7 @@
 #include "resources/resources.h"
 #include "serial/posix/port_option.h"
 #include "serial/serial_device.h"
-#include "tools/modem_sim/simulated_modem.h"
+#include "simulator/simulated_modem.h"
 
 int main(int argc, char** argv) {
   mfu::Options options;

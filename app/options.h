@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "app/exit_status.h"
+
 namespace mfu {
 
 struct Options {
@@ -14,13 +16,6 @@ struct Options {
   std::string port;       // --port DEVICE: take this port, no probe
   std::string save_log;   // --save-log FILE: append the log block at the end
 };
-
-// Exit statuses of the console front-end.
-inline constexpr int kExitSucceeded = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitNoModem = 2;
-inline constexpr int kExitDeclined = 3;
-inline constexpr int kExitUsage = 64;
 
 // Parses argv; false with a message in `error` on a usage error.
 bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error);

@@ -8,8 +8,9 @@ namespace mfu {
 
 void RealSession::SetupCommPort() { mfu::SetupCommPort(); }
 bool RealSession::MonitorExists() { return SessionMonitorExists(); }
-bool RealSession::SenderExists() { return SenderThreadExists(); }
+bool RealSession::SenderThreadHandle() { return mfu::SenderThreadHandle(); }
 std::int32_t RealSession::SenderState() { return mfu::SenderState(); }
+bool RealSession::UpdateSucceeded() { return LastOutcome() == Outcome::kSucceeded; }
 void RealSession::SignalStartUpdate() { mfu::SignalStartUpdate(); }
 void RealSession::StopSessionMonitor() { mfu::StopSessionMonitor(); }
 void RealSession::WriteExitByte() { WriteToComm("c"); }

@@ -9,8 +9,9 @@ class RealSession final : public SessionControl {
  public:
   void SetupCommPort() override;
   bool MonitorExists() override;
-  bool SenderExists() override;
+  bool SenderThreadHandle() override;
   std::int32_t SenderState() override;
+  bool UpdateSucceeded() override;
   void SignalStartUpdate() override;
   void StopSessionMonitor() override;
   void WriteExitByte() override;

@@ -1,8 +1,11 @@
 #include "app/update_dialog.h"
 
+#include "app/exit_status.h"
 #include "resources/resources.h"
+#include "resources/text_ids.h"
 #include "ui/log.h"
 #include "ui/log_export.h"
+#include "zmodem/sender.h"
 
 namespace mfu {
 
@@ -24,13 +27,15 @@ void UpdateDialog::OnStartupMessage() {
   if (startup_done_ || closing_) return;
   startup_done_ = true;
   session_.SetupCommPort();
+  connected_ = session_.MonitorExists();
 }
 
 void UpdateDialog::OnStartUpdate() {
   if (closing_) return;
   char message[kMessageBufferSize];
-  LoadText(2020, message, kMessageBufferSize);
+  LoadText(kTextAskStartUpdate, message, kMessageBufferSize);
   if (!window_.AskYesNo(message)) return;
+  update_started_ = true;
   window_.EnableButton(kIdStartUpdate, false);
   window_.EnableButton(kIdHelp, false);
   window_.EnableButton(kIdSaveLog, false);
@@ -52,15 +57,27 @@ void UpdateDialog::OnSaveLog() {
 void UpdateDialog::OnOK() {
   if (closing_) return;
   // In download mode with no update started: "c" lets the modem leave it.
-  if (session_.MonitorExists() && !session_.SenderExists()) session_.WriteExitByte();
+  if (session_.MonitorExists() && !session_.SenderThreadHandle()) session_.WriteExitByte();
   Close(kDialogOk);
+}
+
+void UpdateDialog::OnSessionRests() {
+  if (closing_) return;
+  Close(kDialogOk);
+}
+
+int UpdateDialog::ExitStatus() const {
+  if (!connected_) return kExitNoModem;
+  if (!update_started_) return kExitDeclined;
+  return session_.UpdateSucceeded() ? kExitSucceeded : kExitFailed;
 }
 
 void UpdateDialog::OnCancel() {
   if (closing_) return;
-  if (session_.SenderExists() && session_.SenderState() != 0) {
+  // Once the sender is under way the update must not be cut without asking.
+  if (session_.SenderThreadHandle() && session_.SenderState() != kSenderStarting) {
     char message[kMessageBufferSize];
-    LoadText(2018, message, kMessageBufferSize);
+    LoadText(kTextAskCancelRunning, message, kMessageBufferSize);
     if (!window_.AskYesNo(message)) return;
   }
   Close(kDialogCancel);

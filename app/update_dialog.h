@@ -9,15 +9,18 @@
 
 namespace mfu {
 
-// The session as the window drives it. The program's own implementation sits
-// on session/session.h and serial/comm_port.h; tests use fakes.
+// The session as the window drives it. The program's own implementation
+// (RealSession) sits on session/session.h; tests use fakes.
 struct SessionControl {
   virtual ~SessionControl() = default;
   // The connection procedure; runs once as the handler of the start-up message.
   virtual void SetupCommPort() = 0;
   virtual bool MonitorExists() = 0;
-  virtual bool SenderExists() = 0;
+  // True while a sender thread exists.
+  virtual bool SenderThreadHandle() = 0;
   virtual std::int32_t SenderState() = 0;
+  // True when the session's last reported outcome is a success.
+  virtual bool UpdateSucceeded() = 0;
   // The user confirmed the update.
   virtual void SignalStartUpdate() = 0;
   // Stops the monitor (which closes the port), then the sender.
@@ -50,19 +53,27 @@ class UpdateDialog {
   void OnInitDialog();
   // The start-up message: the connection procedure.
   void OnStartupMessage();
-  // "Update Starten" 1006.
+  // "Update Starten" (kIdStartUpdate).
   void OnStartUpdate();
-  // "Hilfe" 1007.
+  // "Hilfe" (kIdHelp).
   void OnHelpButton();
-  // "Log Speichern" 1012.
+  // "Log Speichern" (kIdSaveLog).
   void OnSaveLog();
-  // "Beenden" 1 (the default button, Enter).
+  // "Beenden" (kIdBeenden, the default button, Enter).
   void OnOK();
   // Esc, the close box, Close in the system menu.
   void OnCancel();
+  // The session has nothing left to do (Window::SessionRests). A front-end
+  // that ends by itself (the console) closes with it, as "Beenden" does.
+  void OnSessionRests();
 
-  // True once OnOK or OnCancel has decided to close.
+  // True once the dialog has decided to close.
   bool Closing() const { return closing_; }
+  // True once the user has confirmed the start of the update.
+  bool UpdateStarted() const { return update_started_; }
+  // How the run went, as the program's exit status (kExit*): no connection,
+  // no update started, the update's outcome.
+  int ExitStatus() const;
 
  private:
   void Close(int result);
@@ -71,6 +82,8 @@ class UpdateDialog {
   DialogView& view_;
   SessionControl& session_;
   bool startup_done_ = false;
+  bool connected_ = false;  // the connection procedure left a monitor running
+  bool update_started_ = false;
   bool closing_ = false;
 };
 

@@ -19,7 +19,7 @@
 #include "session/connection.h"
 #include "session/monitor.h"
 #include "session/session.h"
-#include "tools/modem_sim/simulated_modem.h"
+#include "simulator/simulated_modem.h"
 #include "ui/window.h"
 #include "zmodem/sender.h"
 
@@ -108,6 +108,8 @@ class QuietWindow final : public mfu::Window {
   bool AskYesNo(const char*) override { return true; }
   void ShowNotice(const char*) override {}
   bool ChooseFile(mfu::FileDialogRequest&) override { return false; }
+  void SessionRests() override { rested.Set(); }
+  mfu::Event rested{mfu::Event::Reset::kManual};
 
  private:
   std::mutex lock_;
@@ -141,10 +143,8 @@ int main() {
     return 1;
   }
   mfu::SignalStartUpdate();
-  mfu::WaitUntilMonitorIdle(mfu::kInfinite);
-  mfu::WaitUntilSenderIdle(mfu::kInfinite);
+  window.rested.Wait(mfu::kInfinite);
   const Clock::time_point end = Clock::now();
-  mfu::WaitUntilMonitorIdle(mfu::kInfinite);
   const bool succeeded = mfu::LastOutcome() == mfu::Outcome::kSucceeded;
   mfu::StopSessionMonitor();
   const double cpu = CpuSeconds() - cpu_before;

@@ -6,19 +6,19 @@
 
 #include "platform/diag.h"
 #include "resources/resources.h"
+#include "resources/text_ids.h"
 #include "serial/comm_port.h"
-#include "ui/window.h"
 
 namespace mfu {
 
 void BuildFileInformation(std::uint8_t (&block)[kFileInformationSize], std::int32_t image_size) {
   std::memset(block, 0, sizeof block);
   char name[64];
-  LoadText(2029, name, sizeof name);
+  LoadText(kTextFirmwareName, name, sizeof name);
   const std::size_t name_length = std::strlen(name);
   std::memcpy(block, name, name_length);
   char date[16];
-  LoadText(2030, date, sizeof date);
+  LoadText(kTextFirmwareDateOctal, date, sizeof date);
   // Behind the name's NUL; snprintf keeps the text and its NUL inside the
   // block whatever the lengths.
   char* details = reinterpret_cast<char*>(block) + name_length + 1;
@@ -26,7 +26,7 @@ void BuildFileInformation(std::uint8_t (&block)[kFileInformationSize], std::int3
   std::snprintf(details, room, "%lu %s 100666 ", static_cast<unsigned long>(image_size), date);
 }
 
-std::int32_t SendZFILE(ZMSender& zm) {
+std::int32_t SendZFILE(ZMSender& zm, SenderOutlet& outlet) {
   FirmwareImage image;
   switch (FindFirmwareImage(image)) {
     case FirmwareLookup::kNotFound:
@@ -42,16 +42,13 @@ std::int32_t SendZFILE(ZMSender& zm) {
   zm.ImageData = image.data;
 
   const std::int32_t blocks = (zm.ImageSize + kMaxBlock - 1) / kMaxBlock;
-  if (Window* window = MainWindow(); window != nullptr) {
-    window->SetProgressRange(static_cast<std::uint16_t>(blocks));
-    window->SetProgressStep(1);
-  }
+  outlet.SetProgressRange(static_cast<std::uint16_t>(blocks));
 
   std::uint8_t information[kFileInformationSize];
   BuildFileInformation(information, zm.ImageSize);
 
   char date[16];
-  LoadText(2031, date, sizeof date);
+  LoadText(kTextFirmwareDate, date, sizeof date);
   zm.FileDate = static_cast<std::int32_t>(std::strtol(date, nullptr, 10));
 
   zm.TxHeader[0] = ZFILE;

@@ -7,7 +7,6 @@
 #include <mutex>
 
 #include "platform/diag.h"
-#include "serial/modem_list.h"
 
 namespace mfu {
 
@@ -37,7 +36,6 @@ SavedSettings g_saved_state;     // line settings of the first open
 SavedSettings g_saved_timeouts;  // timeouts of the first open
 
 std::atomic<SerialBackend*> g_backend{nullptr};
-std::atomic<InstalledModemList*> g_modem_list{nullptr};
 
 constexpr std::uint32_t kQueueSize = 2048;
 constexpr Millis kDtrDropMs = 100;
@@ -71,13 +69,6 @@ SerialBackend& TheSerialBackend() {
 }
 
 void SetSerialBackend(SerialBackend* backend) { g_backend.store(backend); }
-
-InstalledModemList& TheModemList() {
-  InstalledModemList* list = g_modem_list.load();
-  return list != nullptr ? *list : PlatformModemList();
-}
-
-void SetModemList(InstalledModemList* list) { g_modem_list.store(list); }
 
 SerialHandle OpenCommPort(const char* port_name) {
   if (port_name == nullptr) return nullptr;

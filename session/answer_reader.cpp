@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "resources/text_ids.h"
 #include "serial/comm_port.h"
 #include "ui/log.h"
 
@@ -11,8 +12,6 @@ namespace mfu {
 namespace {
 
 constexpr char kMarker[] = "Modem-Update";
-constexpr unsigned kTextNoAnswer = 2004;
-constexpr unsigned kTextPressStart = 2003;
 
 }  // namespace
 

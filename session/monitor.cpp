@@ -4,11 +4,14 @@
 #include <cstring>
 #include <memory>
 
+#include "firmware/firmware.h"
 #include "platform/diag.h"
 #include "platform/utc_time.h"
 #include "platform/worker.h"
 #include "resources/resources.h"
+#include "resources/text_ids.h"
 #include "serial/comm_port.h"
+#include "session/answer_reader.h"
 #include "ui/log.h"
 #include "ui/window.h"
 #include "zmodem/sender.h"
@@ -22,9 +25,9 @@ EventHandle UpdateFailedEvent;
 
 namespace {
 
-// Idle check for front-ends, the lowest slot of the monitor's wait.
-EventHandle g_idle_request;
-EventHandle g_idle_reply;
+// The sender has nothing left to do; the lowest slot of the monitor's wait, so
+// the outcome that led there has been reported before the window hears of it.
+EventHandle g_sender_rests;
 
 std::unique_ptr<Worker> g_monitor_thread;
 std::atomic<bool> g_monitor_exists{false};
@@ -35,40 +38,51 @@ void EnableButton(int id) {
 }
 
 void ReportSuccess() {
-  AppendLogString(2007);
+  AppendLogString(kTextUpdateSucceeded);
 
   char name[32];
-  LoadText(2029, name, sizeof name);
-  AppendLogFormatted(2032, name);
+  LoadText(kTextFirmwareName, name, sizeof name);
+  AppendLogFormatted(kTextNewFirmwareName, name);
 
   char date[64];
   FormatFirmwareDate(SenderRecord.FileDate.load(), date, sizeof date);
-  AppendLogFormatted(2033, date);
+  AppendLogFormatted(kTextNewFirmwareDate, date);
 
-  EnableButton(1007);
-  EnableButton(1012);
-  EnableButton(1);
+  EnableButton(kIdHelp);
+  EnableButton(kIdSaveLog);
+  EnableButton(kIdBeenden);
   g_last_outcome = Outcome::kSucceeded;
 }
 
 void ReportFailureOutcome() {
   char format[64];
-  LoadText(2008, format, sizeof format);
+  LoadText(kTextUpdateFailed, format, sizeof format);
   ReportFailure(format);
-  EnableButton(1);
+  EnableButton(kIdBeenden);
   g_last_outcome = Outcome::kFailed;
 }
 
+void TellWindowSessionRests() {
+  if (Window* window = MainWindow(); window != nullptr) window->SessionRests();
+}
+
+SessionOutlet g_outlet;
+
 void SessionMonitorThread() {
   Event* const waits[] = {QuitMonitorEvent.get(), StartUpdateEvent.get(), UpdateSucceededEvent.get(),
-                          UpdateFailedEvent.get(), g_idle_request.get()};
+                          UpdateFailedEvent.get(), g_sender_rests.get()};
   for (;;) {
     switch (WaitForAny(waits, 5, kInfinite)) {
       case 0:
         CloseCommPort();
         return;
       case 1:
-        if (StartSender() != 0) AppendLogString(2005);
+        if (StartSender(g_outlet) != 0) {
+          AppendLogString(kTextUpdateRunning);
+        } else {
+          // No sender will ever report: the session has nothing left to do.
+          TellWindowSessionRests();
+        }
         break;
       case 2:
         ReportSuccess();
@@ -77,7 +91,7 @@ void SessionMonitorThread() {
         ReportFailureOutcome();
         break;
       case 4:
-        g_idle_reply->Set();
+        TellWindowSessionRests();
         break;
       default:
         break;
@@ -92,11 +106,39 @@ void CloseSessionEvents() {
   UpdateFailedEvent.reset();
   ReadCompleteEvent.reset();
   WriteCompleteEvent.reset();
-  g_idle_request.reset();
-  g_idle_reply.reset();
+  g_sender_rests.reset();
 }
 
 }  // namespace
+
+void SessionOutlet::Log(unsigned text_id) { AppendLogString(text_id); }
+
+void SessionOutlet::SetProgressRange(std::uint16_t blocks) {
+  if (Window* window = MainWindow(); window != nullptr) {
+    window->SetProgressRange(blocks);
+    window->SetProgressStep(1);
+  }
+}
+
+void SessionOutlet::StepProgress() {
+  if (Window* window = MainWindow(); window != nullptr) window->StepProgress();
+}
+
+std::int32_t SessionOutlet::SendZFILE(ZMSender& zm) { return mfu::SendZFILE(zm, *this); }
+
+void SessionOutlet::ReadFinalAnswer(Millis limit) { ReadModemAnswer(false, limit); }
+
+void SessionOutlet::Succeeded() {
+  if (UpdateSucceededEvent) UpdateSucceededEvent->Set();
+}
+
+void SessionOutlet::Failed() {
+  if (UpdateFailedEvent) UpdateFailedEvent->Set();
+}
+
+void SessionOutlet::Rests() {
+  if (g_sender_rests) g_sender_rests->Set();
+}
 
 void FormatFirmwareDate(std::int64_t seconds, char* text, std::size_t capacity) {
   if (capacity == 0) return;
@@ -121,8 +163,7 @@ bool StartSessionMonitor() {
   UpdateFailedEvent = MakeEvent(Event::Reset::kAutomatic);
   ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
   WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
-  g_idle_request = MakeEvent(Event::Reset::kAutomatic);
-  g_idle_reply = MakeEvent(Event::Reset::kAutomatic);
+  g_sender_rests = MakeEvent(Event::Reset::kAutomatic);
   g_last_outcome = Outcome::kNone;
 
   auto thread = std::make_unique<Worker>();
@@ -154,13 +195,5 @@ void StopSessionMonitor() {
 bool SessionMonitorExists() { return g_monitor_exists.load(); }
 
 Outcome LastOutcome() { return g_last_outcome.load(); }
-
-bool WaitUntilMonitorIdle(Millis limit) {
-  if (!g_monitor_exists) return false;
-  // A reply to an earlier request says nothing of events set since.
-  g_idle_reply->ResetEvent();
-  g_idle_request->Set();
-  return g_idle_reply->Wait(limit);
-}
 
 }  // namespace mfu

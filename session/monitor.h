@@ -1,13 +1,16 @@
 // The session monitor: a worker thread that turns the update's events into
-// what the user sees. It starts the sender on the user's confirmed start,
-// reports success (firmware name and date) or failure (with the retry hint)
-// and gives back the buttons; on quit it closes the port.
+// what the user sees. It starts the sender on the user's confirmed start (and
+// is the sender's outlet), reports success (firmware name and date) or
+// failure (with the retry hint) and gives back the buttons; when the sender
+// has nothing left to do it tells the window (Window::SessionRests); on quit
+// it closes the port.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "zmodem/sender_outlet.h"
 
 namespace mfu {
 
@@ -18,6 +21,23 @@ extern EventHandle QuitMonitorEvent;
 extern EventHandle StartUpdateEvent;
 extern EventHandle UpdateSucceededEvent;
 extern EventHandle UpdateFailedEvent;
+
+// The sender's outlet as the monitor gives it: log texts and the progress bar
+// go to the window (MainWindow), the file announcement to the firmware, the
+// final answer through the answer reader, the outcome to UpdateSucceededEvent
+// and UpdateFailedEvent, and the rest to the monitor, which reports it to the
+// window once it has reported the outcome. Sender thread.
+class SessionOutlet : public SenderOutlet {
+ public:
+  void Log(unsigned text_id) override;
+  void SetProgressRange(std::uint16_t blocks) override;
+  void StepProgress() override;
+  std::int32_t SendZFILE(ZMSender& zm) override;
+  void ReadFinalAnswer(Millis limit) override;
+  void Succeeded() override;
+  void Failed() override;
+  void Rests() override;
+};
 
 // True when the port's status lines show a modem (CTS or DSR), the six
 // events exist and the thread runs. Window thread.
@@ -34,11 +54,6 @@ bool SessionMonitorExists();
 // The last outcome the monitor reported.
 enum class Outcome { kNone, kSucceeded, kFailed };
 Outcome LastOutcome();
-
-// Waits until the monitor has served every event set so far (its reports are
-// in the log). false when `limit` passed first or no monitor runs. Any
-// thread but the monitor's; not at the same time as StopSessionMonitor.
-bool WaitUntilMonitorIdle(Millis limit);
 
 // The success report's date line text: `seconds` since 1970 as asctime
 // shows it, with everything after the year's last digit trimmed.

@@ -6,8 +6,6 @@
 
 namespace mfu {
 
-bool SenderThreadExists() { return SenderThreadHandle(); }
-
 std::int32_t SenderState() { return SenderRecord.State.load(); }
 
 void SignalStartUpdate() {

@@ -13,8 +13,8 @@ void SetupCommPort();
 // True while the session monitor thread exists.
 bool SessionMonitorExists();
 // True while the sender thread exists.
-bool SenderThreadExists();
-// The sender's state (0: no session under way yet).
+bool SenderThreadHandle();
+// The sender's state (kSenderStarting, 0: no session under way yet).
 std::int32_t SenderState();
 
 // The user confirmed the update: sets the start event.

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/local_time.h"
+#include "resources/text_ids.h"
 #include "ui/window.h"
 
 namespace mfu {
@@ -23,15 +24,6 @@ namespace mfu {
 // Capacity of LastLogPath, LastLogDirectory and the dialog's name field:
 // 255 characters and the NUL.
 inline constexpr std::size_t kLogPathSize = 256;
-
-// Texts of the export.
-inline constexpr unsigned kTextLogDialogTitle = 16;      // "Speichern Update-Log unter ..."
-inline constexpr unsigned kTextLogFilterName = 17;       // "Firmware Update Log-Dateien"
-inline constexpr unsigned kTextAllFilesFilterName = 18;  // "Alle Dateien"
-inline constexpr unsigned kTextLogCannotOpen = 19;       // notice: file cannot be opened
-inline constexpr unsigned kTextLogWriteFailed = 20;      // notice: file not completely written
-inline constexpr unsigned kTextLogCreateQuestion = 21;   // question of the dialog, "%s" the path
-inline constexpr unsigned kTextLogFolderMissing = 22;    // notice of the dialog, "%s" the folder
 
 // The flags the export's file dialog runs with: read-only box hidden, the
 // folder must exist, ask before creating a file, explorer look (0x82804).

@@ -78,6 +78,12 @@ class Window {
   // Runs the file dialog; true with the full path in request.file on a
   // choice, false on cancel or failure.
   virtual bool ChooseFile(FileDialogRequest& request) = 0;
+
+  // The update has nothing left to do: its outcome (if any) is in the log and
+  // no answer of the modem is awaited. Called on the session monitor thread;
+  // must not block. A window the user closes ignores it; a front-end that
+  // ends by itself (the console) closes on it.
+  virtual void SessionRests() {}
 };
 
 // The one update window, through which every thread reaches it. Set before

@@ -2,16 +2,11 @@
 
 #include <cstring>
 #include <memory>
-#include <mutex>
 
-#include "firmware/firmware.h"
 #include "platform/diag.h"
 #include "platform/worker.h"
+#include "resources/text_ids.h"
 #include "serial/comm_port.h"
-#include "session/answer_reader.h"
-#include "session/monitor.h"
-#include "ui/log.h"
-#include "ui/window.h"
 
 namespace mfu {
 
@@ -21,14 +16,10 @@ EventHandle SenderDataEvent;
 
 namespace {
 
-// Idle check for front-ends: the lowest slot of the sender's wait, so it is
-// served only when no quit, error or data is pending.
-EventHandle g_idle_request;
-EventHandle g_idle_reply;
-
 std::unique_ptr<Worker> g_sender_thread;
 std::atomic<bool> g_sender_exists{false};
-std::mutex g_idle_lock;  // orders WaitUntilSenderIdle against StopSender
+// Set by StartSender before the thread starts, read only by that thread.
+SenderOutlet* g_outlet = nullptr;
 
 bool WriteFrame(ZMSender& zm) {
   const bool written = WriteToComm(zm.FrameBuffer, zm.FrameLength);
@@ -49,38 +40,41 @@ void GiveUp(ZMSender& zm) {
   SenderErrorEvent->Set();
 }
 
-// The next block from FilePosition; moves the state to 4 with the block that
-// sends the last byte.
-void SendNextBlock(ZMSender& zm) {
+// The next block from FilePosition; the block that sends the last byte moves
+// on to the wait for its ZACK before ZEOF.
+void SendNextBlock(ZMSender& zm, SenderOutlet& outlet) {
   const std::int32_t remainder = zm.ImageSize - zm.FilePosition;
   const bool last = remainder <= kMaxBlock;
-  SendZDATA(zm, zm.ImageData + zm.FilePosition, last ? remainder : kMaxBlock, ZCRCW);
-  zm.State = last ? 4 : 3;
+  SendZDATA(zm, outlet, zm.ImageData + zm.FilePosition, last ? remainder : kMaxBlock, ZCRCW);
+  zm.State = last ? kAwaitLastBlockAck : kAwaitBlockAck;
   WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
 }
 
 void SenderThread() {
-  Event* const waits[] = {QuitSenderEvent.get(), SenderErrorEvent.get(), SenderDataEvent.get(),
-                          g_idle_request.get()};
+  SenderOutlet& outlet = *g_outlet;
+  Event* const waits[] = {QuitSenderEvent.get(), SenderErrorEvent.get(), SenderDataEvent.get()};
   WriteToComm("b");
   SleepMs(100);
   WaitForModemRsp(kAnswerToBTimeout, kModemResponseBufferSize);
   ZMSenderInit(SenderRecord);
   SendZRQINIT(SenderRecord);
-  SenderRecord.State = 1;
+  SenderRecord.State = kAwaitZrinit;
   WaitForModemRsp(kAnswerToZrqinitTimeout, kHexHeaderRead);
   for (;;) {
-    const int slot = WaitForAny(waits, 4, kInfinite);
+    const int slot = WaitForAny(waits, 3, kInfinite);
     if (slot == 0) break;
     if (slot == 1) {
       // The thread goes on after a failure: a later answer may still drive a
       // step, and a later success is reported as well.
-      if (UpdateFailedEvent) UpdateFailedEvent->Set();
+      outlet.Failed();
     } else if (slot == 2) {
-      ZMSenderStep(SenderRecord);
-    } else if (slot == 3) {
-      g_idle_reply->Set();
+      ZMSenderStep(SenderRecord, outlet);
+    } else {
+      continue;
     }
+    // Only this thread raises an error or data, each from a read it armed or
+    // from giving up: with neither pending, nothing will come but a quit.
+    if (!SenderErrorEvent->IsSet() && !SenderDataEvent->IsSet()) outlet.Rests();
   }
 }
 
@@ -133,8 +127,9 @@ bool SendZRQINIT(ZMSender& zm) {
   return written;
 }
 
-bool SendZDATA(ZMSender& zm, const std::uint8_t* block, std::int32_t length, std::uint8_t frame_end) {
-  if (Window* window = MainWindow(); window != nullptr) window->StepProgress();
+bool SendZDATA(ZMSender& zm, SenderOutlet& outlet, const std::uint8_t* block, std::int32_t length,
+               std::uint8_t frame_end) {
+  outlet.StepProgress();
   StorePosition(zm, zm.FilePosition);
   zm.FrameLength = 0;
   zm.TxHeader[0] = ZDATA;
@@ -156,13 +151,13 @@ bool SendZFIN(ZMSender& zm) { return SendHexFrame(zm, ZFIN); }
 
 bool SendZABORT(ZMSender& zm) { return SendHexFrame(zm, ZABORT); }
 
-void SendOverAndOut() {
+void SendOverAndOut(SenderOutlet& outlet) {
   WriteToComm("OO");
   SleepMs(500);
-  ReadModemAnswer(false, kFinalAnswerTimeout);
+  outlet.ReadFinalAnswer(kFinalAnswerTimeout);
 }
 
-void ZMSenderStep(ZMSender& zm) {
+void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
   if (LastReadCount() == 0) {
     // The data event belongs to a read that had not delivered when it was
     // served (an answer later than its limit): ask the port for it now.
@@ -177,9 +172,10 @@ void ZMSenderStep(ZMSender& zm) {
   zm.RxPosition = 0;
   zm.RxLength = static_cast<std::int32_t>(LastReadCount());
 
+  // What each state waits for.
   static constexpr std::uint8_t kExpected[7] = {0, ZRINIT, ZRPOS, ZACK, ZACK, ZRINIT, ZFIN};
   const std::int32_t state = zm.State;
-  if (state < 1 || state > 6) {
+  if (state < kAwaitZrinit || state > kAwaitZfin) {
     Diag("ZMSender: wrong state\n");
     Diag("TO DO!!!!!!\n");
     return;
@@ -189,38 +185,38 @@ void ZMSenderStep(ZMSender& zm) {
     return;
   }
   switch (state) {
-    case 1:
-      if (SendZFILE(zm) == 0) {
+    case kAwaitZrinit:
+      if (outlet.SendZFILE(zm) == 0) {
         Diag("TO DO!!!!!!\n");
         return;
       }
-      zm.State = 2;
+      zm.State = kAwaitZrpos;
       WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
       return;
-    case 2:
-      AppendLogString(2017);
+    case kAwaitZrpos:
+      outlet.Log(kTextSendingFirmware);
       // The position the ZRPOS carries is not looked at: the data always
       // starts at offset 0.
-      if (zm.FilePosition < zm.ImageSize) SendNextBlock(zm);
+      if (zm.FilePosition < zm.ImageSize) SendNextBlock(zm, outlet);
       return;
-    case 3:
-      if (zm.FilePosition < zm.ImageSize) SendNextBlock(zm);
+    case kAwaitBlockAck:
+      if (zm.FilePosition < zm.ImageSize) SendNextBlock(zm, outlet);
       return;
-    case 4:
+    case kAwaitLastBlockAck:
       SendZEOF(zm);
-      zm.State = 5;
+      zm.State = kAwaitEofZrinit;
       WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
       return;
-    case 5:
+    case kAwaitEofZrinit:
       SendZFIN(zm);
-      zm.State = 6;
+      zm.State = kAwaitZfin;
       WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
       return;
-    case 6:
-      AppendLogString(2034);
-      SendOverAndOut();
+    case kAwaitZfin:
+      outlet.Log(kTextCheckingFlash);
+      SendOverAndOut(outlet);
       if (FinalAnswerReportsSuccess(ModemResponseBuffer, LastReadCount())) {
-        if (UpdateSucceededEvent) UpdateSucceededEvent->Set();
+        outlet.Succeeded();
       } else {
         SenderErrorEvent->Set();
       }
@@ -230,12 +226,11 @@ void ZMSenderStep(ZMSender& zm) {
   }
 }
 
-int StartSender() {
+int StartSender(SenderOutlet& outlet) {
   QuitSenderEvent = MakeEvent(Event::Reset::kAutomatic);
   SenderErrorEvent = MakeEvent(Event::Reset::kAutomatic);
   SenderDataEvent = MakeEvent(Event::Reset::kAutomatic);
-  g_idle_request = MakeEvent(Event::Reset::kAutomatic);
-  g_idle_reply = MakeEvent(Event::Reset::kAutomatic);
+  g_outlet = &outlet;
   auto thread = std::make_unique<Worker>();
   if (!thread->Start(&SenderThread)) {
     QuitSenderEvent.reset();
@@ -243,16 +238,12 @@ int StartSender() {
     SenderDataEvent.reset();
     return 0;
   }
-  {
-    std::lock_guard<std::mutex> guard(g_idle_lock);
-    g_sender_thread = std::move(thread);
-    g_sender_exists = true;
-  }
+  g_sender_thread = std::move(thread);
+  g_sender_exists = true;
   return 1;
 }
 
 void StopSender() {
-  std::lock_guard<std::mutex> guard(g_idle_lock);
   if (!g_sender_exists) return;
   QuitSenderEvent->Set();
   if (!g_sender_thread->Join(5000)) Diag("SenderThread did not end within 5000 ms\n");
@@ -261,18 +252,8 @@ void StopSender() {
   QuitSenderEvent.reset();
   SenderErrorEvent.reset();
   SenderDataEvent.reset();
-  g_idle_request.reset();
-  g_idle_reply.reset();
 }
 
 bool SenderThreadHandle() { return g_sender_exists.load(); }
-
-bool WaitUntilSenderIdle(Millis limit) {
-  std::lock_guard<std::mutex> guard(g_idle_lock);
-  if (!g_sender_exists) return false;
-  g_idle_reply->ResetEvent();
-  g_idle_request->Set();
-  return g_idle_reply->Wait(limit);
-}
 
 }  // namespace mfu

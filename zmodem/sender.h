@@ -3,6 +3,8 @@
 // modem's ZACK; any other answer ends the session with ZABORT, a missing one
 // without. The sender thread drives the record one step per answer.
 //
+// The sender reports upward only through the SenderOutlet it is started with.
+//
 // Threads: StartSender runs on the session monitor thread, StopSender on the
 // window thread, everything else on the sender thread.
 #pragma once
@@ -11,9 +13,22 @@
 
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "zmodem/sender_outlet.h"
 #include "zmodem/zmodem.h"
 
 namespace mfu {
+
+// The sender's states, ZMSender::State: what the sender waits for. The values
+// are fixed: the window's cancel question tests for kSenderStarting (0).
+enum SenderStateId : std::int32_t {
+  kSenderStarting = 0,      // "b" and ZRQINIT not yet out
+  kAwaitZrinit = 1,         // ZRQINIT sent; the answer brings ZFILE
+  kAwaitZrpos = 2,          // ZFILE sent; the answer brings the first block
+  kAwaitBlockAck = 3,       // a block sent, more to come
+  kAwaitLastBlockAck = 4,   // the last block sent; the answer brings ZEOF
+  kAwaitEofZrinit = 5,      // ZEOF sent; the answer brings ZFIN
+  kAwaitZfin = 6,           // ZFIN sent; the answer brings "OO" and the final test
+};
 
 // The sender's events (automatic reset), created by StartSender, closed by
 // StopSender.
@@ -28,12 +43,13 @@ inline constexpr Millis kStepTimeout = 60000;
 inline constexpr Millis kFinalAnswerTimeout = 50000;
 inline constexpr std::uint32_t kHexHeaderRead = 21;
 
-// 1 when the three events and the thread exist, else 0.
-int StartSender();
+// 1 when the three events and the thread exist, else 0. The thread reports
+// through `outlet`, which must outlive it (until StopSender).
+int StartSender(SenderOutlet& outlet);
 // Asks the sender thread to end, waits up to 5000 ms, joins it, forgets it
 // and closes the events. Does nothing when no sender thread exists.
 void StopSender();
-// True from StartSender to StopSender.
+// True from StartSender to StopSender: a sender thread exists. Any thread.
 bool SenderThreadHandle();
 
 // Reads one answer (at most `max` bytes, `limit` ms) into ModemResponseBuffer
@@ -41,24 +57,21 @@ bool SenderThreadHandle();
 void WaitForModemRsp(Millis limit, std::uint32_t max);
 
 void ZMSenderInit(ZMSender& zm);
-void ZMSenderStep(ZMSender& zm);
+// One step per SenderDataEvent: tests the answer, sends the next frame and
+// arms the next read, or gives up with ZABORT.
+void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet);
 
 bool SendZRQINIT(ZMSender& zm);
-bool SendZDATA(ZMSender& zm, const std::uint8_t* block, std::int32_t length, std::uint8_t frame_end);
+// Steps the progress bar through `outlet` first.
+bool SendZDATA(ZMSender& zm, SenderOutlet& outlet, const std::uint8_t* block, std::int32_t length,
+               std::uint8_t frame_end);
 bool SendZEOF(ZMSender& zm);
 bool SendZFIN(ZMSender& zm);
 bool SendZABORT(ZMSender& zm);
-void SendOverAndOut();
+void SendOverAndOut(SenderOutlet& outlet);
 
 // True when the answer the final read delivered holds "erfolgreich" before
 // its first zero byte.
 bool FinalAnswerReportsSuccess(const std::uint8_t* answer, std::uint32_t length);
-
-// For front-ends that end when the session has nothing left to do: waits
-// until the sender thread has served every event raised so far and would
-// wait for a new one that no armed read can bring (the session has ended,
-// given up, or timed out). Returns false when `limit` passed first or no
-// sender exists. Any thread but the sender's.
-bool WaitUntilSenderIdle(Millis limit);
 
 }  // namespace mfu

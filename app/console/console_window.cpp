@@ -53,6 +53,21 @@ void ConsoleWindow::EnableButton(int id, bool enable) {
   buttons_[id] = enable;
 }
 
+bool ConsoleWindow::ButtonEnabled(int id) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const auto found = buttons_.find(id);
+  return found != buttons_.end() && found->second;
+}
+
+void ConsoleWindow::SetAnswerYes(bool yes) {
+  std::lock_guard<std::mutex> guard(lock_);
+  answer_yes_ = yes;
+}
+
+void ConsoleWindow::SessionRests() {
+  if (rests_hook_) rests_hook_();
+}
+
 void ConsoleWindow::SetProgressRange(std::uint16_t upper) {
   std::lock_guard<std::mutex> guard(lock_);
   upper_ = upper;
@@ -102,6 +117,7 @@ bool ConsoleWindow::AskYesNo(const char* text) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (closed_) return false;
+    if (answer_yes_) return true;
     asking_ = true;  // the bar is wiped and stays away: it would share the prompt's line
     WriteText(std::string(text) + " (j/n) ");
   }

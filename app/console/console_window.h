@@ -1,11 +1,13 @@
 // The console front-end's window: the log pane is written to stdout as it
 // grows (converted to the terminal's encoding), questions are asked on stdin,
-// and the progress bar is drawn on stderr when stderr is a terminal.
-// Thread-safe: the session's threads call it directly.
+// the progress bar is drawn on stderr when stderr is a terminal, and the
+// buttons are state that the console reads. Thread-safe: the session's
+// threads call it directly.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -26,6 +28,17 @@ class ConsoleWindow : public Window {
   // read with fgets and cannot be interrupted. Set before any question.
   void SetInterruptFd(int fd) { interrupt_fd_ = fd; }
 
+  // While set, a question is answered Yes at once and not shown (--yes for
+  // the start question).
+  void SetAnswerYes(bool yes);
+
+  // Called (on the session monitor thread) when the session has nothing left
+  // to do; it must not block. Set before the session starts.
+  void SetSessionRestsHook(std::function<void()> hook) { rests_hook_ = std::move(hook); }
+
+  // The buttons as the dialog and the session left them (false until set).
+  bool ButtonEnabled(int id);
+
   void AppendLog(const char* text) override;
   std::string LogText() override;
   void EnableButton(int id, bool enable) override;
@@ -35,6 +48,7 @@ class ConsoleWindow : public Window {
   bool AskYesNo(const char* text) override;
   void ShowNotice(const char* text) override;
   bool ChooseFile(FileDialogRequest& request) override;
+  void SessionRests() override;
 
   // After this, questions answer No and nothing more is drawn (the program
   // is ending).
@@ -62,7 +76,9 @@ class ConsoleWindow : public Window {
   bool bar_drawn_ = false;  // the bar stands on the terminal's last line
   bool closed_ = false;
   bool asking_ = false;  // a question waits for its answer
+  bool answer_yes_ = false;
   int interrupt_fd_ = -1;
+  std::function<void()> rests_hook_;
   std::mutex question_lock_;  // one question at a time; taken before lock_
 };
 

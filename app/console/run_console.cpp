@@ -1,52 +1,51 @@
 #include "app/console/run_console.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include "app/console/console_window.h"
-#include "resources/resources.h"
-#include "serial/comm_port.h"
-#include "session/connection.h"
-#include "session/monitor.h"
-#include "session/session.h"
+#include "app/real_session.h"
+#include "app/update_dialog.h"
 #include "ui/cp1252.h"
-#include "ui/log.h"
 #include "ui/log_export.h"
-#include "zmodem/sender.h"
+#include "ui/window.h"
 
 namespace mfu {
 namespace {
 
-// Ctrl-C is taken by a thread of its own (sigwait), so that no handler runs
-// inside the session's code; it only writes a byte to this pipe, which the
-// main thread polls between its waits and an open question polls beside
-// stdin.
-class InterruptPipe {
+// A byte on a pipe wakes the console's main thread: Ctrl-C (written by a
+// thread of its own that takes the signal with sigwait, so that no handler
+// runs inside the session's code) and the session coming to rest (written on
+// the monitor thread). The main thread polls both; an open question polls the
+// interrupt beside stdin.
+class WakePipe {
  public:
-  InterruptPipe() {
+  WakePipe() {
     if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) fds_[0] = fds_[1] = -1;
   }
-  ~InterruptPipe() {
+  ~WakePipe() {
     for (int fd : fds_)
       if (fd >= 0) close(fd);
   }
-  InterruptPipe(const InterruptPipe&) = delete;
-  InterruptPipe& operator=(const InterruptPipe&) = delete;
+  WakePipe(const WakePipe&) = delete;
+  WakePipe& operator=(const WakePipe&) = delete;
 
   int ReadFd() const { return fds_[0]; }
   void Raise() const {
     const char byte = 1;
-    // A full pipe already holds an interrupt; nothing is lost by dropping it.
+    // A full pipe already holds a wake-up; nothing is lost by dropping it.
     if (fds_[1] >= 0 && write(fds_[1], &byte, 1) < 0) return;
   }
-  // True (once) if the user has interrupted since the last call.
+  // True (once) if raised since the last call.
   bool Take() const { return fds_[0] >= 0 && DrainFd(fds_[0]); }
 
  private:
@@ -55,7 +54,7 @@ class InterruptPipe {
 
 std::atomic<bool> g_ending{false};
 
-void InterruptThread(sigset_t set, const InterruptPipe* pipe) {
+void InterruptThread(sigset_t set, const WakePipe* pipe) {
   for (;;) {
     int signal_number = 0;
     if (sigwait(&set, &signal_number) != 0) return;
@@ -64,36 +63,44 @@ void InterruptThread(sigset_t set, const InterruptPipe* pipe) {
   }
 }
 
-// Ctrl-C during the transfer asks as the window's close box does; Ctrl-C at
-// that question is no Yes.
-bool InterruptConfirmed(ConsoleWindow& window) {
-  if (SenderThreadExists() && SenderState() != 0) {
-    char question[kMessageBufferSize];
-    LoadText(2018, question, sizeof question);
-    return window.AskYesNo(question);
-  }
-  return true;
-}
-
-// Waits for `idle` while serving Ctrl-C; false when the user cancelled.
-template <typename IdleCheck>
-bool WaitServingInterrupts(ConsoleWindow& window, const InterruptPipe& pipe, IdleCheck idle) {
-  for (;;) {
-    if (idle()) return true;
-    if (pipe.Take() && InterruptConfirmed(window)) return false;
-  }
-}
-
-void DisableAll(ConsoleWindow& window) {
-  for (int id : {kIdStartUpdate, kIdHelp, kIdSaveLog, kIdBeenden}) window.EnableButton(id, false);
-}
-
 sigset_t InterruptSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   return set;
+}
+
+// What the dialog needs of its window beyond mfu::Window: the console has no
+// message queue, so the start-up message is run by RunConsole itself, and the
+// close only records that the dialog has ended.
+class ConsoleView final : public DialogView {
+ public:
+  explicit ConsoleView(ConsoleWindow& window) : window_(window) {}
+  void PostStartupMessage() override { startup_posted_ = true; }
+  // From now on a question answers No and nothing more is drawn.
+  void BeginClosing() override { window_.Close(); }
+  void CloseWindow(int) override {}
+  bool StartupPosted() const { return startup_posted_; }
+
+ private:
+  ConsoleWindow& window_;
+  bool startup_posted_ = false;
+};
+
+// Waits for Ctrl-C or the session's rest. Ctrl-C is the close box (which asks
+// first while the update runs); the rest closes the dialog as "Beenden".
+void ServeUntilClosed(UpdateDialog& dialog, const WakePipe& interrupts, const WakePipe& rests) {
+  while (!dialog.Closing()) {
+    pollfd fds[2] = {{interrupts.ReadFd(), POLLIN, 0}, {rests.ReadFd(), POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+      // Without the pipes nothing could end the wait: close as the box does.
+      dialog.OnSessionRests();
+      return;
+    }
+    if (interrupts.Take()) dialog.OnCancel();
+    if (rests.Take()) dialog.OnSessionRests();
+  }
 }
 
 }  // namespace
@@ -105,42 +112,37 @@ void BlockInterruptSignals() {
 
 int RunConsole(const Options& options) {
   BlockInterruptSignals();
-  const InterruptPipe pipe;
-  std::thread interrupts(InterruptThread, InterruptSignals(), &pipe);
+  const WakePipe interrupts;
+  const WakePipe rests;
+  std::thread interrupt_thread(InterruptThread, InterruptSignals(), &interrupts);
 
   ConsoleWindow window(stdout, stdin, stderr, TerminalWantsUtf8(), isatty(STDERR_FILENO) == 1);
-  window.SetInterruptFd(pipe.ReadFd());
+  window.SetInterruptFd(interrupts.ReadFd());
+  window.SetSessionRestsHook([&rests] { rests.Raise(); });
+  ConsoleView view(window);
+  RealSession session;
+  UpdateDialog dialog(window, view, session);
   SetMainWindow(&window);
 
-  int status = kExitNoModem;
-  // The search is bounded (a few seconds per port); Ctrl-C during it is
-  // served when it is over, as a No to the start question.
-  SetupCommPort();
-  if (SessionMonitorExists()) {
-    char question[kMessageBufferSize];
-    LoadText(2020, question, sizeof question);
-    const bool interrupted = pipe.Take();
-    const bool yes = !interrupted && (options.yes || window.AskYesNo(question));
-    if (!yes) {
-      // As "Beenden" before an update: the modem leaves its download mode.
-      WriteToComm("c");
-      status = kExitDeclined;
-    } else {
-      DisableAll(window);
-      SignalStartUpdate();
-      bool finished = WaitServingInterrupts(window, pipe, [] { return WaitUntilMonitorIdle(200); });
-      if (finished && SenderThreadExists()) {
-        // The end is when the sender has nothing left to do, not the first
-        // outcome: a failure reported while the session goes on (no answer
-        // to "b") must not cut the update short.
-        finished = WaitServingInterrupts(window, pipe, [] { return WaitUntilSenderIdle(200); }) &&
-                   WaitServingInterrupts(window, pipe, [] { return WaitUntilMonitorIdle(200); });
-      }
-      status = finished && LastOutcome() == Outcome::kSucceeded ? kExitSucceeded : kExitFailed;
-    }
+  dialog.OnInitDialog();
+  // The connection procedure: a Ctrl-C during it is served when it is over,
+  // as a No to the start question.
+  if (view.StartupPosted()) dialog.OnStartupMessage();
+  const bool interrupted = interrupts.Take();
+  if (!interrupted && window.ButtonEnabled(kIdStartUpdate)) {
+    // "Update Starten" as soon as the dialog offers it; --yes answers its
+    // question.
+    window.SetAnswerYes(options.yes);
+    dialog.OnStartUpdate();
+    window.SetAnswerYes(false);
   }
-  StopSessionMonitor();
-  window.Close();
+  if (dialog.UpdateStarted()) {
+    ServeUntilClosed(dialog, interrupts, rests);
+  } else {
+    // "Beenden": a modem in download mode is let out of it.
+    dialog.OnOK();
+  }
+  const int status = dialog.ExitStatus();
 
   if (!options.save_log.empty()) {
     std::string problem;
@@ -155,8 +157,8 @@ int RunConsole(const Options& options) {
   g_ending = true;
   // A wake-up, not a kill: the interrupt thread has SIGTERM blocked and takes
   // it in sigwait, where it sees g_ending and returns.
-  pthread_kill(interrupts.native_handle(), SIGTERM);  // NOLINT(bugprone-bad-signal-to-kill-thread,cert-pos44-c)
-  interrupts.join();
+  pthread_kill(interrupt_thread.native_handle(), SIGTERM);  // NOLINT(bugprone-bad-signal-to-kill-thread,cert-pos44-c)
+  interrupt_thread.join();
   return status;
 }
 

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/placeholder_session.h"
+#include "tests/support/placeholder_session.h"
 #include "app/qt/qt_update_window.h"
 #include "ui/log.h"
 #include "ui/window.h"
@@ -47,8 +47,9 @@ class FakeSession : public SessionControl {
     if (on_setup) on_setup();
   }
   bool MonitorExists() override { return monitor; }
-  bool SenderExists() override { return sender; }
+  bool SenderThreadHandle() override { return sender; }
   std::int32_t SenderState() override { return state; }
+  bool UpdateSucceeded() override { return false; }
   void SignalStartUpdate() override { ++starts; }
   void StopSessionMonitor() override {
     ++stops;

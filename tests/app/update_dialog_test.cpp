@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/placeholder_session.h"
+#include "tests/support/placeholder_session.h"
 #include "tests/support/recording_window.h"
 #include "ui/window.h"
 
@@ -26,8 +26,9 @@ class FakeSession : public SessionControl {
   explicit FakeSession(Journal& journal) : journal_(journal) {}
   void SetupCommPort() override { journal_.entries.push_back("setup"); }
   bool MonitorExists() override { return monitor; }
-  bool SenderExists() override { return sender; }
+  bool SenderThreadHandle() override { return sender; }
   std::int32_t SenderState() override { return state; }
+  bool UpdateSucceeded() override { return succeeded; }
   void SignalStartUpdate() override { journal_.entries.push_back("start"); }
   void StopSessionMonitor() override { journal_.entries.push_back("stop"); }
   void WriteExitByte() override { journal_.entries.push_back("write c"); }
@@ -35,6 +36,7 @@ class FakeSession : public SessionControl {
   bool monitor = false;
   bool sender = false;
   std::int32_t state = 0;
+  bool succeeded = false;
 
  private:
   Journal& journal_;
@@ -132,6 +134,40 @@ TEST_F(UpdateDialogTest, BeendenWithoutMonitorOrWithSenderWritesNothingAndNeverA
   EXPECT_TRUE(window.Questions().empty());
 }
 
+TEST_F(UpdateDialogTest, ARestingSessionClosesAsBeendenWithoutCOrQuestion) {
+  session.monitor = true;
+  session.sender = true;
+  session.state = 6;
+  dialog.OnSessionRests();
+  dialog.OnSessionRests();
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+  EXPECT_TRUE(window.Questions().empty());
+}
+
+// The exit status follows how far the run came: no connection (2), no update
+// started (3), then the session's outcome (0 or 1).
+TEST_F(UpdateDialogTest, ExitStatusFollowsConnectionStartAndOutcome) {
+  struct Row {
+    bool monitor, yes, succeeded;
+    int status;
+  };
+  for (const Row row : {Row{false, true, true, 2}, Row{true, false, true, 3}, Row{true, true, true, 0},
+                        Row{true, true, false, 1}}) {
+    Journal journal_of_row;
+    FakeSession fake{journal_of_row};
+    FakeView fake_view{journal_of_row};
+    fake.monitor = row.monitor;
+    fake.succeeded = row.succeeded;
+    window.SetAnswer(row.yes);
+    UpdateDialog run{window, fake_view, fake};
+    run.OnInitDialog();
+    run.OnStartupMessage();
+    if (row.monitor) run.OnStartUpdate();
+    run.OnOK();
+    EXPECT_EQ(run.ExitStatus(), row.status) << row.monitor << row.yes << row.succeeded;
+  }
+}
+
 TEST_F(UpdateDialogTest, CancelBeforeAnUpdateClosesWithoutQuestionOrC) {
   session.monitor = true;
   dialog.OnCancel();
@@ -187,7 +223,7 @@ TEST(PlaceholderSession, AppendsTheStartLinesAndNoModemFound) {
             "Es wurde kein KELVORA-Modem gefunden.\r\n");
   EXPECT_TRUE(window.ButtonHistory().empty());
   EXPECT_FALSE(session.MonitorExists());
-  EXPECT_FALSE(session.SenderExists());
+  EXPECT_FALSE(session.SenderThreadHandle());
 }
 
 }  // namespace

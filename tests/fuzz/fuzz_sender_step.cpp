@@ -134,7 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mfu::SetLastReadCount(static_cast<std::uint32_t>(n));
   if (n == 0) (void)device->StartRead(mfu::ModemResponseBuffer, mfu::kHexHeaderRead);
 
-  mfu::ZMSenderStep(zm);
+  mfu::SessionOutlet outlet;
+  mfu::ZMSenderStep(zm, outlet);
 
   const bool error = mfu::SenderErrorEvent->IsSet();
   const bool succeeded = mfu::UpdateSucceededEvent->IsSet();

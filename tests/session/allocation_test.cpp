@@ -129,6 +129,7 @@ class AllocationTest : public SessionFixture {
     SetMainWindow(&null_window_);
   }
   NullWindow null_window_;
+  RestingOutlet outlet_;
 
   long AllocationsOfASession(std::size_t image_size) {
     UseImageOfSize(image_size);
@@ -137,8 +138,8 @@ class AllocationTest : public SessionFixture {
     UpdateSucceededEvent = MakeEvent(Event::Reset::kManual);
     UpdateFailedEvent = MakeEvent(Event::Reset::kManual);
     const long before = g_allocations.load();
-    EXPECT_EQ(StartSender(), 1);
-    EXPECT_TRUE(WaitUntilSenderIdle(1000000));
+    EXPECT_EQ(StartSender(outlet_), 1);
+    EXPECT_TRUE(outlet_.rested.Wait(1000000));
     EXPECT_TRUE(UpdateSucceededEvent->IsSet());
     StopSender();
     const long used = g_allocations.load() - before;

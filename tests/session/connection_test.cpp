@@ -162,10 +162,8 @@ class MonitorTest : public ConnectionTest {
     SetupCommPort();
     ASSERT_TRUE(SessionMonitorExists());
     SignalStartUpdate();
-    ASSERT_TRUE(WaitUntilMonitorIdle(1000000));
-    ASSERT_TRUE(SenderThreadExists());
-    ASSERT_TRUE(WaitUntilSenderIdle(1000000));
-    ASSERT_TRUE(WaitUntilMonitorIdle(1000000));
+    ASSERT_TRUE(window_.WaitForRest(300000));
+    ASSERT_TRUE(SenderThreadHandle());
   }
 };
 
@@ -224,7 +222,7 @@ TEST_F(MonitorTest, StopDuringALongReadEndsWithinTheLimitAndRestoresThePort) {
   StopSessionMonitor();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_FALSE(SessionMonitorExists());
-  EXPECT_FALSE(SenderThreadExists());
+  EXPECT_FALSE(SenderThreadHandle());
   EXPECT_FALSE(PortHandle());
   EXPECT_EQ(device_->State(), "original");
   EXPECT_FALSE(QuitMonitorEvent);

@@ -19,7 +19,7 @@
 #include "session/session.h"
 #include "tests/support/diag_recorder.h"
 #include "tests/support/recording_window.h"
-#include "tools/modem_sim/simulated_modem.h"
+#include "simulator/simulated_modem.h"
 #include "zmodem/sender.h"
 
 namespace mfu::test {
@@ -330,10 +330,8 @@ TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
     // The window's start handler: the four buttons off, then the event.
     for (int id : {1006, 1007, 1012, 1}) window_.EnableButton(id, false);
     SignalStartUpdate();
-    ASSERT_TRUE(WaitUntilMonitorIdle(300000));
-    ASSERT_TRUE(SenderThreadExists());
-    ASSERT_TRUE(WaitUntilSenderIdle(300000)) << "the session did not come to rest";
-    ASSERT_TRUE(WaitUntilMonitorIdle(300000));
+    ASSERT_TRUE(window_.WaitForRest(300000)) << "the session did not come to rest";
+    ASSERT_TRUE(SenderThreadHandle());
   }
 
   const std::string log = window_.LogText();
@@ -420,7 +418,6 @@ TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
   EXPECT_LT(std::chrono::steady_clock::now() - run_start, std::chrono::seconds(15));
 
   EXPECT_FALSE(SessionMonitorExists());
-  EXPECT_FALSE(SenderThreadExists());
   EXPECT_FALSE(SenderThreadHandle());
   EXPECT_FALSE(PortHandle());
   EXPECT_FALSE(modem_->IsOpen());

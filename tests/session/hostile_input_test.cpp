@@ -28,7 +28,7 @@
 #include "tests/support/diag_recorder.h"
 #include "tests/support/fake_serial.h"
 #include "tests/support/recording_window.h"
-#include "tools/modem_sim/simulated_modem.h"
+#include "simulator/simulated_modem.h"
 #include "ui/log_export.h"
 #include "zmodem/sender.h"
 
@@ -127,16 +127,14 @@ class SimulatedRun : public ::testing::Test {
   void Update() {
     for (int id : {1006, 1007, 1012, 1}) window_.EnableButton(id, false);
     SignalStartUpdate();
-    ASSERT_TRUE(WaitUntilMonitorIdle(300000));
-    ASSERT_TRUE(WaitUntilSenderIdle(300000));
-    ASSERT_TRUE(WaitUntilMonitorIdle(300000));
+    ASSERT_TRUE(window_.WaitForRest(300000));
   }
   void ExpectCleanStop() {
     const auto start = std::chrono::steady_clock::now();
     StopSessionMonitor();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_FALSE(SessionMonitorExists());
-    EXPECT_FALSE(SenderThreadExists());
+    EXPECT_FALSE(SenderThreadHandle());
     EXPECT_FALSE(PortHandle());
     EXPECT_FALSE(modem_->IsOpen());
   }
@@ -419,8 +417,7 @@ TEST_F(VanishingPortTest, HangUpDuringTheDataIsAFailureWithoutHangAndStopsClean)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   modem_->HangUp();
-  ASSERT_TRUE(WaitUntilSenderIdle(300000));
-  ASSERT_TRUE(WaitUntilMonitorIdle(300000));
+  ASSERT_TRUE(window_.WaitForRest(300000));
   EXPECT_EQ(LastOutcome(), Outcome::kFailed);
   const std::string log = window_.LogText();
   const std::string failure = Text(2008) + Text(2001) + Text(2002);

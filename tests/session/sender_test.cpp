@@ -33,9 +33,10 @@ class SenderTest : public SessionFixture {
   }
   // Runs the sender until it has nothing left to do.
   void RunSession() {
-    ASSERT_EQ(StartSender(), 1);
-    ASSERT_TRUE(WaitUntilSenderIdle(1000000));
+    ASSERT_EQ(StartSender(outlet_), 1);
+    ASSERT_TRUE(outlet_.rested.Wait(1000000));
   }
+  RestingOutlet outlet_;
   bool Succeeded() { return UpdateSucceededEvent->IsSet(); }
   bool Failed() { return UpdateFailedEvent->IsSet(); }
   std::vector<SeenFrame> Of(Frame kind) {
@@ -245,7 +246,7 @@ TEST_F(SenderTest, StopEndsASenderWaitingInALongReadWithinTheLimit) {
   modem_->SetAnswer([](const SeenFrame& f, int index) {
     return f.frame == Frame::kZdata && index == 1 ? "" : ScriptedModem::GoodAnswer(f);
   });
-  ASSERT_EQ(StartSender(), 1);
+  ASSERT_EQ(StartSender(outlet_), 1);
   while (Of(Frame::kZdata).size() < 2) SleepMs(10);
   const auto start = std::chrono::steady_clock::now();
   CloseCommPort();  // as the monitor does when it quits

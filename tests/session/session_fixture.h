@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "resources/resources.h"
 #include "serial/comm_port.h"
+#include "session/monitor.h"
 #include "tests/session/scripted_modem.h"
 #include "tests/support/diag_recorder.h"
 #include "tests/support/fake_serial.h"
@@ -29,6 +30,14 @@ class TestResources : public ResourceSource {
   }
   std::vector<std::uint8_t> bytes;
   FirmwareLookup lookup = FirmwareLookup::kFound;
+};
+
+// The session's outlet for a sender started without a monitor: the rest
+// sets an event of its own.
+class RestingOutlet : public SessionOutlet {
+ public:
+  void Rests() override { rested.Set(); }
+  Event rested{Event::Reset::kAutomatic};
 };
 
 class SessionFixture : public ::testing::Test {

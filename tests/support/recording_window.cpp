@@ -1,5 +1,7 @@
 #include "tests/support/recording_window.h"
 
+#include <chrono>
+
 namespace mfu::test {
 
 RecordingWindow::RecordingWindow() = default;
@@ -19,6 +21,25 @@ void RecordingWindow::EnableButton(int id, bool enable) {
   std::lock_guard<std::mutex> guard(lock_);
   buttons_[id] = enable;
   button_history_.emplace_back(id, enable);
+}
+
+void RecordingWindow::SessionRests() {
+  std::lock_guard<std::mutex> guard(lock_);
+  ++rests_;
+  rested_.notify_all();
+}
+
+bool RecordingWindow::WaitForRest(long limit_ms) {
+  std::unique_lock<std::mutex> guard(lock_);
+  if (!rested_.wait_for(guard, std::chrono::milliseconds(limit_ms), [this] { return rests_ > rests_taken_; }))
+    return false;
+  rests_taken_ = rests_;
+  return true;
+}
+
+int RecordingWindow::Rests() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return rests_;
 }
 
 void RecordingWindow::SetProgressRange(std::uint16_t upper) {

@@ -2,6 +2,7 @@
 // Thread-safe; operations run on the calling thread.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -26,6 +27,7 @@ class RecordingWindow : public Window {
   bool AskYesNo(const char* text) override;
   void ShowNotice(const char* text) override;
   bool ChooseFile(FileDialogRequest& request) override;
+  void SessionRests() override;
 
   // Answers to AskYesNo (default: Yes) and ChooseFile (default: cancel).
   void SetAnswer(bool yes);
@@ -41,6 +43,11 @@ class RecordingWindow : public Window {
   int ProgressStep() const;
   int ProgressSteps() const;  // StepProgress calls
 
+  // Waits (real ms) until the session has come to rest since the last call;
+  // false when `limit_ms` passed first.
+  bool WaitForRest(long limit_ms);
+  int Rests() const;  // SessionRests calls
+
  private:
   mutable std::mutex lock_;
   std::string log_;
@@ -54,6 +61,9 @@ class RecordingWindow : public Window {
   std::uint16_t progress_upper_ = 100;
   int progress_step_ = 10;
   int progress_steps_ = 0;
+  int rests_ = 0;
+  int rests_taken_ = 0;
+  std::condition_variable rested_;
 };
 
 }  // namespace mfu::test

@@ -18,7 +18,7 @@
 #include <iterator>
 #include <string>
 
-#include "tools/modem_sim/modem_model.h"
+#include "simulator/modem_model.h"
 
 namespace mfu::sim {
 namespace {

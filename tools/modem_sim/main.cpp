@@ -26,8 +26,8 @@
 #include <system_error>
 #include <vector>
 
-#include "tools/modem_sim/modem_model.h"
-#include "tools/modem_sim/simulated_modem.h"
+#include "simulator/modem_model.h"
+#include "simulator/simulated_modem.h"
 
 namespace {
 

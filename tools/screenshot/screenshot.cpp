@@ -24,7 +24,8 @@ class FoundModemSession : public mfu::SessionControl {
     if (mfu::Window* window = mfu::MainWindow()) window->EnableButton(mfu::kIdStartUpdate, true);
   }
   bool MonitorExists() override { return true; }
-  bool SenderExists() override { return false; }
+  bool SenderThreadHandle() override { return false; }
+  bool UpdateSucceeded() override { return false; }
   std::int32_t SenderState() override { return 0; }
   void SignalStartUpdate() override {}
   void StopSessionMonitor() override {}

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/modem_sim/modem_model.h"
+#include "simulator/modem_model.h"
 
 namespace mfu::sim {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/modem_sim/simulated_modem.h"
+#include "simulator/simulated_modem.h"
 
 #include <algorithm>
 #include <chrono>

@@ -10,8 +10,9 @@ class PlaceholderSession : public SessionControl {
  public:
   void SetupCommPort() override;
   bool MonitorExists() override { return false; }
-  bool SenderExists() override { return false; }
+  bool SenderThreadHandle() override { return false; }
   std::int32_t SenderState() override { return 0; }
+  bool UpdateSucceeded() override { return false; }
   void SignalStartUpdate() override {}
   void StopSessionMonitor() override {}
   void WriteExitByte() override {}

@@ -1,4 +1,4 @@
-#include "app/placeholder_session.h"
+#include "tests/support/placeholder_session.h"
 
 #include "ui/log.h"
 

@@ -1,4 +1,4 @@
-#include "tools/modem_sim/modem_model.h"
+#include "simulator/modem_model.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "serial/serial_device.h"
-#include "tools/modem_sim/modem_model.h"
+#include "simulator/modem_model.h"
 
 namespace mfu::sim {
 

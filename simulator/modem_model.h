@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "tools/modem_sim/zm_codec.h"
+#include "simulator/zm_codec.h"
 
 namespace mfu::sim {
 

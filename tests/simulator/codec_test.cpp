@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/modem_sim/zm_codec.h"
+#include "simulator/zm_codec.h"
 
 namespace mfu::sim {
 namespace {

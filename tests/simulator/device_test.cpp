@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "tools/modem_sim/simulated_modem.h"
+#include "simulator/simulated_modem.h"
 
 namespace mfu::sim {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/modem_sim/zm_codec.h"
+#include "simulator/zm_codec.h"
 
 #include <cstdio>
 

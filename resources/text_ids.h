@@ -1,0 +1,54 @@
+// The numbers of the message texts in the string table (string_table.inc),
+// by what each says or is for. The table keeps the numbers: the Windows build
+// generates its string table resource from it under the same ids.
+#pragma once
+
+namespace mfu {
+
+enum TextId : unsigned {
+  // Log file export.
+  kTextLogDialogTitle = 16,      // "Speichern Update-Log unter ..."
+  kTextLogFilterName = 17,       // "Firmware Update Log-Dateien"
+  kTextAllFilesFilterName = 18,  // "Alle Dateien"
+  kTextLogCannotOpen = 19,       // notice: the file cannot be opened
+  kTextLogWriteFailed = 20,      // notice: the file was not completely written
+  kTextLogCreateQuestion = 21,   // question of the file dialog, "%s" the path
+  kTextLogFolderMissing = 22,    // notice of the file dialog, "%s" the folder
+
+  // The progress log.
+  kTextRetryHint = 2001,         // "Sie können noch mal probieren, ..." (first half)
+  kTextRetryHintEnd = 2002,      // " und dann dieses Program neu starten."
+  kTextPressStart = 2003,        // "Um Update zu starten, Klicken Sie <Update Starten> Button."
+  kTextNoAnswer = 2004,          // "Keine Antwort von Modem!!!"
+  kTextUpdateRunning = 2005,     // "Update läuft ..."
+  kTextUpdateInterrupted = 2006, // "Update wurde unterbrochen!"
+  kTextUpdateSucceeded = 2007,   // "Update ist erfolgreich abgeschlossen!"
+  kTextUpdateFailed = 2008,      // "Update ist fehlgeschlagen."
+  kTextToolStarts = 2009,        // "Modem-Update Tool startet."
+  kTextSearching = 2010,         // "Suchen nach einem KELVORA-Modem ..."
+  kTextStatusLinesFailed = 2011, // "GetCommModemStatus() vom %s fehlgeschlagen."
+  kTextConnectionNotRight = 2012,// "Die Verbindung zum Modem ist noch nicht korrekt!"
+  kTextModemFound = 2013,        // "Ein KELVORA-Modem wurde an %s gefunden."
+  kTextNoModemFound = 2014,      // "Es wurde kein KELVORA-Modem gefunden."
+  kTextCheckingModem = 2015,     // "Das Modem wird geprüft, bitte warten ..."
+  kTextCannotAccessModem = 2016, // "Kann nicht auf Modem zugreifen, ..."
+  kTextSendingFirmware = 2017,   // "Neue Firmware wird zum Modem geschickt ..."
+  kTextAskCancelRunning = 2018,  // "Update läuft bereit, wollen Sie es abbrechen ?"
+  kTextAskCancelSure = 2019,     // "Sind Sie sicher, Update abzubrechen ?"
+  kTextAskStartUpdate = 2020,    // "Sind Sie sicher, die Firmware des Modems ... zu ersetzen ?"
+  kTextLogFileHeading = 2021,    // "Modem-Update-Log"
+
+  // The firmware file as the modem is told of it, and its report.
+  kTextFirmwareName = 2029,      // "bc2780ix.bin"
+  kTextFirmwareDateOctal = 2030, // the file date in octal, as ZFILE carries it
+  kTextFirmwareDate = 2031,      // the same date in decimal seconds since 1970
+  kTextNewFirmwareName = 2032,   // "Neue Firmware:  Name  - %s"
+  kTextNewFirmwareDate = 2033,   // "  Datum - %s"
+  kTextCheckingFlash = 2034,     // "Flash wird geprüft..."
+
+  // The help text, in seven pieces.
+  kTextHelpFirst = 2040,
+  kTextHelpLast = 2046,
+};
+
+}  // namespace mfu
