@@ -134,7 +134,7 @@ int main() {
   CountingBackend counting(simulator);
   mfu::SetSerialBackend(&counting);
   QuietWindow window;
-  mfu::SetMainWindow(&window);
+  mfu::SetMainDialog(&window);
 
   const double cpu_before = CpuSeconds();
   mfu::SetupCommPort();
@@ -148,7 +148,7 @@ int main() {
   const bool succeeded = mfu::LastOutcome() == mfu::Outcome::kSucceeded;
   mfu::StopSessionMonitor();
   const double cpu = CpuSeconds() - cpu_before;
-  mfu::SetMainWindow(nullptr);
+  mfu::SetMainDialog(nullptr);
   mfu::SetSerialBackend(nullptr);
 
   const double measured = std::chrono::duration<double>(end - g_line.start).count();

@@ -20,11 +20,14 @@
 
 set_property(GLOBAL PROPERTY MFU_LAYERS "")
 
-# mfu_add_layer(NAME SOURCES ... [LINKS layer ...] [LIBS target ...]):
+# mfu_add_layer(NAME SOURCES ... [LINKS layer ...] [OTHER_BUILD layer ...]
+#               [LIBS target ...]):
 # the library mfu_<NAME> from the folder NAME, linked to the layers LINKS and
-# to other targets LIBS (Threads, a system library).
+# to other targets LIBS (Threads, a system library). OTHER_BUILD names layers
+# that only the other platform's build has and links (their folders may be
+# included by files that only that build compiles).
 function(mfu_add_layer name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LINKS;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINKS;OTHER_BUILD;LIBS" ${ARGN})
   add_library(mfu_${name} STATIC ${ARG_SOURCES})
   target_include_directories(mfu_${name} PUBLIC ${PROJECT_SOURCE_DIR})
   set(reach ${name})
@@ -36,6 +39,7 @@ function(mfu_add_layer name)
     get_property(below GLOBAL PROPERTY MFU_LAYER_REACH_${link})
     list(APPEND reach ${below})
   endforeach()
+  list(APPEND reach ${ARG_OTHER_BUILD})
   list(REMOVE_DUPLICATES reach)
   target_link_libraries(mfu_${name} PUBLIC mfu_warnings ${ARG_LIBS})
   set_property(GLOBAL PROPERTY MFU_LAYER_REACH_${name} "${reach}")

@@ -32,8 +32,8 @@ struct SavedSettings {
 // Open and close run on one thread at a time (window thread, then monitor),
 // but never at once with each other; the lock keeps that honest anyway.
 std::mutex g_saved_lock;
-SavedSettings g_saved_state;     // line settings of the first open
-SavedSettings g_saved_timeouts;  // timeouts of the first open
+SavedSettings SavedPortState;     // line settings of the first open
+SavedSettings SavedPortTimeouts;  // timeouts of the first open
 
 std::atomic<SerialBackend*> g_backend{nullptr};
 
@@ -78,12 +78,12 @@ SerialHandle OpenCommPort(const char* port_name) {
   // The results of the configuration calls are not acted on: once the port
   // is open, a driver that refuses one setting still carries the modem.
   std::lock_guard<std::mutex> guard(g_saved_lock);
-  if (!g_saved_state.saved) {
-    g_saved_state.settings.bytes.clear();
-    (void)port->GetState(g_saved_state.settings);
-    g_saved_state.saved = true;
+  if (!SavedPortState.saved) {
+    SavedPortState.settings.bytes.clear();
+    (void)port->GetState(SavedPortState.settings);
+    SavedPortState.saved = true;
   }
-  (void)port->ApplyWorkingState(g_saved_state.settings);
+  (void)port->ApplyWorkingState(SavedPortState.settings);
 
   // The modem resets on the DTR drop; the queues are sized while DTR is up.
   (void)port->SetDtr(true);
@@ -92,10 +92,10 @@ SerialHandle OpenCommPort(const char* port_name) {
   SleepMs(kDtrDropMs);
   (void)port->SetDtr(true);
 
-  if (!g_saved_timeouts.saved) {
-    g_saved_timeouts.settings.bytes.clear();
-    (void)port->GetTimeouts(g_saved_timeouts.settings);
-    g_saved_timeouts.saved = true;
+  if (!SavedPortTimeouts.saved) {
+    SavedPortTimeouts.settings.bytes.clear();
+    (void)port->GetTimeouts(SavedPortTimeouts.settings);
+    SavedPortTimeouts.saved = true;
   }
   (void)port->ApplyWorkingTimeouts();
   (void)port->Purge();
@@ -116,13 +116,13 @@ void CloseCommPort() {
   (void)port->Purge();  // ends a read or write another thread waits in
   {
     std::lock_guard<std::mutex> guard(g_saved_lock);
-    if (g_saved_timeouts.saved) {
-      (void)port->SetTimeouts(g_saved_timeouts.settings);
-      g_saved_timeouts.saved = false;
+    if (SavedPortTimeouts.saved) {
+      (void)port->SetTimeouts(SavedPortTimeouts.settings);
+      SavedPortTimeouts.saved = false;
     }
-    if (g_saved_state.saved) {
-      (void)port->SetState(g_saved_state.settings);
-      g_saved_state.saved = false;
+    if (SavedPortState.saved) {
+      (void)port->SetState(SavedPortState.settings);
+      SavedPortState.saved = false;
     }
   }
   port->Close();
@@ -237,8 +237,8 @@ void ResetCommPortForTest() {
   }
   if (port) port->Close();
   std::lock_guard<std::mutex> guard(g_saved_lock);
-  g_saved_state = SavedSettings{};
-  g_saved_timeouts = SavedSettings{};
+  SavedPortState = SavedSettings{};
+  SavedPortTimeouts = SavedSettings{};
   SetLastReadCount(0);
 }
 

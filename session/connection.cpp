@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/diag.h"
+#include "resources/text_ids.h"
 #include "serial/comm_port.h"
 #include "serial/discovery.h"
 #include "session/answer_reader.h"
@@ -16,16 +17,16 @@ char PortName[kPortNameSize];
 
 namespace {
 void EnableButton(int id, bool enable) {
-  if (Window* window = MainWindow(); window != nullptr) window->EnableButton(id, enable);
+  if (Window* window = MainDialog(); window != nullptr) window->EnableButton(id, enable);
 }
 }  // namespace
 
 void SetupCommPort() {
-  AppendLogString(2009);
-  AppendLogString(2010);
+  AppendLogString(kTextToolStarts);
+  AppendLogString(kTextSearching);
 
   if (!FindModemPort(PortName)) {
-    AppendLogString(2014);
+    AppendLogString(kTextNoModemFound);
     return;
   }
 
@@ -36,24 +37,24 @@ void SetupCommPort() {
     std::uint32_t bits = 0;
     if (!GetCommModemStatus(bits)) {
       CloseCommPort();
-      AppendLogFormatted(2011, PortName);
+      AppendLogFormatted(kTextStatusLinesFailed, PortName);
     } else if ((bits & (kMsDsrOn | kMsCtsOn)) != 0) {
       // With CTS alone the session goes on as with DSR, so the user is told
       // where the modem was found in both cases.
-      AppendLogFormatted(2013, PortName);
+      AppendLogFormatted(kTextModemFound, PortName);
     } else {
       CloseCommPort();
-      AppendLogFormatted(2012, PortName);
+      AppendLogFormatted(kTextConnectionNotRight, PortName);
     }
   }
 
   if (!StartSessionMonitor()) {
     EnableButton(kIdStartUpdate, false);
-    AppendLogString(2016);
+    AppendLogString(kTextCannotAccessModem);
     return;
   }
 
-  AppendLogString(2015);
+  AppendLogString(kTextCheckingModem);
   SleepMs(kDownloadModePause);
 
   EnableButton(kIdStartUpdate, true);

@@ -34,7 +34,7 @@ std::atomic<bool> g_monitor_exists{false};
 std::atomic<Outcome> g_last_outcome{Outcome::kNone};
 
 void EnableButton(int id) {
-  if (Window* window = MainWindow(); window != nullptr) window->EnableButton(id, true);
+  if (Window* window = MainDialog(); window != nullptr) window->EnableButton(id, true);
 }
 
 void ReportSuccess() {
@@ -63,7 +63,7 @@ void ReportFailureOutcome() {
 }
 
 void TellWindowSessionRests() {
-  if (Window* window = MainWindow(); window != nullptr) window->SessionRests();
+  if (Window* window = MainDialog(); window != nullptr) window->SessionRests();
 }
 
 SessionOutlet g_outlet;
@@ -114,14 +114,14 @@ void CloseSessionEvents() {
 void SessionOutlet::Log(unsigned text_id) { AppendLogString(text_id); }
 
 void SessionOutlet::SetProgressRange(std::uint16_t blocks) {
-  if (Window* window = MainWindow(); window != nullptr) {
+  if (Window* window = MainDialog(); window != nullptr) {
     window->SetProgressRange(blocks);
     window->SetProgressStep(1);
   }
 }
 
 void SessionOutlet::StepProgress() {
-  if (Window* window = MainWindow(); window != nullptr) window->StepProgress();
+  if (Window* window = MainDialog(); window != nullptr) window->StepProgress();
 }
 
 std::int32_t SessionOutlet::SendZFILE(ZMSender& zm) { return mfu::SendZFILE(zm, *this); }

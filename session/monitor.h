@@ -23,7 +23,7 @@ extern EventHandle UpdateSucceededEvent;
 extern EventHandle UpdateFailedEvent;
 
 // The sender's outlet as the monitor gives it: log texts and the progress bar
-// go to the window (MainWindow), the file announcement to the firmware, the
+// go to the window (MainDialog), the file announcement to the firmware, the
 // final answer through the answer reader, the outcome to UpdateSucceededEvent
 // and UpdateFailedEvent, and the rest to the monitor, which reports it to the
 // window once it has reported the outcome. Sender thread.

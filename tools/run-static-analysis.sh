@@ -2,7 +2,7 @@
 # Static analysis of the program's own code: clang-tidy 14 with the checks of
 # .clang-tidy and cppcheck (warning, performance, portability), both over the
 # compile commands of a build without the Qt window, limited to app/ ui/
-# serial/ session/ zmodem/ firmware/ resources/ platform/ tools/modem_sim
+# serial/ session/ zmodem/ firmware/ resources/ platform/ simulator/
 # (no tests, no third-party code). Exits non-zero on any finding.
 # Usage: tools/run-static-analysis.sh [build-dir]   (default build/static-analysis)
 # A finding is fixed in the code, or answered where it stands with
@@ -23,7 +23,7 @@ mkdir -p "$db"
 python3 - "$build/compile_commands.json" "$db/compile_commands.json" "$root" <<'PY'
 import json, re, sys
 source, target, root = sys.argv[1:4]
-own = re.compile("^" + re.escape(root) + r"/(app|ui|serial|session|zmodem|firmware|resources|platform|tools/modem_sim)/")
+own = re.compile("^" + re.escape(root) + r"/(app|ui|serial|session|zmodem|firmware|resources|platform|simulator)/")
 entries = [e for e in json.load(open(source)) if own.match(e["file"])]
 json.dump(entries, open(target, "w"), indent=1)
 open(target + ".files", "w").write("".join(e["file"] + "\n" for e in entries))

@@ -4,12 +4,13 @@
 #include <cstring>
 
 #include "resources/resources.h"
+#include "resources/text_ids.h"
 #include "ui/window.h"
 
 namespace mfu {
 
 void AppendLog(const char* text) {
-  if (Window* window = MainWindow(); window != nullptr) window->AppendLog(text);
+  if (Window* window = MainDialog(); window != nullptr) window->AppendLog(text);
 }
 
 void AppendLogString(unsigned id) {
@@ -20,8 +21,8 @@ void AppendLogString(unsigned id) {
 
 void ReportFailure(const char* text) {
   AppendLog(text);
-  AppendLogString(2001);
-  AppendLogString(2002);
+  AppendLogString(kTextRetryHint);
+  AppendLogString(kTextRetryHintEnd);
 }
 
 void AppendLogFormatted(unsigned id, const char* argument) {
@@ -49,7 +50,7 @@ void AppendLogFormatted(unsigned id, const char* argument) {
 
 std::string HelpText() {
   char help[2048] = {};
-  for (unsigned id = 2040; id <= 2046; ++id) {
+  for (unsigned id = kTextHelpFirst; id <= kTextHelpLast; ++id) {
     char piece[128];
     LoadText(id, piece, sizeof piece);
     std::strncat(help, piece, sizeof help - std::strlen(help) - 1);

@@ -185,7 +185,7 @@ const char* ChooseLogFile(Window& owner) {
 }
 
 void OnSaveLog() {
-  Window* window = MainWindow();
+  Window* window = MainDialog();
   if (window == nullptr) return;
   const char* path = ChooseLogFile(*window);
   if (path == nullptr) return;

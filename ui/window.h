@@ -88,7 +88,7 @@ class Window {
 
 // The one update window, through which every thread reaches it. Set before
 // the session's threads start, cleared after they have ended.
-Window* MainWindow();
-void SetMainWindow(Window* window);
+Window* MainDialog();
+void SetMainDialog(Window* window);
 
 }  // namespace mfu

@@ -122,7 +122,7 @@ int RunConsole(const Options& options) {
   ConsoleView view(window);
   RealSession session;
   UpdateDialog dialog(window, view, session);
-  SetMainWindow(&window);
+  SetMainDialog(&window);
 
   dialog.OnInitDialog();
   // The connection procedure: a Ctrl-C during it is served when it is over,
@@ -153,7 +153,7 @@ int RunConsole(const Options& options) {
     }
   }
 
-  SetMainWindow(nullptr);
+  SetMainDialog(nullptr);
   g_ending = true;
   // A wake-up, not a kill: the interrupt thread has SIGTERM blocked and takes
   // it in sigwait, where it sees g_ending and returns.

@@ -20,11 +20,11 @@ int RunQtApplication(int argc, char** argv, SessionControl& session) {
 
   {
     QtUpdateWindow window(session);
-    SetMainWindow(&window);
+    SetMainDialog(&window);
     // The modal run; its result is not looked at. The session's threads have
     // ended when it returns (the window closes only after the stop).
     window.exec();
-    SetMainWindow(nullptr);
+    SetMainDialog(nullptr);
   }
   return 0;
 }

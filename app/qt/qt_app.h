@@ -1,6 +1,6 @@
 // Entry point of the Qt front-end: creates the application and the update
-// window, makes it the program's MainWindow for every thread, runs it until it
-// closes, clears MainWindow and returns the program's exit code (0).
+// window, makes it the program's MainDialog for every thread, runs it until it
+// closes, clears MainDialog and returns the program's exit code (0).
 #pragma once
 
 #include "app/update_dialog.h"

@@ -106,10 +106,10 @@ QtUpdateWindow::QtUpdateWindow(SessionControl& session, QWidget* parent)
   beenden->setDefault(true);
   AddControl(kIdBeenden, beenden, "button", 75, 258, 60, 14);
 
-  progress_ = new QProgressBar(this);
-  progress_->setTextVisible(false);
-  progress_->setFormat(FromCp1252("Generic1"));  // the control's text, never shown
-  AddControl(kIdProgressBar, progress_, "msctls_progress32", 18, 212, 160, 14);
+  ProgressBar = new QProgressBar(this);
+  ProgressBar->setTextVisible(false);
+  ProgressBar->setFormat(FromCp1252("Generic1"));  // the control's text, never shown
+  AddControl(kIdProgressBar, ProgressBar, "msctls_progress32", 18, 212, 160, 14);
 
   auto* start = new QPushButton(FromCp1252("Update Starten"), this);
   AddControl(kIdStartUpdate, start, "button", 28, 232, 60, 14);
@@ -118,16 +118,16 @@ QtUpdateWindow::QtUpdateWindow(SessionControl& session, QWidget* parent)
   auto* status_group = new QGroupBox(FromCp1252("Ablauf-Zustand..."), this);
   AddControl(kIdStatusGroup, status_group, "button", 12, 198, 170, 52);
 
-  pane_ = new QPlainTextEdit(this);
-  pane_->setReadOnly(true);
-  pane_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  pane_->setFocusPolicy(Qt::StrongFocus);
-  pane_->setTabChangesFocus(true);
-  pane_->setUndoRedoEnabled(false);  // appends cannot be undone
-  pane_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  pane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  pane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  AddControl(kIdLogPane, pane_, "edit", 20, 12, 160, 156);
+  LogPane = new QPlainTextEdit(this);
+  LogPane->setReadOnly(true);
+  LogPane->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  LogPane->setFocusPolicy(Qt::StrongFocus);
+  LogPane->setTabChangesFocus(true);
+  LogPane->setUndoRedoEnabled(false);  // appends cannot be undone
+  LogPane->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  LogPane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  LogPane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  AddControl(kIdLogPane, LogPane, "edit", 20, 12, 160, 156);
 
   auto* log_group = new QGroupBox(FromCp1252("Update Log"), this);
   AddControl(kIdLogGroup, log_group, "button", 12, 2, 170, 188);
@@ -141,8 +141,8 @@ QtUpdateWindow::QtUpdateWindow(SessionControl& session, QWidget* parent)
 
   setTabOrder(beenden, start);
   setTabOrder(start, help);
-  setTabOrder(help, pane_);
-  setTabOrder(pane_, save);
+  setTabOrder(help, LogPane);
+  setTabOrder(LogPane, save);
 
   const QRect client = DialogUnitsToPixels(0, 0, 200, 280);
   setFixedSize(client.size());
@@ -215,11 +215,11 @@ void QtUpdateWindow::AppendOnGuiThread(const char* text) {
   }
   // Caret to the end, whatever the user selected; insert there; keep the
   // end in view.
-  QTextCursor cursor = pane_->textCursor();
+  QTextCursor cursor = LogPane->textCursor();
   cursor.movePosition(QTextCursor::End);
   cursor.insertText(QString::fromStdU16String(shown));
-  pane_->setTextCursor(cursor);
-  pane_->ensureCursorVisible();
+  LogPane->setTextCursor(cursor);
+  LogPane->ensureCursorVisible();
 }
 
 std::string QtUpdateWindow::LogText() {
@@ -264,8 +264,8 @@ void QtUpdateWindow::StepProgress() {
 
 void QtUpdateWindow::ShowProgress() {
   // An empty range would make QProgressBar show its busy animation.
-  progress_->setRange(progress_min_, progress_max_ > progress_min_ ? progress_max_ : progress_min_ + 1);
-  progress_->setValue(progress_pos_);
+  ProgressBar->setRange(progress_min_, progress_max_ > progress_min_ ? progress_max_ : progress_min_ + 1);
+  ProgressBar->setValue(progress_pos_);
 }
 
 bool QtUpdateWindow::AskYesNo(const char* text) {

@@ -91,8 +91,8 @@ class QtUpdateWindow : public QDialog, public Window, public DialogView {
   WindowGate gate_;
   DialogBaseUnits units_;
   std::map<int, QWidget*> controls_;
-  QPlainTextEdit* pane_ = nullptr;
-  QProgressBar* progress_ = nullptr;
+  QPlainTextEdit* LogPane = nullptr;
+  QProgressBar* ProgressBar = nullptr;
   // GUI thread only: the pane's text as Windows-1252 bytes, exactly as
   // appended (the display turns "\r\n" into one line break).
   std::string log_;

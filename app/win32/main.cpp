@@ -27,16 +27,16 @@ int UpdateApp(HINSTANCE instance) {
   SetTimeDivisor(MFU_TEST_TIME_DIVISOR);
 #endif
   ::InitCommonControls();
-  const UINT startup_message = ::RegisterWindowMessageA(kStartupMessageName);
+  const UINT startup_message_number = ::RegisterWindowMessageA(kStartupMessageName);
   SetModuleInstance(instance);
   SetResourceSource(&BuiltInResources());
 
-  Win32UpdateWindow window(instance, startup_message);
-  SetMainWindow(&window);
+  Win32UpdateWindow window(instance, startup_message_number);
+  SetMainDialog(&window);
   RealSession session;
   UpdateDialog dialog(window, window, session);
   (void)window.Run(dialog);
-  SetMainWindow(nullptr);
+  SetMainDialog(nullptr);
   return 0;
 }
 

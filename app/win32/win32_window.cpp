@@ -53,9 +53,9 @@ OPENFILENAMEA OpenFileRecord(const FileDialogRequest& request, HWND owner, HINST
   return record;
 }
 
-Win32UpdateWindow::Win32UpdateWindow(HINSTANCE instance, UINT startup_message)
+Win32UpdateWindow::Win32UpdateWindow(HINSTANCE instance, UINT startup_message_number)
     : instance_(instance),
-      startup_message_(startup_message),
+      StartupMessage(startup_message_number),
       icon_(::LoadIconA(instance, MAKEINTRESOURCEA(kIconGroupId))),
       caption_(ProgramBaseName()) {
   gate_ = std::make_unique<WindowGate>([this] {
@@ -94,12 +94,12 @@ void Win32UpdateWindow::OnInitDialog(HWND dialog) {
   dialog_ = dialog;
   ::SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-  log_pane_ = ::GetDlgItem(dialog, kIdLogPane);
+  LogPane = ::GetDlgItem(dialog, kIdLogPane);
   // An edit control takes some 30,000 characters unless told otherwise, and
   // EM_REPLACESEL beyond that drops the text without a word: the pane (and
   // the log saved from it) would lose every later line. 0 lifts the limit.
-  ::SendMessageA(log_pane_, EM_SETLIMITTEXT, 0, 0);
-  progress_bar_ = ::GetDlgItem(dialog, kIdProgressBar);
+  ::SendMessageA(LogPane, EM_SETLIMITTEXT, 0, 0);
+  ProgressBar = ::GetDlgItem(dialog, kIdProgressBar);
   // Button states, then the start-up message (posted, so it is handled as
   // soon as the modal loop runs and before any input).
   controller_->OnInitDialog();
@@ -107,7 +107,7 @@ void Win32UpdateWindow::OnInitDialog(HWND dialog) {
 }
 
 INT_PTR Win32UpdateWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == startup_message_ && startup_message_ != 0) {
+  if (message == StartupMessage && StartupMessage != 0) {
     controller_->OnStartupMessage();
     return TRUE;
   }
@@ -167,22 +167,22 @@ void Win32UpdateWindow::OnCommand(int id, int code) {
 
 void Win32UpdateWindow::AppendLog(const char* text) {
   gate_->Run([&] {
-    if (log_pane_ == nullptr || text == nullptr) return;
+    if (LogPane == nullptr || text == nullptr) return;
     // Caret to the end (any selection is given up), then insert there; the
     // insertion cannot be undone, and ES_AUTOVSCROLL keeps the end in view.
-    const int length = ::GetWindowTextLengthA(log_pane_);
-    ::SendMessageA(log_pane_, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
-    ::SendMessageA(log_pane_, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(text));
+    const int length = ::GetWindowTextLengthA(LogPane);
+    ::SendMessageA(LogPane, EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
+    ::SendMessageA(LogPane, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(text));
   });
 }
 
 std::string Win32UpdateWindow::LogText() {
   std::string text;
   gate_->Run([&] {
-    if (log_pane_ == nullptr) return;
-    const int length = ::GetWindowTextLengthA(log_pane_);
+    if (LogPane == nullptr) return;
+    const int length = ::GetWindowTextLengthA(LogPane);
     std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
-    const int copied = ::GetWindowTextA(log_pane_, buffer.data(), length + 1);
+    const int copied = ::GetWindowTextA(LogPane, buffer.data(), length + 1);
     text.assign(buffer.data(), copied > 0 ? static_cast<std::size_t>(copied) : 0);
   });
   return text;
@@ -196,16 +196,16 @@ void Win32UpdateWindow::EnableButton(int id, bool enable) {
 
 void Win32UpdateWindow::SetProgressRange(std::uint16_t upper) {
   gate_->Run([&] {
-    ::SendMessageA(progress_bar_, PBM_SETRANGE, 0, static_cast<LPARAM>(static_cast<DWORD>(upper) << 16));
+    ::SendMessageA(ProgressBar, PBM_SETRANGE, 0, static_cast<LPARAM>(static_cast<DWORD>(upper) << 16));
   });
 }
 
 void Win32UpdateWindow::SetProgressStep(int step) {
-  gate_->Run([&] { ::SendMessageA(progress_bar_, PBM_SETSTEP, static_cast<WPARAM>(step), 0); });
+  gate_->Run([&] { ::SendMessageA(ProgressBar, PBM_SETSTEP, static_cast<WPARAM>(step), 0); });
 }
 
 void Win32UpdateWindow::StepProgress() {
-  gate_->Run([&] { ::SendMessageA(progress_bar_, PBM_STEPIT, 0, 0); });
+  gate_->Run([&] { ::SendMessageA(ProgressBar, PBM_STEPIT, 0, 0); });
 }
 
 bool Win32UpdateWindow::AskYesNo(const char* text) {
@@ -228,7 +228,7 @@ bool Win32UpdateWindow::ChooseFile(FileDialogRequest& request) {
 }
 
 void Win32UpdateWindow::PostStartupMessage() {
-  if (dialog_ != nullptr) ::PostMessageA(dialog_, startup_message_, 0, 0);
+  if (dialog_ != nullptr) ::PostMessageA(dialog_, StartupMessage, 0, 0);
 }
 
 void Win32UpdateWindow::BeginClosing() { gate_->Close(); }

@@ -31,9 +31,9 @@ inline constexpr const char* kStartupMessageName = "Qmx_56k_Modem_Update";
 
 class Win32UpdateWindow final : public Window, public DialogView {
  public:
-  // `startup_message`: the number RegisterWindowMessageA gave for
+  // `startup_message_number`: the number RegisterWindowMessageA gave for
   // kStartupMessageName. Construct on the thread that calls Run().
-  Win32UpdateWindow(HINSTANCE instance, UINT startup_message);
+  Win32UpdateWindow(HINSTANCE instance, UINT startup_message_number);
   ~Win32UpdateWindow() override;
 
   // Runs the dialog modally with `controller` handling its commands; returns
@@ -72,12 +72,12 @@ class Win32UpdateWindow final : public Window, public DialogView {
   void OnCommand(int id, int code);
 
   HINSTANCE instance_;
-  UINT startup_message_;
+  UINT StartupMessage;
   HICON icon_;
   std::string caption_;
   HWND dialog_ = nullptr;
-  HWND log_pane_ = nullptr;
-  HWND progress_bar_ = nullptr;
+  HWND LogPane = nullptr;
+  HWND ProgressBar = nullptr;
   UpdateDialog* controller_ = nullptr;
   std::unique_ptr<WindowGate> gate_;
   std::function<void(HWND)> on_initialised_;

@@ -76,23 +76,23 @@ class QtWindowTest : public ::testing::Test {
   QtWindowTest() {
     QCoreApplication::setApplicationName(QStringLiteral("modem-update"));
     SetQuestionHook([this](QWidget*, const QString& caption, const QString& text) {
-      questions.push_back({caption, text, MainWindow() ? MainWindow()->LogText() : std::string()});
+      questions.push_back({caption, text, MainDialog() ? MainDialog()->LogText() : std::string()});
       return answer;
     });
     SetNoticeHook([this](QWidget*, const QString& caption, const QString& text) {
-      notices.push_back({caption, text, MainWindow() ? MainWindow()->LogText() : std::string()});
+      notices.push_back({caption, text, MainDialog() ? MainDialog()->LogText() : std::string()});
     });
   }
   ~QtWindowTest() override {
-    SetMainWindow(nullptr);
+    SetMainDialog(nullptr);
     SetQuestionHook(nullptr);
     SetNoticeHook(nullptr);
   }
 
-  // The window as the program runs it: MainWindow set, shown.
+  // The window as the program runs it: MainDialog set, shown.
   std::unique_ptr<QtUpdateWindow> Open(SessionControl& s) {
     auto window = std::make_unique<QtUpdateWindow>(s);
-    SetMainWindow(window.get());
+    SetMainDialog(window.get());
     window->show();
     return window;
   }
@@ -142,7 +142,7 @@ TEST_F(QtWindowTest, FirstLogLinesArePresentBeforeAnyClickIsHandled) {
 }
 
 TEST_F(QtWindowTest, NoToTheStartQuestionChangesNothingAndStartsNothing) {
-  session.on_setup = [] { MainWindow()->EnableButton(kIdStartUpdate, true); };
+  session.on_setup = [] { MainDialog()->EnableButton(kIdStartUpdate, true); };
   auto window = Open(session);
   Pump();
   ASSERT_TRUE(Enabled(*window, kIdStartUpdate));
@@ -157,7 +157,7 @@ TEST_F(QtWindowTest, NoToTheStartQuestionChangesNothingAndStartsNothing) {
 }
 
 TEST_F(QtWindowTest, YesDisablesAllFourAndSignalsTheStart) {
-  session.on_setup = [] { MainWindow()->EnableButton(kIdStartUpdate, true); };
+  session.on_setup = [] { MainDialog()->EnableButton(kIdStartUpdate, true); };
   auto window = Open(session);
   Pump();
   answer = true;
@@ -411,8 +411,8 @@ TEST_F(QtWindowTest, WorkerCallsRunOnTheGuiThreadInOrderAfterABlockingSetup) {
   QtUpdateWindow* raw = nullptr;
   session.on_setup = [&] {
     worker = std::thread([&] {
-      for (const char* text : {"A", "B", "C"}) MainWindow()->AppendLog(text);
-      MainWindow()->EnableButton(kIdStartUpdate, true);
+      for (const char* text : {"A", "B", "C"}) MainDialog()->AppendLog(text);
+      MainDialog()->EnableButton(kIdStartUpdate, true);
       worker_done = true;
     });
     // The connection procedure keeps the GUI thread for a while and appends
@@ -442,9 +442,9 @@ TEST_F(QtWindowTest, WorkerBlockedInAWindowCallIsReleasedWhenTheWindowCloses) {
   auto window = Open(session);
   Pump();
   worker = std::thread([&] {
-    asked_yes = MainWindow()->AskYesNo("Frage");  // queued: the GUI thread is not looking
+    asked_yes = MainDialog()->AskYesNo("Frage");  // queued: the GUI thread is not looking
     ++released;
-    MainWindow()->AppendLog("nach dem Schliessen");
+    MainDialog()->AppendLog("nach dem Schliessen");
     ++released;
   });
   // The stop procedure joins the worker that is still inside the call.

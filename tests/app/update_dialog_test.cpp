@@ -55,8 +55,8 @@ class FakeView : public DialogView {
 
 class UpdateDialogTest : public ::testing::Test {
  protected:
-  UpdateDialogTest() { SetMainWindow(&window); }
-  ~UpdateDialogTest() override { SetMainWindow(nullptr); }
+  UpdateDialogTest() { SetMainDialog(&window); }
+  ~UpdateDialogTest() override { SetMainDialog(nullptr); }
 
   Journal journal;
   test::RecordingWindow window;
@@ -213,10 +213,10 @@ TEST_F(UpdateDialogTest, NothingRunsTwiceOnceClosing) {
 
 TEST(PlaceholderSession, AppendsTheStartLinesAndNoModemFound) {
   test::RecordingWindow window;
-  SetMainWindow(&window);
+  SetMainDialog(&window);
   PlaceholderSession session;
   session.SetupCommPort();
-  SetMainWindow(nullptr);
+  SetMainDialog(nullptr);
   EXPECT_EQ(window.LogText(),
             "Modem-Update Tool startet.\r\n"
             "\r\nSuchen nach einem KELVORA-Modem ...\r\n\r\n"

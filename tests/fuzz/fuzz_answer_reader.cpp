@@ -93,12 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   device->Queue(answer + first, answer_size - first);
 
   mfu::test::RecordingWindow window;
-  mfu::SetMainWindow(&window);
+  mfu::SetMainDialog(&window);
   mfu::SetPortHandle(device);
   FillStale();
   mfu::ReadModemAnswer(show, 50000);
   mfu::SetPortHandle(nullptr);
-  mfu::SetMainWindow(nullptr);
+  mfu::SetMainDialog(nullptr);
 
   // What the read handed over: at most 4096 bytes of the first burst.
   const std::size_t delivered = std::min<std::size_t>(first, mfu::kModemResponseBufferSize);

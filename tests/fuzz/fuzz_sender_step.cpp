@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mfu::test::RecordingWindow window;
   FreshEvents();
   mfu::SetResourceSource(&resources);
-  mfu::SetMainWindow(&window);
+  mfu::SetMainDialog(&window);
   mfu::SetPortHandle(device);
 
   mfu::ZMSender& zm = mfu::SenderRecord;
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<Bytes> writes = device->Writes();
   const std::vector<Bytes> deliveries = device->Deliveries();
   mfu::SetPortHandle(nullptr);
-  mfu::SetMainWindow(nullptr);
+  mfu::SetMainDialog(nullptr);
   mfu::SetResourceSource(nullptr);
 
   if (failed) Fail("the step set UpdateFailedEvent (the thread's job)");

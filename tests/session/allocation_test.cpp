@@ -126,7 +126,7 @@ class AllocationTest : public SessionFixture {
  protected:
   void SetUp() override {
     SessionFixture::SetUp();
-    SetMainWindow(&null_window_);
+    SetMainDialog(&null_window_);
   }
   NullWindow null_window_;
   RestingOutlet outlet_;

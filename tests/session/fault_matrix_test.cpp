@@ -298,11 +298,11 @@ class FaultMatrixTest : public ::testing::TestWithParam<Cell> {
     SetSerialBackend(modem_.get());
     SetModemList(&no_list_);
     SetResourceSource(&resources_);
-    SetMainWindow(&window_);
+    SetMainDialog(&window_);
   }
   void TearDown() override {
     StopSessionMonitor();
-    SetMainWindow(nullptr);
+    SetMainDialog(nullptr);
     SetResourceSource(nullptr);
     SetModemList(nullptr);
     SetSerialBackend(nullptr);

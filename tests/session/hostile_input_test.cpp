@@ -113,11 +113,11 @@ class SimulatedRun : public ::testing::Test {
     SetSerialBackend(modem_.get());
     SetModemList(&list_);
     SetResourceSource(&resources_);
-    SetMainWindow(&window_);
+    SetMainDialog(&window_);
   }
   void TearDown() override {
     StopSessionMonitor();
-    SetMainWindow(nullptr);
+    SetMainDialog(nullptr);
     SetResourceSource(nullptr);
     SetModemList(nullptr);
     SetSerialBackend(nullptr);
@@ -209,11 +209,11 @@ class LongAnswerTest : public ::testing::Test {
     SetTimeDivisor(100);
     device_ = backend_.Add("COM1");
     SetSerialBackend(&backend_);
-    SetMainWindow(&window_);
+    SetMainDialog(&window_);
   }
   void TearDown() override {
     CloseCommPort();
-    SetMainWindow(nullptr);
+    SetMainDialog(nullptr);
     SetSerialBackend(nullptr);
     ResetCommPortForTest();
     SetTimeDivisor(1);
@@ -259,14 +259,14 @@ TEST_F(LongAnswerTest, MarkerSplitAtTheBufferEndDoesNotCutAndZeroBytesEndTheShow
   EXPECT_EQ(std::memcmp(ModemResponseBuffer, "Update", 6), 0);
 
   RecordingWindow second;
-  SetMainWindow(&second);
+  SetMainDialog(&second);
   std::string with_nul(4096, 'n');
   with_nul[10] = '\0';
   with_nul[4000] = '\0';
   device_->QueueAnswer(with_nul + "tail");
   ReadModemAnswer(true, 1000);
   EXPECT_EQ(second.LogText(), std::string(10, 'n') + Text(2003));
-  SetMainWindow(&window_);
+  SetMainDialog(&window_);
 }
 
 TEST_F(LongAnswerTest, ProbeLooksOnlyAtTheFirst4096BytesAndSeesPastZeroBytes) {
@@ -386,13 +386,13 @@ TEST_F(HostileLogExportTest, ADialogThatFillsItsWholeFieldWithoutNulOpensNothing
     std::memset(request.file, 'q', request.file_capacity);
     return true;
   });
-  SetMainWindow(&window);
+  SetMainDialog(&window);
   ResetLogExportState();
   EXPECT_EQ(ChooseLogFile(window), nullptr);
   EXPECT_STREQ(LastLogPath(), "");
   OnSaveLog();
   EXPECT_TRUE(window.Notices().empty());
-  SetMainWindow(nullptr);
+  SetMainDialog(nullptr);
   ResetLogExportState();
 }
 

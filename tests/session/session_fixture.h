@@ -48,11 +48,11 @@ class SessionFixture : public ::testing::Test {
     modem_ = std::make_unique<ScriptedModem>(device_);
     SetSerialBackend(&backend_);
     SetResourceSource(&resources_);
-    SetMainWindow(&window_);
+    SetMainDialog(&window_);
     UseImageOfSize(1500);
   }
   void TearDown() override {
-    SetMainWindow(nullptr);
+    SetMainDialog(nullptr);
     SetResourceSource(nullptr);
     SetSerialBackend(nullptr);
     ResetCommPortForTest();

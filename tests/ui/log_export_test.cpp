@@ -53,11 +53,11 @@ class LogExportTest : public ::testing::Test {
   void SetUp() override {
     ResetLogExportState();
     SetLogFileSystem(&files_);
-    SetMainWindow(&window_);
+    SetMainDialog(&window_);
     SetLocalTimeForTest(&kTime);
   }
   void TearDown() override {
-    SetMainWindow(nullptr);
+    SetMainDialog(nullptr);
     SetLogFileSystem(nullptr);
     SetLocalTimeForTest(nullptr);
     SetResourceSource(nullptr);
@@ -319,7 +319,7 @@ TEST_F(LogExportTest, DialogThatChoosesAnEmptyNameCountsAsNoChoice) {
 }
 
 TEST_F(LogExportTest, NoWindowNoExport) {
-  SetMainWindow(nullptr);
+  SetMainDialog(nullptr);
   OnSaveLog();
   EXPECT_TRUE(files_.opened.empty());
 }

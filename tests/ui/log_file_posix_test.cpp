@@ -54,11 +54,11 @@ class PosixLogFileTest : public ::testing::Test {
     dir_ = pattern;
     ResetLogExportState();
     SetLogFileSystem(nullptr);
-    SetMainWindow(&window_);
+    SetMainDialog(&window_);
     SetLocalTimeForTest(&kTime);
   }
   void TearDown() override {
-    SetMainWindow(nullptr);
+    SetMainDialog(nullptr);
     SetLocalTimeForTest(nullptr);
     ResetLogExportState();
     const std::string command = "rm -rf '" + dir_ + "'";

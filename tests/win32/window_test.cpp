@@ -68,8 +68,8 @@ class FakeSession final : public SessionControl {
  public:
   void SetupCommPort() override {
     setup_calls++;
-    MainWindow()->AppendLog("Modem-Update Tool startet.\r\n");
-    MainWindow()->EnableButton(kIdStartUpdate, true);
+    MainDialog()->AppendLog("Modem-Update Tool startet.\r\n");
+    MainDialog()->EnableButton(kIdStartUpdate, true);
   }
   bool MonitorExists() override { return true; }
   bool SenderExists() override { return false; }
@@ -88,7 +88,7 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   const UINT startup = ::RegisterWindowMessageA(kStartupMessageName);
   ASSERT_NE(startup, 0u);
   Win32UpdateWindow window(::GetModuleHandleA(nullptr), startup);
-  SetMainWindow(&window);
+  SetMainDialog(&window);
   FakeSession session;
   UpdateDialog controller(window, window, session);
 
@@ -138,7 +138,7 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   const INT_PTR result = window.Run(controller);
   const bool worker_started = worker.joinable();
   if (worker_started) worker.join();
-  SetMainWindow(nullptr);
+  SetMainDialog(nullptr);
   ASSERT_TRUE(worker_started) << "the dialog did not open (DialogBoxParamA gave " << result
                               << ", last error " << ::GetLastError() << ")";
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/qt/qt_update_window.h"
+#include "resources/text_ids.h"
 #include "ui/log.h"
 #include "ui/window.h"
 
@@ -15,13 +16,13 @@ namespace {
 class FoundModemSession : public mfu::SessionControl {
  public:
   void SetupCommPort() override {
-    mfu::AppendLogString(2009);
-    mfu::AppendLogString(2010);
-    mfu::AppendLogFormatted(2013, "COM1");
-    mfu::AppendLogString(2015);
+    mfu::AppendLogString(mfu::kTextToolStarts);
+    mfu::AppendLogString(mfu::kTextSearching);
+    mfu::AppendLogFormatted(mfu::kTextModemFound, "COM1");
+    mfu::AppendLogString(mfu::kTextCheckingModem);
     mfu::AppendLog("a\r\r\nOK\r\n");
-    mfu::AppendLogString(2003);
-    if (mfu::Window* window = mfu::MainWindow()) window->EnableButton(mfu::kIdStartUpdate, true);
+    mfu::AppendLogString(mfu::kTextPressStart);
+    if (mfu::Window* window = mfu::MainDialog()) window->EnableButton(mfu::kIdStartUpdate, true);
   }
   bool MonitorExists() override { return true; }
   bool SenderThreadHandle() override { return false; }
@@ -40,12 +41,12 @@ int main(int argc, char** argv) {
   const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/window.png");
   FoundModemSession session;
   mfu::QtUpdateWindow window(session);
-  mfu::SetMainWindow(&window);
+  mfu::SetMainDialog(&window);
   window.show();
   QApplication::processEvents();  // the start-up message
   QApplication::processEvents();
   const bool saved = window.grab().save(output, "PNG");
-  mfu::SetMainWindow(nullptr);
+  mfu::SetMainDialog(nullptr);
   // The font the dialog really got, and its dialog base units: the figures
   // that decide the window's size in pixels.
   const QFontInfo font(window.font());
