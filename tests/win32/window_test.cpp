@@ -72,7 +72,8 @@ class FakeSession final : public SessionControl {
     MainDialog()->EnableButton(kIdStartUpdate, true);
   }
   bool MonitorExists() override { return true; }
-  bool SenderExists() override { return false; }
+  bool SenderThreadHandle() override { return false; }
+  bool UpdateSucceeded() override { return false; }
   std::int32_t SenderState() override { return 0; }
   void SignalStartUpdate() override {}
   void StopSessionMonitor() override { stops++; }
