@@ -24,6 +24,10 @@ int main(int argc, char** argv) {
     std::fputs(mfu::UsageText(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::fputs(mfu::VersionText().c_str(), stdout);
+    return 0;
+  }
   if (!options.port.empty()) {
     if (!mfu::PortOptionFits(options.port.c_str())) {
       std::fprintf(stderr, "modem-update: --port: the device name is too long (31 characters at most)\n");

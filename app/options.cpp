@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "mfu/version.h"
+
 namespace mfu {
 
 const char* UsageText() {
@@ -22,11 +24,14 @@ const char* UsageText() {
          "  --save-log FILE  at the end, append the whole log to FILE as \"Log Speichern\"\n"
          "                   does (console only)\n"
          "  --help           show this text\n"
+         "  --version        show the program's version\n"
          "\n"
          "Exit status (console): 0 update succeeded, 1 update failed or was cancelled,\n"
          "2 no modem found or no connection, 3 the start question was answered No,\n"
          "64 usage error.\n";
 }
+
+std::string VersionText() { return std::string("modem-update ") + kProgramVersion + "\n"; }
 
 bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
   options = Options{};
@@ -48,6 +53,8 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
       options.simulate = true;
     } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       options.help = true;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      options.version = true;
     } else if (std::strcmp(arg, "--port") == 0) {
       if (!value(options.port)) return false;
     } else if (std::strcmp(arg, "--save-log") == 0) {

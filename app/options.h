@@ -13,6 +13,7 @@ struct Options {
   bool yes = false;       // --yes: answer Yes to the start question
   bool simulate = false;  // --simulate: the built-in simulated modem
   bool help = false;      // --help
+  bool version = false;   // --version
   std::string port;       // --port DEVICE: take this port, no probe
   std::string save_log;   // --save-log FILE: append the log block at the end
 };
@@ -22,5 +23,8 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
 
 // The --help text.
 const char* UsageText();
+
+// The --version text: the program's name and version, one line.
+std::string VersionText();
 
 }  // namespace mfu

@@ -57,6 +57,8 @@ function(mfu_add_layer_checks)
   set(rules "")
   foreach(layer IN LISTS layers)
     get_property(reach GLOBAL PROPERTY MFU_LAYER_REACH_${layer})
+    # mfu/ holds headers the build generates (the version): leaves, for all.
+    list(APPEND reach mfu)
     string(REPLACE ";" "," reach "${reach}")
     list(APPEND rules "${layer}=${reach}")
   endforeach()

@@ -8,6 +8,7 @@ packages=(
   lrzsz
   clang libclang-rt-14-dev
   clang-tidy cppcheck
+  python3 dpkg-dev file lintian man-db
 )
 missing=()
 for p in "${packages[@]}"; do

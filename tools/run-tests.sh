@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test:
 #   1. the default build (GCC) and its whole test suite, the end-to-end runs
-#      against modem-sim and the real rz included;
+#      against modem-sim and the real rz included; then its Debian package,
+#      checked with lintian, installed with apt and run
+#      (tools/check-package.sh);
 #   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer
 #      and under ThreadSanitizer (clang; without the window and the two
 #      full-length end-to-end runs, which the first pass has covered);
 #   3. the fuzz targets, 60 s each;
 #   4. static analysis: clang-tidy and cppcheck over the program's own code;
-#   5. the Windows build, cross-compiled, its tests run under Wine.
+#   5. the Windows build, cross-compiled, its tests run under Wine, and its
+#      ZIP archive.
 # Exits non-zero when a build, a test or a check fails. MFU_QUICK=1 runs
-# step 1 only (about 5 minutes on two cores; all five take about 25).
+# step 1's build and tests only, without the package (about 5 minutes on two
+# cores; all five steps take about 25).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stage() { echo; echo "=== $* ($(date +%T))"; }
@@ -22,6 +26,9 @@ cmake --build --preset default
 ctest --preset default
 
 if [ "${MFU_QUICK:-0}" = 1 ]; then exit 0; fi
+
+stage "Debian package: lintian, apt-get install, the installed program"
+tools/check-package.sh
 
 long='e2e_console_(success|silent-b)'
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"

@@ -18,6 +18,7 @@
 #include <iterator>
 #include <string>
 
+#include "mfu/version.h"
 #include "simulator/modem_model.h"
 
 namespace mfu::sim {
@@ -165,16 +166,27 @@ Bytes FileInfo(std::size_t size) {
 
 Bytes HexOf(std::uint8_t type, std::uint32_t pos = 0) { return EncodeHexHeader(Header::WithPosition(type, pos)); }
 
-TEST(ModemSimProgram, HelpDocumentsEveryOption) {
-  const std::string cmd = std::string(MFU_MODEM_SIM_PATH) + " --help";
+// What modem-sim prints on stdout with `options`; its exit status in `status`.
+std::string SimOutput(const std::string& options, int& status) {
+  const std::string cmd = std::string(MFU_MODEM_SIM_PATH) + " " + options;
   FILE* p = popen(cmd.c_str(), "r");
-  ASSERT_NE(p, nullptr);
+  if (p == nullptr) {
+    status = -1;
+    return {};
+  }
   std::string text;
   char buffer[512];
   while (std::fgets(buffer, sizeof buffer, p)) text += buffer;
-  EXPECT_EQ(pclose(p), 0);
+  status = pclose(p);
+  return text;
+}
+
+TEST(ModemSimProgram, HelpDocumentsEveryOption) {
+  int status = -1;
+  const std::string text = SimOutput("--help", status);
+  EXPECT_EQ(status, 0);
   for (const char* option : {"--link", "--fast", "--flash-ms", "--final-ms", "--image", "--name", "--date", "--rz",
-                             "--rz-dir", "--fault", "--log", "--once", "--help"}) {
+                             "--rz-dir", "--fault", "--log", "--once", "--help", "--version"}) {
     EXPECT_NE(text.find(std::string("  ") + option), std::string::npos) << option;
   }
   for (const char* kind : {"silence", "late", "garbage", "znak", "zrpos", "binary", "crc", "dsr-off", "lines-off",
@@ -182,6 +194,12 @@ TEST(ModemSimProgram, HelpDocumentsEveryOption) {
     EXPECT_NE(text.find(kind), std::string::npos) << kind;
   }
   EXPECT_NE(text.find("no status lines"), std::string::npos);
+}
+
+TEST(ModemSimProgram, VersionIsTheProjectsOne) {
+  int status = -1;
+  EXPECT_EQ(SimOutput("--version", status), std::string("modem-sim ") + kProgramVersion + "\n");
+  EXPECT_EQ(status, 0);
 }
 
 TEST(ModemSimProgram, RealRzReceivesAByteIdenticalFile) {

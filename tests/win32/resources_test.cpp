@@ -1,7 +1,7 @@
 // The resources as they are built into the program: the string table gives
 // the very bytes of the compiled-in table (umlauts as Windows-1252 bytes),
-// and the firmware is found under the type named "RT_RCDATA", id 1005,
-// German, whole.
+// the firmware is found under the type named "RT_RCDATA", id 1005, German,
+// whole, and the file properties carry the project's version.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "mfu/version.h"
 #include "resources/resources.h"
 #include "resources/win32/module_instance.h"
 
@@ -124,6 +126,57 @@ TEST(Win32Resources, IconGroup128HasOne32x32SixteenColourImage) {
   EXPECT_EQ(bytes[8], 16);
   EXPECT_EQ(bytes[12] | bytes[13] << 8, 4);
   EXPECT_NE(::LoadIconA(module, MAKEINTRESOURCEA(128)), nullptr);
+}
+
+TEST(Win32Resources, FilePropertiesCarryTheVersionInGerman) {
+  // What Explorer's file properties read, through version.dll (loaded here:
+  // nothing else in the program needs it).
+  HMODULE api = ::LoadLibraryA("version.dll");
+  ASSERT_NE(api, nullptr);
+  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+  // Through the generic function pointer type, which the cast warning allows.
+  const auto function = [api](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(api, name)); };
+  const auto size_of = reinterpret_cast<SizeFn>(function("GetFileVersionInfoSizeA"));
+  const auto info = reinterpret_cast<InfoFn>(function("GetFileVersionInfoA"));
+  const auto query = reinterpret_cast<QueryFn>(function("VerQueryValueA"));
+  ASSERT_TRUE(size_of && info && query);
+
+  char path[MAX_PATH] = {};
+  ASSERT_GT(::GetModuleFileNameA(nullptr, path, MAX_PATH), 0u);
+  DWORD ignored = 0;
+  const DWORD size = size_of(path, &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> block(size);
+  ASSERT_TRUE(info(path, 0, size, block.data()));
+
+  unsigned major = 0, minor = 0, patch = 0;
+  ASSERT_EQ(std::sscanf(kProgramVersion, "%u.%u.%u", &major, &minor, &patch), 3);
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(query(block.data(), "\\", &value, &length));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(minor, major));
+  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, patch));
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+
+  ASSERT_TRUE(query(block.data(), "\\VarFileInfo\\Translation", &value, &length));
+  ASSERT_EQ(length, 4u);
+  EXPECT_EQ(static_cast<const WORD*>(value)[0], 0x0407);  // German
+  EXPECT_EQ(static_cast<const WORD*>(value)[1], 1252);
+
+  auto text = [&](const char* name) {
+    const std::string key = std::string("\\StringFileInfo\\040704E4\\") + name;
+    return query(block.data(), key.c_str(), &value, &length) ? std::string(static_cast<const char*>(value)) : "";
+  };
+  EXPECT_EQ(text("ProductVersion"), kProgramVersion);
+  EXPECT_EQ(text("FileVersion"), kProgramVersion);
+  EXPECT_EQ(text("ProductName"), "Modem-Update");
+  EXPECT_EQ(text("OriginalFilename"), "ModemUpdate.exe");
+  EXPECT_NE(text("FileDescription"), "");
+  EXPECT_NE(text("CompanyName"), "");
+  ::FreeLibrary(api);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include <system_error>
 #include <vector>
 
+#include "mfu/version.h"
 #include "simulator/modem_model.h"
 #include "simulator/simulated_modem.h"
 
@@ -81,6 +82,7 @@ const char kUsage[] =
     "  --once           exit after one update session; the exit status is 0 when\n"
     "                   the image matched and the final answer went out, else 1\n"
     "  --help           this text\n"
+    "  --version        the version (the same as modem-update's)\n"
     "\n"
     "Faults:\n"
     "%s"
@@ -496,6 +498,9 @@ int main(int argc, char** argv) {
     long number = 0;
     if (a == "--help" || a == "-h") {
       std::printf(kUsage, mfu::sim::FaultHelp().c_str());
+      return 0;
+    } else if (a == "--version") {
+      std::printf("modem-sim %s\n", mfu::kProgramVersion);
       return 0;
     } else if (a == "--link") {
       args.link = value("a path");

@@ -11,6 +11,8 @@
 #   3. ModemUpdate.exe finding the modem through a modem-class entry of the
 #      registry (added with `wine reg add`), no probe, ended by "Beenden";
 #   4. with --screenshot, docs/window-wine.png: the window after the update.
+# Before the runs it packs build/mingw/ModemUpdate-VERSION-win32.zip
+# (`cpack -G ZIP`: ModemUpdate.exe, LIESMICH.txt) and checks its contents.
 # Wine runs under one Xvfb, in a mount namespace of its own in which every /dev/ttyS* is
 # /dev/null, so that nothing under Wine can open a real serial port (Wine
 # maps the machine's ports to COM ports by itself); where no namespace can be
@@ -51,6 +53,29 @@ fi
 
 cmake --preset mingw
 cmake --build --preset mingw
+
+# The archive users get: the program and its read-me; the program's file
+# properties carry the version the archive's name carries.
+echo "== Windows archive"
+rm -f build/mingw/ModemUpdate-*-win32.zip
+(cd build/mingw && cpack -G ZIP)
+zips=(build/mingw/ModemUpdate-*-win32.zip)
+zip=${zips[0]}
+version=${zip##*/ModemUpdate-}
+version=${version%-win32.zip}
+listing=$(cmake -E tar tf "$zip")
+echo "$listing"
+for name in ModemUpdate.exe LIESMICH.txt; do
+  grep -qx "ModemUpdate-$version-win32/$name" <<<"$listing" || { echo "FAILED: $name not in $zip" >&2; exit 1; }
+done
+unpacked=$(mktemp -d /tmp/mfu-zip.XXXXXX)
+(cd "$unpacked" && cmake -E tar xf "$root/$zip")
+shipped_version=$(strings -el "$unpacked/ModemUpdate-$version-win32/ModemUpdate.exe" | grep -A1 -x ProductVersion | tail -n 1)
+rm -rf "$unpacked"
+[ "$shipped_version" = "$version" ] || {
+  echo "FAILED: ModemUpdate.exe's ProductVersion is \"$shipped_version\", the archive's $version" >&2
+  exit 1
+}
 
 # The simulated modem and the status-line helper are host programs.
 host=build/wine-host
