@@ -102,6 +102,11 @@ SerialHandle OpenCommPort(const char* port_name) {
   return port;
 }
 
+bool PurgeCommInput() {
+  const SerialHandle port = PortHandle();
+  return port && port->Purge();
+}
+
 void CloseCommPort() {
   // Taking the handle out first means a read or write that starts from now
   // on finds no port, and a second close (window and monitor racing at the

@@ -42,6 +42,11 @@ extern EventHandle WriteCompleteEvent;
 // saved then). Does not set PortHandle.
 SerialHandle OpenCommPort(const char* port_name);
 
+// Drops what the modem sent and nobody has read yet (PurgeComm on
+// PortHandle). A completed write is not touched. false when no port is open
+// or the purge failed.
+bool PurgeCommInput();
+
 // Purges, restores the saved timeouts and line settings, closes PortHandle
 // and clears it. Does nothing when no port is open.
 void CloseCommPort();

@@ -15,17 +15,22 @@ constexpr char kMarker[] = "Modem-Update";
 
 }  // namespace
 
-void ReadModemAnswer(bool show, Millis limit) {
+namespace {
+
+// Reads one answer; appends text 2004 when none came. Returns the count.
+std::uint32_t ReadAnswer(Millis limit) {
   const int read = ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
   if (read <= 0) {
     AppendLogString(kTextNoAnswer);
-    return;
+    return 0;
   }
-  if (!show) return;
+  return std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize);
+}
 
+// Appends the answer's first `count` bytes, cut at "Modem-Update".
+void ShowAnswer(std::uint32_t count) {
   // Only this read's bytes are the answer: what lies behind them in the
   // buffer is left from an earlier, longer answer.
-  const std::uint32_t count = std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize);
   const std::uint8_t* begin = ModemResponseBuffer;
   const std::uint8_t* end = begin + count;
   const std::uint8_t* marker = reinterpret_cast<const std::uint8_t*>(kMarker);
@@ -38,7 +43,20 @@ void ReadModemAnswer(bool show, Millis limit) {
   std::memcpy(text, begin, length);
   text[length] = '\0';
   AppendLog(text);
+}
+
+}  // namespace
+
+void ReadModemAnswer(bool show, Millis limit) {
+  const std::uint32_t count = ReadAnswer(limit);
+  if (count == 0 || !show) return;
+  ShowAnswer(count);
   AppendLogString(kTextPressStart);
+}
+
+void ReadFinalAnswer(Millis limit) {
+  const std::uint32_t count = ReadAnswer(limit);
+  if (count > 0) ShowAnswer(count);
 }
 
 }  // namespace mfu

@@ -11,4 +11,8 @@ namespace mfu {
 // buffer with its length in LastReadCount(). Caller's thread.
 void ReadModemAnswer(bool show, Millis limit);
 
+// The flash loader's final answer: read as above and always shown (cut at
+// "Modem-Update"), without the hint to press "Update Starten". Sender thread.
+void ReadFinalAnswer(Millis limit);
+
 }  // namespace mfu

@@ -55,6 +55,8 @@ void ReportSuccess() {
 }
 
 void ReportFailureOutcome() {
+  // One report per session, whatever more the sender raised.
+  if (g_last_outcome == Outcome::kFailed) return;
   char format[64];
   LoadText(kTextUpdateFailed, format, sizeof format);
   ReportFailure(format);
@@ -126,7 +128,7 @@ void SessionOutlet::StepProgress() {
 
 std::int32_t SessionOutlet::SendZFILE(ZMSender& zm) { return mfu::SendZFILE(zm, *this); }
 
-void SessionOutlet::ReadFinalAnswer(Millis limit) { ReadModemAnswer(false, limit); }
+void SessionOutlet::ReadFinalAnswer(Millis limit) { mfu::ReadFinalAnswer(limit); }
 
 void SessionOutlet::Succeeded() {
   if (UpdateSucceededEvent) UpdateSucceededEvent->Set();

@@ -36,6 +36,10 @@ constexpr Named kKinds[] = {
     {"hangup", static_cast<int>(FaultKind::kHangUp)},
     {"no-success", static_cast<int>(FaultKind::kNoSuccess)},
     {"nul", static_cast<int>(FaultKind::kNulBeforeSuccess)},
+    {"negative", static_cast<int>(FaultKind::kNegative)},
+    {"early", static_cast<int>(FaultKind::kEarly)},
+    {"dribble", static_cast<int>(FaultKind::kDribble)},
+    {"escape", static_cast<int>(FaultKind::kEscape)},
 };
 
 bool IsZmodemStep(Step s) {
@@ -136,7 +140,9 @@ bool ParseFault(const std::string& text, Fault& fault, std::string& error) {
   }
   const bool header_kind = f.kind == FaultKind::kZnak || f.kind == FaultKind::kZrpos ||
                            f.kind == FaultKind::kBinary || f.kind == FaultKind::kCrc;
-  const bool final_kind = f.kind == FaultKind::kNoSuccess || f.kind == FaultKind::kNulBeforeSuccess;
+  const bool final_kind = f.kind == FaultKind::kNoSuccess || f.kind == FaultKind::kNulBeforeSuccess ||
+                          f.kind == FaultKind::kNegative || f.kind == FaultKind::kEarly ||
+                          f.kind == FaultKind::kDribble || f.kind == FaultKind::kEscape;
   if (header_kind && !IsZmodemStep(f.step)) {
     error = "fault '" + text + "': " + parts[1] + " needs a ZMODEM step (zrqinit, zfile, zdata, zeof, zfin)";
     return false;
@@ -179,7 +185,13 @@ std::string FaultHelp() {
          "    status-fails  the status query fails from this step on\n"
          "    hangup        the modem hangs up at this step (no answer; the line is dead)\n"
          "    no-success    final answer without \"erfolgreich\" (final only)\n"
-         "    nul           a zero byte before \"erfolgreich\" (final only)\n";
+         "    nul           a zero byte before \"erfolgreich\" (final only)\n"
+         "    negative      final answer \"... NICHT erfolgreich\" (final only)\n"
+         "    early         \"Datei erfolgreich empfangen\" right behind the ZFIN, then no\n"
+         "                  final answer (final only)\n"
+         "    dribble       the success text one byte every 200 ms, longer than the\n"
+         "                  tool waits for it (final only)\n"
+         "    escape        terminal escape sequences before the success text (final only)\n";
 }
 
 const char* ModemModel::SuccessText() { return "\r\nFlash-Programmierung erfolgreich beendet.\r\n"; }
@@ -458,7 +470,14 @@ void ModemModel::OnFrame(const ParsedFrame& frame, Micros now) {
       o_count_ = 0;
       if (!ext) {
         const Header fin = Header::WithPosition(zm::kFin, 0);
-        Answer(Step::kZfin, 0, now, lat, EncodeHexHeader(fin), &fin);
+        Bytes fin_answer = EncodeHexHeader(fin);
+        for (const Fault* f : FaultsFor(Step::kFinal, 0)) {
+          if (f->kind != FaultKind::kEarly) continue;
+          // A loader that reports the received file before the tool's "OO".
+          const Bytes early = Text("\r\nDatei erfolgreich empfangen.\r\n");
+          fin_answer.insert(fin_answer.end(), early.begin(), early.end());
+        }
+        Answer(Step::kZfin, 0, now, lat, std::move(fin_answer), &fin);
       }
       return;
     case zm::kAbort:
@@ -584,6 +603,27 @@ void ModemModel::Answer(Step step, std::uint32_t block, Micros now, Millis laten
         const Bytes text = Text(SuccessText());
         answer = text;
         answer.insert(answer.begin() + 2, 0x00);
+        break;
+      }
+      case FaultKind::kNegative: answer = Text("\r\nFlash-Programmierung NICHT erfolgreich.\r\n"); break;
+      case FaultKind::kEarly: silent = true; break;
+      case FaultKind::kDribble: {
+        // 270 bytes, one every 200 ms: 54 s, past the tool's 50 s limit, and
+        // never a 250 ms gap that would end its read.
+        Bytes text = Text(std::string(226, '.').c_str());
+        const Bytes success = Text(SuccessText());
+        text.insert(text.end(), success.begin(), success.end());
+        Micros at = now + delay;
+        for (std::uint8_t byte : text) {
+          Send(Bytes{byte}, at, "final, dribbled", true);
+          at += Ms(200);
+        }
+        return;
+      }
+      case FaultKind::kEscape: {
+        Bytes text = Text("\x1b[2J\x1b[8m\x1b]0;x\x07");
+        text.insert(text.end(), answer.begin(), answer.end());
+        answer = text;
         break;
       }
     }

@@ -42,7 +42,11 @@ enum class FaultKind {
   kStatusFails,    // the status query fails (from this step on)
   kHangUp,         // the modem hangs up: the line is dead
   kNoSuccess,      // final answer without "erfolgreich"
-  kNulBeforeSuccess  // final answer with a zero byte before "erfolgreich"
+  kNulBeforeSuccess, // final answer with a zero byte before "erfolgreich"
+  kNegative,       // final answer "... NICHT erfolgreich"
+  kEarly,          // "Datei erfolgreich empfangen" right behind the ZFIN, then no final answer
+  kDribble,        // the success text one byte every 200 ms, past the tool's limit
+  kEscape          // terminal escape sequences before the success text
 };
 
 struct Fault {

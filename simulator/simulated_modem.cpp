@@ -281,11 +281,12 @@ class SimulatedDevice final : public SerialDevice {
         return true;
       }
       if (TryComplete(now)) return true;
+      // The caller's limit holds for the whole read, as on Windows: a burst
+      // still arriving then stays for the completion check.
+      if (now >= deadline) return false;
       const bool begun = s_->Available(now) > 0;
-      if (!begun && now >= deadline) return false;
-      Micros wake = s_->NextChange(now);
+      Micros wake = std::min(s_->NextChange(now), deadline);
       if (begun) wake = std::min(wake, LastAvailableReady(now) + kReadGapUs);
-      else wake = std::min(wake, deadline);
       if (wake == INT64_MAX) s_->cv.wait(lock);
       else s_->cv.wait_until(lock, s_->RealAt(wake));
     }

@@ -1,7 +1,10 @@
 #include "zmodem/sender.h"
 
+#include <cctype>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "platform/diag.h"
 #include "platform/worker.h"
@@ -55,20 +58,25 @@ void SenderThread() {
   Event* const waits[] = {QuitSenderEvent.get(), SenderErrorEvent.get(), SenderDataEvent.get()};
   WriteToComm("b");
   SleepMs(100);
-  WaitForModemRsp(kAnswerToBTimeout, kModemResponseBufferSize);
+  // The answer to "b" is not looked at: its absence is no failure (the
+  // answer to ZRQINIT decides), so it raises no error.
+  WaitForModemRsp(kAnswerToBTimeout, kModemResponseBufferSize, /*silence_fails=*/false);
   ZMSenderInit(SenderRecord);
   SendZRQINIT(SenderRecord);
   SenderRecord.State = kAwaitZrinit;
   WaitForModemRsp(kAnswerToZrqinitTimeout, kHexHeaderRead);
+  // After the first failure the sender sends nothing more: a late answer
+  // (an answer to "b" behind a silent ZRQINIT) must not drive the flash on
+  // after the user was told it failed. One failure, one report.
+  bool failed = false;
   for (;;) {
     const int slot = WaitForAny(waits, 3, kInfinite);
     if (slot == 0) break;
     if (slot == 1) {
-      // The thread goes on after a failure: a later answer may still drive a
-      // step, and a later success is reported as well.
-      outlet.Failed();
+      if (!failed) outlet.Failed();
+      failed = true;
     } else if (slot == 2) {
-      ZMSenderStep(SenderRecord, outlet);
+      if (!failed) ZMSenderStep(SenderRecord, outlet);
     } else {
       continue;
     }
@@ -81,23 +89,40 @@ void SenderThread() {
 }  // namespace
 
 bool FinalAnswerReportsSuccess(const std::uint8_t* answer, std::uint32_t length) {
-  static constexpr char kWord[] = "erfolgreich";
-  constexpr std::uint32_t kWordLength = sizeof kWord - 1;
   const void* zero = std::memchr(answer, 0, length);
   if (zero != nullptr) length = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(zero) - answer);
-  for (std::uint32_t at = 0; at + kWordLength <= length; ++at) {
-    if (std::memcmp(answer + at, kWord, kWordLength) == 0) return true;
+  // Letter case does not matter; the loader's lines end in CR, LF or both.
+  std::string text(reinterpret_cast<const char*>(answer), length);
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  bool success = false;
+  std::size_t begin = 0;
+  while (begin <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", begin);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line(text.data() + begin, end - begin);
+    // A line that reports an error spoils any success elsewhere.
+    if (line.find("fehlgeschlagen") != std::string_view::npos || line.find("error") != std::string_view::npos)
+      return false;
+    const std::size_t word = line.find("erfolgreich");
+    if (word != std::string_view::npos) {
+      const std::string_view before = line.substr(0, word);
+      // "nicht erfolgreich", "kein Erfolg ... erfolgreich": negated; a "keine
+      // Fehler" behind the word is not.
+      if (before.find("nicht") == std::string_view::npos && before.find("kein") == std::string_view::npos)
+        success = true;
+    }
+    begin = end + 1;
   }
-  return false;
+  return success;
 }
 
-void WaitForModemRsp(Millis limit, std::uint32_t max) {
+void WaitForModemRsp(Millis limit, std::uint32_t max, bool silence_fails) {
   if (ReadCompleteEvent) ReadCompleteEvent->ResetEvent();
   if (ReadFromComm(ModemResponseBuffer, max, limit) > 0) {
     SenderDataEvent->Set();
   } else {
     Diag("WaitForModemRsp() failed!\n");
-    SenderErrorEvent->Set();
+    if (silence_fails) SenderErrorEvent->Set();
   }
 }
 
@@ -152,6 +177,9 @@ bool SendZFIN(ZMSender& zm) { return SendHexFrame(zm, ZFIN); }
 bool SendZABORT(ZMSender& zm) { return SendHexFrame(zm, ZABORT); }
 
 void SendOverAndOut(SenderOutlet& outlet) {
+  // Only what the loader says after "OO" is its verdict: text it sent behind
+  // its ZFIN ("Datei erfolgreich empfangen") must not be taken for it.
+  PurgeCommInput();
   WriteToComm("OO");
   SleepMs(500);
   outlet.ReadFinalAnswer(kFinalAnswerTimeout);

@@ -53,8 +53,9 @@ void StopSender();
 bool SenderThreadHandle();
 
 // Reads one answer (at most `max` bytes, `limit` ms) into ModemResponseBuffer
-// and sets SenderDataEvent when it came, SenderErrorEvent when not.
-void WaitForModemRsp(Millis limit, std::uint32_t max);
+// and sets SenderDataEvent when it came, SenderErrorEvent when not (unless
+// `silence_fails` is false: then a missing answer is only a diagnostic).
+void WaitForModemRsp(Millis limit, std::uint32_t max, bool silence_fails = true);
 
 void ZMSenderInit(ZMSender& zm);
 // One step per SenderDataEvent: tests the answer, sends the next frame and
@@ -70,8 +71,10 @@ bool SendZFIN(ZMSender& zm);
 bool SendZABORT(ZMSender& zm);
 void SendOverAndOut(SenderOutlet& outlet);
 
-// True when the answer the final read delivered holds "erfolgreich" before
-// its first zero byte.
+// The flash loader's verdict in the answer the final read delivered (up to its
+// first zero byte, letter case ignored): true when a line holds "erfolgreich"
+// with no "nicht" or "kein" before it in that line, and no line holds
+// "fehlgeschlagen" or "error".
 bool FinalAnswerReportsSuccess(const std::uint8_t* answer, std::uint32_t length);
 
 }  // namespace mfu
