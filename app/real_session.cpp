@@ -12,6 +12,7 @@ bool RealSession::SenderThreadHandle() { return mfu::SenderThreadHandle(); }
 std::int32_t RealSession::SenderState() { return mfu::SenderState(); }
 bool RealSession::UpdateSucceeded() { return LastOutcome() == Outcome::kSucceeded; }
 void RealSession::SignalStartUpdate() { mfu::SignalStartUpdate(); }
+void RealSession::CancelUpdate() { mfu::CancelUpdate(); }
 void RealSession::StopSessionMonitor() { mfu::StopSessionMonitor(); }
 void RealSession::WriteExitByte() { WriteToComm("c"); }
 

@@ -13,6 +13,7 @@ class RealSession final : public SessionControl {
   std::int32_t SenderState() override;
   bool UpdateSucceeded() override;
   void SignalStartUpdate() override;
+  void CancelUpdate() override;
   void StopSessionMonitor() override;
   void WriteExitByte() override;
 };

@@ -58,12 +58,12 @@ void UpdateDialog::OnOK() {
   if (closing_) return;
   // In download mode with no update started: "c" lets the modem leave it.
   if (session_.MonitorExists() && !session_.SenderThreadHandle()) session_.WriteExitByte();
-  Close(kDialogOk);
+  Close(kDialogOk, false);
 }
 
 void UpdateDialog::OnSessionRests() {
   if (closing_) return;
-  Close(kDialogOk);
+  Close(kDialogOk, false);
 }
 
 int UpdateDialog::ExitStatus() const {
@@ -80,14 +80,17 @@ void UpdateDialog::OnCancel() {
     LoadText(kTextAskCancelRunning, message, kMessageBufferSize);
     if (!window_.AskYesNo(message)) return;
   }
-  Close(kDialogCancel);
+  Close(kDialogCancel, true);
 }
 
-void UpdateDialog::Close(int result) {
+void UpdateDialog::Close(int result, bool cancel_update) {
   closing_ = true;
   // Workers blocked in a window call must be let go before the stop waits
   // for them to end.
   view_.BeginClosing();
+  // A flash cut short is told to the modem and to the user before the port
+  // closes.
+  if (cancel_update) session_.CancelUpdate();
   session_.StopSessionMonitor();
   view_.CloseWindow(result);
 }

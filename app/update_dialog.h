@@ -23,6 +23,9 @@ struct SessionControl {
   virtual bool UpdateSucceeded() = 0;
   // The user confirmed the update.
   virtual void SignalStartUpdate() = 0;
+  // An update still under way is cancelled: ZABORT to the modem, the
+  // interruption and the retry hint in the log. Nothing otherwise.
+  virtual void CancelUpdate() = 0;
   // Stops the monitor (which closes the port), then the sender.
   virtual void StopSessionMonitor() = 0;
   // Writes the single byte "c" to the modem: leave download mode unflashed.
@@ -76,7 +79,7 @@ class UpdateDialog {
   int ExitStatus() const;
 
  private:
-  void Close(int result);
+  void Close(int result, bool cancel_update);
 
   Window& window_;
   DialogView& view_;

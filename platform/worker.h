@@ -28,6 +28,10 @@ class Worker {
   // returns false so that the owner can report the overrun.
   bool Join(Millis limit);
 
+  // Waits up to `limit` ms for the body to return, without joining. Any
+  // thread but the worker's.
+  bool WaitEnded(Millis limit) { return ended_.Wait(limit); }
+
   bool Started() const { return started_.load(); }
   // True once the body has returned.
   bool Ended() const { return ended_.IsSet(); }

@@ -198,4 +198,6 @@ bool SessionMonitorExists() { return g_monitor_exists.load(); }
 
 Outcome LastOutcome() { return g_last_outcome.load(); }
 
+void MarkUpdateCancelled() { g_last_outcome = Outcome::kFailed; }
+
 }  // namespace mfu

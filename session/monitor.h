@@ -54,6 +54,8 @@ bool SessionMonitorExists();
 // The last outcome the monitor reported.
 enum class Outcome { kNone, kSucceeded, kFailed };
 Outcome LastOutcome();
+// The user cancelled the update: it failed, and nothing more is reported.
+void MarkUpdateCancelled();
 
 // The success report's date line text: `seconds` since 1970 as asctime
 // shows it, with everything after the year's last digit trimmed.

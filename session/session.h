@@ -20,6 +20,13 @@ std::int32_t SenderState();
 // The user confirmed the update: sets the start event.
 void SignalStartUpdate();
 
+// The user cancels an update that is still under way (a sender that has not
+// come to rest, no outcome reported yet): the sender sends ZABORT before the
+// port closes, and the log says "Update wurde unterbrochen!" with the retry
+// hint. Does nothing otherwise. Window thread, before StopSessionMonitor and
+// after the window has stopped waiting for workers' calls (its gate closed).
+void CancelUpdate();
+
 // Stops the monitor (which closes the port) and then the sender, each within
 // 5000 ms; closes the events. Window thread.
 void StopSessionMonitor();

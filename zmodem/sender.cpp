@@ -21,6 +21,9 @@ namespace {
 
 std::unique_ptr<Worker> g_sender_thread;
 std::atomic<bool> g_sender_exists{false};
+std::atomic<bool> g_sender_rests{false};
+// Set by AbortSender: no further read is armed, and the quit sends ZABORT.
+std::atomic<bool> g_abort_requested{false};
 // Set by StartSender before the thread starts, read only by that thread.
 SenderOutlet* g_outlet = nullptr;
 
@@ -61,17 +64,25 @@ void SenderThread() {
   // The answer to "b" is not looked at: its absence is no failure (the
   // answer to ZRQINIT decides), so it raises no error.
   WaitForModemRsp(kAnswerToBTimeout, kModemResponseBufferSize, /*silence_fails=*/false);
-  ZMSenderInit(SenderRecord);
-  SendZRQINIT(SenderRecord);
-  SenderRecord.State = kAwaitZrinit;
-  WaitForModemRsp(kAnswerToZrqinitTimeout, kHexHeaderRead);
+  if (!g_abort_requested) {
+    ZMSenderInit(SenderRecord);
+    SendZRQINIT(SenderRecord);
+    SenderRecord.State = kAwaitZrinit;
+    WaitForModemRsp(kAnswerToZrqinitTimeout, kHexHeaderRead);
+  }
   // After the first failure the sender sends nothing more: a late answer
   // (an answer to "b" behind a silent ZRQINIT) must not drive the flash on
   // after the user was told it failed. One failure, one report.
   bool failed = false;
   for (;;) {
     const int slot = WaitForAny(waits, 3, kInfinite);
-    if (slot == 0) break;
+    g_sender_rests = false;
+    if (slot == 0) {
+      // A cancelled update tells the modem's receiver so before the port
+      // closes; a plain stop (the session is over) does not.
+      if (g_abort_requested) SendZABORT(SenderRecord);
+      break;
+    }
     if (slot == 1) {
       if (!failed) outlet.Failed();
       failed = true;
@@ -82,7 +93,10 @@ void SenderThread() {
     }
     // Only this thread raises an error or data, each from a read it armed or
     // from giving up: with neither pending, nothing will come but a quit.
-    if (!SenderErrorEvent->IsSet() && !SenderDataEvent->IsSet()) outlet.Rests();
+    if (!SenderErrorEvent->IsSet() && !SenderDataEvent->IsSet()) {
+      g_sender_rests = true;
+      outlet.Rests();
+    }
   }
 }
 
@@ -117,6 +131,8 @@ bool FinalAnswerReportsSuccess(const std::uint8_t* answer, std::uint32_t length)
 }
 
 void WaitForModemRsp(Millis limit, std::uint32_t max, bool silence_fails) {
+  // After a cancel no answer is awaited: the quit is pending.
+  if (g_abort_requested) return;
   if (ReadCompleteEvent) ReadCompleteEvent->ResetEvent();
   if (ReadFromComm(ModemResponseBuffer, max, limit) > 0) {
     SenderDataEvent->Set();
@@ -259,6 +275,8 @@ int StartSender(SenderOutlet& outlet) {
   SenderErrorEvent = MakeEvent(Event::Reset::kAutomatic);
   SenderDataEvent = MakeEvent(Event::Reset::kAutomatic);
   g_outlet = &outlet;
+  g_sender_rests = false;
+  g_abort_requested = false;
   auto thread = std::make_unique<Worker>();
   if (!thread->Start(&SenderThread)) {
     QuitSenderEvent.reset();
@@ -283,5 +301,18 @@ void StopSender() {
 }
 
 bool SenderThreadHandle() { return g_sender_exists.load(); }
+
+bool SenderRests() { return g_sender_exists.load() && g_sender_rests.load(); }
+
+bool AbortSender(Millis grace, Millis limit) {
+  if (!g_sender_exists) return false;
+  g_abort_requested = true;
+  QuitSenderEvent->Set();
+  // A write under way is finished and the step returns without a new read;
+  // only a read already waiting for a silent modem needs cutting.
+  if (g_sender_thread->WaitEnded(grace)) return true;
+  PurgeCommInput();
+  return g_sender_thread->WaitEnded(limit);
+}
 
 }  // namespace mfu

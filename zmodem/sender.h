@@ -52,6 +52,17 @@ void StopSender();
 // True from StartSender to StopSender: a sender thread exists. Any thread.
 bool SenderThreadHandle();
 
+// True while the sender has nothing left to do (it called its outlet's
+// Rests and has served no event since). Any thread.
+bool SenderRests();
+
+// The user cancelled the update: the sender finishes a write under way,
+// arms no further read, sends ZABORT (hex header) and ends. A read it waits
+// in is cut short by a purge of the port after `grace` ms. True when the
+// thread ended within `limit` ms (StopSender joins it later). Window thread,
+// while the port is still open.
+bool AbortSender(Millis grace, Millis limit);
+
 // Reads one answer (at most `max` bytes, `limit` ms) into ModemResponseBuffer
 // and sets SenderDataEvent when it came, SenderErrorEvent when not (unless
 // `silence_fails` is false: then a missing answer is only a diagnostic).

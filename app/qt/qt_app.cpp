@@ -18,6 +18,7 @@ int RunQtApplication(int argc, char** argv, SessionControl& session) {
   QCoreApplication::setApplicationName(name);
   QApplication::setWindowIcon(MakeAppIcon());
 
+  int status = 0;
   {
     QtUpdateWindow window(session);
     SetMainDialog(&window);
@@ -25,8 +26,9 @@ int RunQtApplication(int argc, char** argv, SessionControl& session) {
     // ended when it returns (the window closes only after the stop).
     window.exec();
     SetMainDialog(nullptr);
+    status = window.Controller().ExitStatus();
   }
-  return 0;
+  return status;
 }
 
 }  // namespace mfu

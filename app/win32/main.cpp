@@ -37,7 +37,9 @@ int UpdateApp(HINSTANCE instance) {
   UpdateDialog dialog(window, window, session);
   (void)window.Run(dialog);
   SetMainDialog(nullptr);
-  return 0;
+  // As the Linux program's: 0 success, 1 failure or cancel, 2 no modem or no
+  // connection, 3 no update started.
+  return dialog.ExitStatus();
 }
 
 }  // namespace mfu

@@ -51,6 +51,7 @@ class FakeSession : public SessionControl {
   std::int32_t SenderState() override { return state; }
   bool UpdateSucceeded() override { return false; }
   void SignalStartUpdate() override { ++starts; }
+  void CancelUpdate() override {}
   void StopSessionMonitor() override {
     ++stops;
     if (on_stop) on_stop();

@@ -30,6 +30,7 @@ class FakeSession : public SessionControl {
   std::int32_t SenderState() override { return state; }
   bool UpdateSucceeded() override { return succeeded; }
   void SignalStartUpdate() override { journal_.entries.push_back("start"); }
+  void CancelUpdate() override { journal_.entries.push_back("cancel"); }
   void StopSessionMonitor() override { journal_.entries.push_back("stop"); }
   void WriteExitByte() override { journal_.entries.push_back("write c"); }
 
@@ -172,7 +173,7 @@ TEST_F(UpdateDialogTest, CancelBeforeAnUpdateClosesWithoutQuestionOrC) {
   session.monitor = true;
   dialog.OnCancel();
   EXPECT_TRUE(window.Questions().empty());
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 2"}));
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "cancel", "stop", "close 2"}));
 }
 
 TEST_F(UpdateDialogTest, CancelWhileTheSenderHasNotBegunClosesWithoutQuestion) {
@@ -181,7 +182,7 @@ TEST_F(UpdateDialogTest, CancelWhileTheSenderHasNotBegunClosesWithoutQuestion) {
   session.state = 0;
   dialog.OnCancel();
   EXPECT_TRUE(window.Questions().empty());
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 2"}));
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "cancel", "stop", "close 2"}));
 }
 
 TEST_F(UpdateDialogTest, CancelDuringTheUpdateAsksAndNoKeepsTheWindowOpen) {
@@ -197,7 +198,7 @@ TEST_F(UpdateDialogTest, CancelDuringTheUpdateAsksAndNoKeepsTheWindowOpen) {
   window.SetAnswer(true);
   dialog.OnCancel();
   EXPECT_EQ(window.Questions().size(), 2u);
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 2"}));
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "cancel", "stop", "close 2"}));
 }
 
 TEST_F(UpdateDialogTest, NothingRunsTwiceOnceClosing) {

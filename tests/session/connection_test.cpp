@@ -207,23 +207,40 @@ TEST_F(MonitorTest, NoAnswerToBIsNoFailureWhileTheFlashGoesOn) {
   EXPECT_EQ(LastOutcome(), Outcome::kSucceeded);
 }
 
-TEST_F(MonitorTest, StopDuringALongReadEndsWithinTheLimitAndRestoresThePort) {
-  SetCommandAnswers([](const SeenFrame& f, int index) {
-    return f.frame == Frame::kZdata && index == 1 ? "" : ScriptedModem::GoodAnswer(f);
-  });
-  SetupCommPort();
-  SetTimeDivisor(1);  // the sender now waits a real 60 s for the second ZACK
-  SignalStartUpdate();
-  while (modem_->Count(Frame::kZdata) < 2) SleepMs(10);
-  const auto start = std::chrono::steady_clock::now();
-  StopSessionMonitor();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_FALSE(SessionMonitorExists());
-  EXPECT_FALSE(SenderThreadHandle());
-  EXPECT_FALSE(PortHandle());
-  EXPECT_EQ(device_->State(), "original");
-  EXPECT_FALSE(QuitMonitorEvent);
-  EXPECT_FALSE(ReadCompleteEvent);
+// The stop (the session is over) and the cancel (the user cuts the flash)
+// while the sender waits in a long read: both end within the limit and give
+// the port back; only the cancel tells the modem (ZABORT) and the user.
+TEST_F(MonitorTest, StopOrCancelDuringALongReadEndsWithinTheLimitAndRestoresThePort) {
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "cancel" : "stop");
+    TearDown();
+    SetUp();
+    SetCommandAnswers([](const SeenFrame& f, int index) {
+      return f.frame == Frame::kZdata && index == 1 ? "" : ScriptedModem::GoodAnswer(f);
+    });
+    SetupCommPort();
+    SetTimeDivisor(1);  // the sender now waits a real 60 s for the second ZACK
+    SignalStartUpdate();
+    while (modem_->Count(Frame::kZdata) < 2) SleepMs(10);
+    const auto start = std::chrono::steady_clock::now();
+    if (cancel) CancelUpdate();
+    StopSessionMonitor();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(SessionMonitorExists());
+    EXPECT_FALSE(SenderThreadHandle());
+    EXPECT_FALSE(PortHandle());
+    EXPECT_EQ(device_->State(), "original");
+    EXPECT_FALSE(QuitMonitorEvent);
+    EXPECT_FALSE(ReadCompleteEvent);
+    EXPECT_EQ(modem_->Count(Frame::kZabort), cancel ? 1 : 0);
+    const std::string log = window_.LogText();
+    const std::string cancelled = Text(2006) + Text(2001) + Text(2002);
+    EXPECT_EQ(log.size() >= cancelled.size() && log.compare(log.size() - cancelled.size(), cancelled.size(), cancelled) == 0,
+              cancel)
+        << log;
+    EXPECT_EQ(log.find(Text(2008)), std::string::npos) << log;
+    EXPECT_EQ(LastOutcome(), cancel ? Outcome::kFailed : Outcome::kNone);
+  }
 }
 
 TEST_F(MonitorTest, StopWithoutMonitorDoesNothing) {

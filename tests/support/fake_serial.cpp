@@ -50,6 +50,12 @@ bool FakeSerialDevice::SetDtr(bool) { return true; }
 bool FakeSerialDevice::Purge() {
   std::lock_guard<std::mutex> guard(lock_);
   answers_.clear();
+  // As PurgeComm does: a read still waiting ends, aborted.
+  if (read_armed_ && !read_done_) {
+    read_done_ = true;
+    read_count_ = 0;
+    read_error_ = kErrorOperationAborted;
+  }
   changed_.notify_all();
   return !closed_;
 }
@@ -103,6 +109,7 @@ IoResult FakeSerialDevice::StartRead(std::uint8_t* buffer, std::uint32_t max) {
   read_armed_ = true;
   read_done_ = false;
   read_count_ = 0;
+  read_error_ = 0;
   return IoResult{IoResult::State::kPending, 0, 0};
 }
 
@@ -123,6 +130,7 @@ IoResult FakeSerialDevice::ReadResult() {
   if (closed_) return IoResult{IoResult::State::kFailed, 0, kErrorOperationAborted};
   if (!read_armed_) return IoResult{IoResult::State::kCompleted, 0, 0};
   if (!read_done_ && !TakeBurstLocked()) return IoResult{IoResult::State::kFailed, 0, kErrorIoIncomplete};
+  if (read_error_ != 0) return IoResult{IoResult::State::kFailed, 0, read_error_};
   return IoResult{IoResult::State::kCompleted, read_count_, 0};
 }
 

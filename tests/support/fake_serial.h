@@ -70,6 +70,7 @@ class FakeSerialDevice : public SerialDevice {
   bool read_armed_ = false;
   bool read_done_ = false;
   std::uint32_t read_count_ = 0;
+  std::uint32_t read_error_ = 0;  // kErrorOperationAborted after a purge
 };
 
 // Opens the devices it holds by name.

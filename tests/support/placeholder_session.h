@@ -14,6 +14,7 @@ class PlaceholderSession : public SessionControl {
   std::int32_t SenderState() override { return 0; }
   bool UpdateSucceeded() override { return false; }
   void SignalStartUpdate() override {}
+  void CancelUpdate() override {}
   void StopSessionMonitor() override {}
   void WriteExitByte() override {}
 };

@@ -76,6 +76,7 @@ class FakeSession final : public SessionControl {
   bool UpdateSucceeded() override { return false; }
   std::int32_t SenderState() override { return 0; }
   void SignalStartUpdate() override {}
+  void CancelUpdate() override {}
   void StopSessionMonitor() override { stops++; }
   void WriteExitByte() override { exit_bytes++; }
   std::atomic<int> setup_calls{0};

@@ -29,6 +29,7 @@ class FoundModemSession : public mfu::SessionControl {
   bool UpdateSucceeded() override { return false; }
   std::int32_t SenderState() override { return 0; }
   void SignalStartUpdate() override {}
+  void CancelUpdate() override {}
   void StopSessionMonitor() override {}
   void WriteExitByte() override {}
 };

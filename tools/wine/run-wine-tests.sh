@@ -128,18 +128,21 @@ start_sim() {  # start_sim LOG [OPTIONS...]
   return 1
 }
 
-run_window() {  # run_window OUT PROGRAM DRIVER-OPTIONS...
-  local out=$1 program=$2
-  shift 2
+run_window() {  # run_window OUT PROGRAM-EXIT-STATUS PROGRAM DRIVER-OPTIONS...
+  local out=$1 status=$2 program=$3
+  shift 3
   bash -c '
-    LD_PRELOAD="$0" wine "$1" &
+    status=$0
+    LD_PRELOAD="$1" wine "$2" &
     app=$!
-    shift 1
+    shift 2
     wine "$@"
     rc=$?
     [ $rc -ne 0 ] && kill $app 2>/dev/null   # the driver gave up: end the program
-    wait $app || rc=1
-    exit $rc' "$preload" "$program" "$driver" "$@" >"$out" || {
+    wait $app
+    app_rc=$?
+    [ $app_rc -eq "$status" ] || { echo "exit status $app_rc, not $status" >&2; rc=1; }
+    exit $rc' "$status" "$preload" "$program" "$driver" "$@" >"$out" || {
     # What the window showed and what the modem saw, before the prefix goes.
     echo "FAILED: $program; the log pane:" >&2
     cat -v "$out" >&2
@@ -170,10 +173,10 @@ shot_args=()
 [ "$screenshot" = 1 ] && shot_args=(--shot "Z:${work//\//\\}\\window.bmp")
 if [ "$real_time" = 1 ]; then
   start_sim "$work/sim1.log" --once
-  run_window "$work/log1.txt" "$exe" --update --timeout 600 "${shot_args[@]}"
+  run_window "$work/log1.txt" 0 "$exe" --update --timeout 600 "${shot_args[@]}"
 else
   start_sim "$work/sim1.log" --once --final-ms 100
-  run_window "$work/log1.txt" "$fast_exe" --update --timeout 240 "${shot_args[@]}"
+  run_window "$work/log1.txt" 0 "$fast_exe" --update --timeout 240 "${shot_args[@]}"
 fi
 wait "$sim_pid"   # --once: 0 when the image matched and the final answer went out
 sim_pid=""
@@ -191,7 +194,7 @@ key='HKLM\System\CurrentControlSet\Services\Class\Modem\0000'
 wine reg add "$key" /v Model /t REG_SZ /d "Kelvora 56000 Voice" /f >/dev/null
 wine reg add "$key" /v AttachedTo /t REG_SZ /d COM1 /f >/dev/null
 start_sim "$work/sim2.log"
-run_window "$work/log2.txt" "$exe" --timeout 120
+run_window "$work/log2.txt" 3 "$exe" --timeout 120   # Beenden, no update: 3
 sleep 0.5
 kill "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
