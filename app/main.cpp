@@ -1,19 +1,25 @@
 // modem-update on Linux: the Qt window by default, the console front-end with
 // --console; a real serial port (found by the probe, or named by --port) or
 // the built-in simulated modem (--simulate).
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "app/console/console_window.h"
 #include "app/console/run_console.h"
 #include "app/options.h"
 #include "app/window_front_end.h"
 #include "resources/resources.h"
 #include "serial/posix/port_option.h"
 #include "serial/serial_device.h"
+#include "ui/cp1252.h"
 #include "simulator/simulated_modem.h"
 
 int main(int argc, char** argv) {
+  // A closed stdout or stderr (a pipe whose reader went away) must not end
+  // the program mid-flash: writes to it fail instead, and are ignored.
+  std::signal(SIGPIPE, SIG_IGN);
   mfu::Options options;
   std::string error;
   if (!mfu::ParseOptions(argc, argv, options, error)) {
@@ -25,7 +31,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::fputs(mfu::VersionText().c_str(), stdout);
+    mfu::SetResourceSource(&mfu::BuiltInResources());
+    const std::string text = mfu::VersionText();
+    std::fputs((mfu::TerminalWantsUtf8() ? mfu::Cp1252ToUtf8(text) : text).c_str(), stdout);
     return 0;
   }
   if (!options.port.empty()) {

@@ -1,8 +1,16 @@
 #include "app/options.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "mfu/version.h"
+#include "resources/resources.h"
+#include "resources/text_ids.h"
+#include "session/monitor.h"
+#include "ui/log.h"
+#include "zmodem/zmodem.h"
 
 namespace mfu {
 
@@ -26,12 +34,49 @@ const char* UsageText() {
          "  --help           show this text\n"
          "  --version        show the program's version\n"
          "\n"
-         "Exit status (console): 0 update succeeded, 1 update failed or was cancelled,\n"
-         "2 no modem found or no connection, 3 the start question was answered No,\n"
-         "64 usage error.\n";
+         "Exit status (console and window): 0 update succeeded, 1 update failed or was\n"
+         "cancelled, 2 no modem found or no connection, 3 no update was started,\n"
+         "64 usage error.\n"
+         "\n"
+         "Signals: Ctrl-C (SIGINT) is the window's close box: during the update it asks\n"
+         "first, and \"j\" cancels. SIGTERM cancels as well, without asking when no one\n"
+         "can answer (no terminal on stdin, and the window). A cancelled update sends\n"
+         "the modem ZABORT, logs \"Update wurde unterbrochen!\", restores the port and\n"
+         "exits with 1. SIGHUP (the terminal or ssh link is gone) and a closed stdout\n"
+         "change nothing: the update goes on to its end, --save-log is written, and the\n"
+         "exit status tells the outcome. Output never holds up the update: a stopped\n"
+         "terminal (Ctrl-S) only delays what is shown.\n";
 }
 
-std::string VersionText() { return std::string("modem-update ") + kProgramVersion + "\n"; }
+std::string VersionText() {
+  std::string text = std::string("modem-update ") + kProgramVersion + "\n";
+  // The image the program would send: its name and date as the modem is
+  // told, its size and its CRC-32, so that a user can tell one build's
+  // firmware from another's.
+  char name[64];
+  LoadText(kTextFirmwareName, name, sizeof name);
+  char seconds[32];
+  LoadText(kTextFirmwareDate, seconds, sizeof seconds);
+  char date[64];
+  FormatFirmwareDate(std::strtoll(seconds, nullptr, 10), date, sizeof date);
+  FirmwareImage image;
+  if (FindFirmwareImage(image) == FirmwareLookup::kFound) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::uint32_t i = 0; i < image.size; ++i) crc = UpdateCrc32(crc, image.data[i]);
+    char line[192];
+    std::snprintf(line, sizeof line, "Firmware: %s, %lu Bytes, %s, CRC-32 %08lx\n", name,
+                  static_cast<unsigned long>(image.size), date, static_cast<unsigned long>(crc ^ 0xFFFFFFFFu));
+    text += line;
+  } else {
+    text += std::string("Firmware: ") + name + " (not found)\n";
+  }
+  if (FirmwareIsStandIn()) {
+    char warning[kMessageBufferSize];
+    LoadText(kTextStandInImage, warning, sizeof warning);
+    text += warning;
+  }
+  return text;
+}
 
 bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
   options = Options{};

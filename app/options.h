@@ -24,7 +24,9 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
 // The --help text.
 const char* UsageText();
 
-// The --version text: the program's name and version, one line.
+// The --version text: the program's name and version; the embedded image's
+// name, size, date and CRC-32; the warning when it is the stand-in
+// (Windows-1252). The resources must be installed.
 std::string VersionText();
 
 }  // namespace mfu

@@ -61,6 +61,11 @@ void UpdateDialog::OnOK() {
   Close(kDialogOk, false);
 }
 
+void UpdateDialog::OnTerminate() {
+  if (closing_) return;
+  Close(kDialogCancel, true);
+}
+
 void UpdateDialog::OnSessionRests() {
   if (closing_) return;
   Close(kDialogOk, false);

@@ -66,6 +66,9 @@ class UpdateDialog {
   void OnOK();
   // Esc, the close box, Close in the system menu.
   void OnCancel();
+  // A request from outside to end (SIGTERM): the close box with its question
+  // taken as answered Yes, for nobody may be there to answer it.
+  void OnTerminate();
   // The session has nothing left to do (Window::SessionRests). A front-end
   // that ends by itself (the console) closes with it, as "Beenden" does.
   void OnSessionRests();

@@ -82,7 +82,7 @@ tool end to end without a modem.")
   if(MFU_BUILD_TESTS)
     add_test(NAME modem_update_version COMMAND modem-update --version)
     set_tests_properties(modem_update_version PROPERTIES
-      PASS_REGULAR_EXPRESSION "^modem-update ${PROJECT_VERSION}\n$")
+      PASS_REGULAR_EXPRESSION "^modem-update ${PROJECT_VERSION}\nFirmware: [^\n]+, [0-9]+ Bytes, [^\n]+, CRC-32 [0-9a-f]+\n")
   endif()
 else()
   # The Windows archive: the program and a short German read-me (CRLF,

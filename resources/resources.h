@@ -29,6 +29,11 @@ enum class FirmwareLookup {
 // Finds the firmware image of the program (type "RT_RCDATA", id 1005).
 FirmwareLookup FindFirmwareImage(FirmwareImage& image);
 
+// True when the program carries the stand-in image, not real firmware (a
+// build without a firmware file of its own): it must then never be sent to a
+// real modem. Any thread.
+bool FirmwareIsStandIn();
+
 // The seam behind both calls. Until a program installs its own resources
 // (BuiltInResources(), at start-up), the compiled-in texts are used and no
 // firmware image is found.
@@ -37,6 +42,7 @@ class ResourceSource {
   virtual ~ResourceSource() = default;
   virtual int LoadText(unsigned id, char* buffer, int limit) = 0;
   virtual FirmwareLookup FindFirmwareImage(FirmwareImage& image) = 0;
+  virtual bool ImageIsStandIn() { return false; }
 };
 
 // The program's own resources (compiled in, or the Windows resource section).

@@ -15,6 +15,10 @@ enum TextId : unsigned {
   kTextLogCreateQuestion = 21,   // question of the file dialog, "%s" the path
   kTextLogFolderMissing = 22,    // notice of the file dialog, "%s" the folder
 
+  // A build that carries the stand-in image instead of real firmware.
+  kTextStandInImage = 23,        // "Achtung: Dieses Programm enthält nur ein Test-Abbild, ..."
+  kTextStandInRealPort = 24,     // "%s ist eine echte serielle Schnittstelle. ..."
+
   // The progress log.
   kTextRetryHint = 2001,         // "Sie können noch mal probieren, ..." (first half)
   kTextRetryHintEnd = 2002,      // " und dann dieses Program neu starten."

@@ -49,6 +49,8 @@ int LoadText(unsigned id, char* buffer, int limit) { return g_source->LoadText(i
 
 FirmwareLookup FindFirmwareImage(FirmwareImage& image) { return g_source->FindFirmwareImage(image); }
 
+bool FirmwareIsStandIn() { return g_source->ImageIsStandIn(); }
+
 void SetResourceSource(ResourceSource* source) { g_source = source != nullptr ? source : &g_texts_only; }
 
 }  // namespace mfu

@@ -2,7 +2,7 @@
 // communications calls that the port code was built on (one call here for
 // each of GetCommState, SetCommState, SetupComm, EscapeCommFunction, ...).
 // Backends: termios (serial/posix), Win32 (serial/win32), and the simulated
-// modem that runs in-process (tools/modem_sim).
+// modem that runs in-process (simulator/).
 //
 // Threads: one thread at a time reads and one at a time writes; a read and a
 // write may run at once. Close() and Purge() may be called from any thread
@@ -128,6 +128,12 @@ class SerialBackend {
  public:
   virtual ~SerialBackend() = default;
   virtual SerialHandle Open(const char* port_name) = 0;
+  // True when the name is a serial port of real hardware, as opposed to a
+  // pseudo-terminal or a simulated modem; decided without opening it.
+  virtual bool IsHardwarePort(const char* port_name) {
+    (void)port_name;
+    return false;
+  }
 };
 
 // The platform's backend unless a test or the --simulate option has set

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/diag.h"
+#include "resources/resources.h"
 #include "resources/text_ids.h"
 #include "serial/comm_port.h"
 #include "serial/discovery.h"
@@ -23,10 +24,18 @@ void EnableButton(int id, bool enable) {
 
 void SetupCommPort() {
   AppendLogString(kTextToolStarts);
+  // A build without real firmware must not be taken for one.
+  if (FirmwareIsStandIn()) AppendLogString(kTextStandInImage);
   AppendLogString(kTextSearching);
 
   if (!FindModemPort(PortName)) {
     AppendLogString(kTextNoModemFound);
+    return;
+  }
+  // The stand-in image goes to the simulated modem only: a real port is
+  // refused before it is opened (the open alone would reset the modem).
+  if (FirmwareIsStandIn() && TheSerialBackend().IsHardwarePort(PortName)) {
+    AppendLogFormatted(kTextStandInRealPort, PortName);
     return;
   }
 

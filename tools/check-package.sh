@@ -37,7 +37,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y --reinstall "./$deb"
 check() {  # check EXPECTED ACTUAL WHAT
   [ "$1" = "$2" ] || { echo "FAILED: $3: \"$2\", expected \"$1\"" >&2; exit 1; }
 }
-check "modem-update $version" "$(/usr/bin/modem-update --version)" "modem-update --version"
+check "modem-update $version" "$(/usr/bin/modem-update --version | head -n 1)" "modem-update --version"
 check "modem-sim $version" "$(/usr/bin/modem-sim --version)" "modem-sim --version"
 # Captured first: grep -q leaving early would fail the pipe (pipefail).
 help=$(/usr/bin/modem-update --help)

@@ -30,7 +30,7 @@ if [ "${MFU_QUICK:-0}" = 1 ]; then exit 0; fi
 stage "Debian package: lintian, apt-get install, the installed program"
 tools/check-package.sh
 
-long='e2e_console_(success|silent-b)'
+long='e2e_console_(success|silent-b|hangup)'
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan
 cmake --build --preset asan

@@ -27,13 +27,19 @@ bool TerminalWantsUtf8() {
 }
 
 ConsoleWindow::ConsoleWindow(std::FILE* out, std::FILE* in, std::FILE* bar, bool utf8, bool progress)
-    : out_(out), in_(in), bar_(bar), utf8_(utf8), progress_(progress) {}
+    : out_(out), in_(in), bar_(bar), utf8_(utf8), progress_(progress) {
+  // Anything stdio still holds goes first: from now on the queue writes to
+  // the descriptors directly.
+  if (out_ != nullptr) std::fflush(out_);
+  if (bar_ != nullptr) std::fflush(bar_);
+}
 
 void ConsoleWindow::WriteText(const std::string& text) {
   ClearBar();
-  const std::string shown = utf8_ ? Cp1252ToUtf8(text) : text;
-  std::fwrite(shown.data(), 1, shown.size(), out_);
-  std::fflush(out_);
+  // Only printable text reaches the terminal: the modem's answers are shown
+  // as they came, but an escape sequence in them must not act.
+  const std::string printable = Printable(text, !utf8_);
+  output_.Write(out_, utf8_ ? Cp1252ToUtf8(printable) : printable);
   DrawBar();
 }
 
@@ -99,8 +105,7 @@ void ConsoleWindow::DrawBar() {
   int n = std::snprintf(line, sizeof line, "\r[");
   for (int i = 0; i < kWidth && n < static_cast<int>(sizeof line) - 1; ++i) line[n++] = i < filled ? '#' : '.';
   std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "] %3d %%", position_ * 100 / upper);
-  std::fputs(line, bar_);
-  std::fflush(bar_);
+  output_.Write(bar_, line, /*redraw=*/true);
   bar_drawn_ = true;
 }
 
@@ -108,8 +113,7 @@ void ConsoleWindow::ClearBar() {
   // Only a bar that stands on the line is wiped, never the line's text.
   if (!bar_drawn_ || bar_ == nullptr) return;
   bar_drawn_ = false;
-  std::fputs("\r\033[K", bar_);
-  std::fflush(bar_);
+  output_.Write(bar_, "\r\033[K");
 }
 
 bool ConsoleWindow::AskYesNo(const char* text) {
@@ -194,10 +198,7 @@ bool ConsoleWindow::ChooseFile(FileDialogRequest&) { return false; }
 
 void ConsoleWindow::Close() {
   std::lock_guard<std::mutex> guard(lock_);
-  if (bar_drawn_ && bar_ != nullptr) {
-    std::fputs("\n", bar_);
-    std::fflush(bar_);
-  }
+  if (bar_drawn_ && bar_ != nullptr) output_.Write(bar_, "\n");
   closed_ = true;
 }
 

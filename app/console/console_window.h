@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/console/console_output.h"
 #include "ui/window.h"
 
 namespace mfu {
@@ -54,6 +55,9 @@ class ConsoleWindow : public Window {
   // is ending).
   void Close();
 
+  // Waits up to `limit` real ms until what was shown so far is written out.
+  bool Flush(Millis limit = 5000) { return output_.Flush(limit); }
+
  private:
   void WriteText(const std::string& text);  // lock held
   void DrawBar();                           // lock held
@@ -80,6 +84,7 @@ class ConsoleWindow : public Window {
   int interrupt_fd_ = -1;
   std::function<void()> rests_hook_;
   std::mutex question_lock_;  // one question at a time; taken before lock_
+  ConsoleOutput output_;      // last: its writer ends before the rest goes
 };
 
 // Consumes what is waiting on a non-blocking descriptor; true if there was

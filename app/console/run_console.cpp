@@ -53,12 +53,19 @@ class WakePipe {
 };
 
 std::atomic<bool> g_ending{false};
+// SIGTERM came (beside the wake-up, which an open question may consume).
+std::atomic<bool> g_terminate{false};
 
+// SIGINT and SIGTERM wake the main thread; SIGHUP (the terminal or the ssh
+// link is gone) is taken and changes nothing: the flash goes on to its end,
+// the log block is written, the exit status tells the outcome.
 void InterruptThread(sigset_t set, const WakePipe* pipe) {
   for (;;) {
     int signal_number = 0;
     if (sigwait(&set, &signal_number) != 0) return;
     if (g_ending) return;
+    if (signal_number == SIGHUP) continue;
+    if (signal_number == SIGTERM) g_terminate = true;
     pipe->Raise();
   }
 }
@@ -68,6 +75,7 @@ sigset_t InterruptSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -88,16 +96,29 @@ class ConsoleView final : public DialogView {
   bool startup_posted_ = false;
 };
 
-// Waits for Ctrl-C or the session's rest. Ctrl-C is the close box (which asks
-// first while the update runs); the rest closes the dialog as "Beenden".
-void ServeUntilClosed(UpdateDialog& dialog, const WakePipe& interrupts, const WakePipe& rests) {
+// Waits for Ctrl-C, SIGTERM or the session's rest. Ctrl-C is the close box
+// (which asks first while the update runs); so is SIGTERM in a terminal,
+// where someone can answer, and elsewhere it cancels without asking. The
+// rest closes the dialog as "Beenden".
+void ServeUntilClosed(UpdateDialog& dialog, const WakePipe& interrupts, const WakePipe& rests, bool terminal) {
   while (!dialog.Closing()) {
+    // A SIGTERM whose wake-up an answered question took is served first.
+    if (g_terminate.exchange(false)) {
+      interrupts.Take();
+      if (terminal) {
+        dialog.OnCancel();
+      } else {
+        dialog.OnTerminate();
+      }
+      continue;
+    }
     pollfd fds[2] = {{interrupts.ReadFd(), POLLIN, 0}, {rests.ReadFd(), POLLIN, 0}};
     if (poll(fds, 2, -1) < 0 && errno != EINTR) {
       // Without the pipes nothing could end the wait: close as the box does.
       dialog.OnSessionRests();
       return;
     }
+    if (g_terminate) continue;
     if (interrupts.Take()) dialog.OnCancel();
     if (rests.Take()) dialog.OnSessionRests();
   }
@@ -128,7 +149,7 @@ int RunConsole(const Options& options) {
   // The connection procedure: a Ctrl-C during it is served when it is over,
   // as a No to the start question.
   if (view.StartupPosted()) dialog.OnStartupMessage();
-  const bool interrupted = interrupts.Take();
+  const bool interrupted = interrupts.Take() || g_terminate.exchange(false);
   if (!interrupted && window.ButtonEnabled(kIdStartUpdate)) {
     // "Update Starten" as soon as the dialog offers it; --yes answers its
     // question.
@@ -137,7 +158,7 @@ int RunConsole(const Options& options) {
     window.SetAnswerYes(false);
   }
   if (dialog.UpdateStarted()) {
-    ServeUntilClosed(dialog, interrupts, rests);
+    ServeUntilClosed(dialog, interrupts, rests, isatty(STDIN_FILENO) == 1);
   } else {
     // "Beenden": a modem in download mode is let out of it.
     dialog.OnOK();

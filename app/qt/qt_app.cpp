@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "app/qt/qt_icon.h"
+#include "app/qt/qt_signals.h"
 #include "app/qt/qt_update_window.h"
 #include "ui/window.h"
 
@@ -22,6 +23,7 @@ int RunQtApplication(int argc, char** argv, SessionControl& session) {
   {
     QtUpdateWindow window(session);
     SetMainDialog(&window);
+    WatchTerminationSignals(window.Controller(), &window);
     // The modal run; its result is not looked at. The session's threads have
     // ended when it returns (the window closes only after the stop).
     window.exec();

@@ -6,6 +6,7 @@
 
 extern const std::uint8_t mfu_firmware_image[];
 extern const std::uint32_t mfu_firmware_image_size;
+extern const bool mfu_firmware_is_standin;
 
 namespace mfu {
 namespace {
@@ -19,6 +20,8 @@ class CompiledInResources final : public ResourceSource {
     image.size = mfu_firmware_image_size;
     return FirmwareLookup::kFound;
   }
+
+  bool ImageIsStandIn() override { return mfu_firmware_is_standin; }
 };
 
 }  // namespace

@@ -19,6 +19,14 @@ std::atomic<HINSTANCE> g_module{nullptr};
 constexpr WORD kFirmwareId = 1005;
 constexpr const char* kFirmwareType = "RT_RCDATA";
 
+}  // namespace
+}  // namespace mfu
+
+extern const bool mfu_firmware_is_standin;
+
+namespace mfu {
+namespace {
+
 class ModuleResources final : public ResourceSource {
  public:
   int LoadText(unsigned id, char* buffer, int limit) override {
@@ -45,6 +53,8 @@ class ModuleResources final : public ResourceSource {
     image.size = static_cast<std::uint32_t>(size);
     return FirmwareLookup::kFound;
   }
+
+  bool ImageIsStandIn() override { return mfu_firmware_is_standin; }
 };
 
 }  // namespace

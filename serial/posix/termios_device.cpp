@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "serial/posix/hardware_port.h"
 #include "serial/serial_device.h"
 
 namespace mfu {
@@ -471,6 +472,11 @@ std::string DevicePath(const char* port_name) {
 
 class TermiosBackend final : public SerialBackend {
  public:
+  bool IsHardwarePort(const char* port_name) override {
+    const std::string path = port_name != nullptr ? DevicePath(port_name) : std::string();
+    return !path.empty() && IsHardwareTty(path.c_str());
+  }
+
   SerialHandle Open(const char* port_name) override {
     if (port_name == nullptr) return nullptr;
     const std::string path = DevicePath(port_name);

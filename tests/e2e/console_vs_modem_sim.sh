@@ -4,8 +4,12 @@
 #   console_vs_modem_sim.sh MODEM_UPDATE MODEM_SIM FIRMWARE MODE
 # MODE: success (the simulated loader), rz (the real lrzsz rz as receiver),
 #       znak (a ZNAK for block 3), silent-b (no answer to "b"), declined (No),
-#       interrupt (Ctrl-C in the data phase, confirmed),
-#       interrupt-start (Ctrl-C at the start question: as No).
+#       and the ways of stopping: interrupt (Ctrl-C in the data phase,
+#       confirmed), sigterm (no terminal: cancels without asking), hangup
+#       (stdout closed at once, SIGHUP in the data phase: the update goes on
+#       to its end), interrupt-start (Ctrl-C at the start question: as No).
+# The success run's final answer carries escape sequences, which must not
+# reach the terminal.
 set -u
 update=$1 sim=$2 firmware=$3 mode=$4
 work=$(mktemp -d /tmp/mfu-e2e.XXXXXX)
@@ -18,6 +22,7 @@ case $mode in
       sim_args+=(--rz --rz-dir "$work/rz") ; mkdir -p "$work/rz" ;;
   znak) sim_args+=(--fault zdata:znak:3) ;;
   silent-b) sim_args+=(--fault b:silence) ;;
+  success) sim_args+=(--fault final:escape) ;;
 esac
 "$sim" "${sim_args[@]}" > "$work/sim.out" &
 sim_pid=$!
@@ -46,6 +51,27 @@ elif [ "$mode" = interrupt ]; then
   status=$?
   exec 3>&-
   stop_ms=$(( ($(date +%s%N) - asked) / 1000000 ))
+elif [ "$mode" = sigterm ] || [ "$mode" = hangup ]; then
+  # A signal in the data phase; stdin is no terminal. hangup: besides, the
+  # reader of stdout goes away at once (a pipe into a program that ended).
+  signal=TERM; [ "$mode" = hangup ] && signal=HUP
+  if [ "$mode" = hangup ]; then
+    mkfifo "$work/pipe"
+    ( exec 0< "$work/pipe"; exit 0 ) &    # opens the read end and closes it at once
+    "$update" --console --yes --port "$port" --save-log "$work/update.hlg" > "$work/pipe" 2> "$work/out" < /dev/null &
+  else
+    "$update" --console --yes --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1 < /dev/null &
+  fi
+  update_pid=$!
+  for _ in $(seq 600); do grep -q "ZDATA" "$work/sim.log" 2>/dev/null && break; sleep 0.05; done
+  sleep 0.5
+  asked=$(date +%s%N)
+  kill -$signal $update_pid
+  wait $update_pid
+  status=$?
+  stop_ms=$(( ($(date +%s%N) - asked) / 1000000 ))
+  # Nothing of the log reached the closed stdout: the log block stands in.
+  [ "$mode" = hangup ] && cat "$work/update.hlg" >> "$work/out"
 elif [ "$mode" = interrupt-start ]; then
   # The question waits on a terminal that says nothing; Ctrl-C ends it.
   mkfifo "$work/in"
@@ -67,13 +93,18 @@ echo "$mode: exit $status after $(( $(date +%s) - start )) s"
 
 grep -q "Ein KELVORA-Modem wurde an $port gefunden." "$work/out" || fail "modem not reported"
 grep -q "Um Update zu starten" "$work/out" || fail "download-mode banner not shown"
-grep -q "Modem-Update" "$work/out" && { grep "Modem-Update" "$work/out" | grep -vq "Modem-Update Tool startet" && fail "banner not cut at Modem-Update"; }
+# (The log block's own heading "Modem-Update-Log" stands in the hangup run's.)
+grep -v "Modem-Update-Log" "$work/out" | grep "Modem-Update" | grep -vq "Modem-Update Tool startet" && fail "banner not cut at Modem-Update"
 [ -s "$work/update.hlg" ] || fail "no log file"
 head -c 3 "$work/update.hlg" | od -An -tx1 | grep -q "0d 0d 0a" || fail "log file header"
 
 case $mode in
   success|rz)
     [ "$status" -eq 0 ] || fail "exit status $status"
+    if [ "$mode" = success ]; then
+      grep -q $'\x1b' "$work/out" && fail "an escape sequence of the modem reached the terminal"
+      grep -q "Flash-Programmierung erfolgreich" "$work/out" || fail "the final answer is not shown"
+    fi
     grep -q "Update ist erfolgreich abgeschlossen!" "$work/out" || fail "no success report"
     grep -q "  Datum - Tue Oct 13 16:34:34 1998" "$work/out" || fail "no date line"
     wait $sim_pid; sim_status=$?
@@ -91,11 +122,25 @@ case $mode in
     grep -q "Update ist fehlgeschlagen." "$work/out" && fail "a failure reported while the flash went on"
     [ "$status" -eq 0 ] || fail "exit status $status (the session must go on after no answer to b)"
     grep -q "Update ist erfolgreich abgeschlossen!" "$work/out" || fail "no success" ;;
-  interrupt)
+  interrupt|sigterm)
     [ "$status" -eq 1 ] || fail "exit status $status"
-    grep -q "Update l.uft bereit, wollen Sie es abbrechen ?" "$work/out" || fail "no question before cancelling"
+    if [ "$mode" = interrupt ]; then
+      grep -q "Update l.uft bereit, wollen Sie es abbrechen ?" "$work/out" || fail "no question before cancelling"
+    else
+      grep -q "abbrechen ?" "$work/out" && fail "a question nobody can answer"
+    fi
     grep -q "Update ist erfolgreich" "$work/out" && fail "success after cancelling"
+    # The user and the modem are told; the log block has it too.
+    grep -q "Update wurde unterbrochen!" "$work/out" || fail "no report of the cancel"
+    grep -q "einschalten,  und dann dieses Program neu starten." "$work/out" || fail "no retry hint"
+    grep -q "Update wurde unterbrochen!" "$work/update.hlg" || fail "the cancel is not in the log file"
+    seen=0
+    for _ in $(seq 40); do grep -q "ZABORT received" "$work/sim.log" && { seen=1; break; }; sleep 0.05; done
+    [ "$seen" = 1 ] || fail "no ZABORT seen by the modem"
     [ "$stop_ms" -lt 5000 ] || fail "the stop took $stop_ms ms" ;;
+  hangup)
+    [ "$status" -eq 0 ] || fail "exit status $status (the update must go on to its end)"
+    grep -q "Update ist erfolgreich abgeschlossen!" "$work/update.hlg" || fail "no success in the log file" ;;
   declined|interrupt-start)
     [ "$status" -eq 3 ] || fail "exit status $status"
     [ "$mode" = declined ] || [ "$stop_ms" -lt 2000 ] || fail "the question took $stop_ms ms to end"

@@ -88,6 +88,20 @@ TEST_F(ConnectionTest, GoodPathShowsTheModemEnablesTheButtonsAndTheCutBanner) {
   ASSERT_TRUE(PortHandle());
 }
 
+// A program with the stand-in image says so, and sends it to a simulated or
+// pseudo-terminal modem only (the end-to-end runs): a port of real hardware
+// is refused unopened.
+TEST_F(ConnectionTest, StandInImageIsAnnouncedAndKeptFromARealPort) {
+  resources_.standin = true;
+  backend_.SetHardwarePorts({"COM1"});
+  SetupCommPort();
+  EXPECT_FALSE(SessionMonitorExists());
+  EXPECT_TRUE(backend_.Opened().empty());
+  EXPECT_EQ(window_.LogText(), Text(2009) + Text(23) + Text(2010) +
+                                   "COM1 ist eine echte serielle Schnittstelle. Ein Programm mit Test-Abbild sendet "
+                                   "nicht an ein echtes Modem.\r\n");
+}
+
 TEST_F(ConnectionTest, NoAnswerToEitherCommandShowsKeineAntwortTwice) {
   answer_at_d_ = false;
   answer_a_ = false;

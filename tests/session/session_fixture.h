@@ -29,7 +29,9 @@ class TestResources : public ResourceSource {
     return FirmwareLookup::kFound;
   }
   std::vector<std::uint8_t> bytes;
+  bool ImageIsStandIn() override { return standin; }
   FirmwareLookup lookup = FirmwareLookup::kFound;
+  bool standin = false;
 };
 
 // The session's outlet for a sender started without a monitor: the rest

@@ -210,3 +210,17 @@ std::vector<std::string> FakeSerialBackend::Opened() const {
 }
 
 }  // namespace mfu::test
+
+namespace mfu::test {
+
+bool FakeSerialBackend::IsHardwarePort(const char* port_name) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return std::find(hardware_.begin(), hardware_.end(), std::string(port_name)) != hardware_.end();
+}
+
+void FakeSerialBackend::SetHardwarePorts(std::vector<std::string> names) {
+  std::lock_guard<std::mutex> guard(lock_);
+  hardware_ = std::move(names);
+}
+
+}  // namespace mfu::test

@@ -78,12 +78,16 @@ class FakeSerialBackend : public SerialBackend {
  public:
   std::shared_ptr<FakeSerialDevice> Add(const std::string& name);
   SerialHandle Open(const char* port_name) override;
+  bool IsHardwarePort(const char* port_name) override;
   std::vector<std::string> Opened() const;
+  // Names that count as ports of real hardware (none unless set).
+  void SetHardwarePorts(std::vector<std::string> names);
 
  private:
   mutable std::mutex lock_;
   std::map<std::string, std::shared_ptr<FakeSerialDevice>> devices_;
   std::vector<std::string> opened_;
+  std::vector<std::string> hardware_;
 };
 
 }  // namespace mfu::test
