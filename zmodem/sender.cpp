@@ -10,13 +10,15 @@
 
 namespace mfu {
 
-EventHandle QuitSenderEvent;
-EventHandle SenderErrorEvent;
-EventHandle SenderDataEvent;
+EventHandle& QuitSenderEvent = ProgramLifetime<EventHandle>();
+EventHandle& SenderErrorEvent = ProgramLifetime<EventHandle>();
+EventHandle& SenderDataEvent = ProgramLifetime<EventHandle>();
 
 namespace {
 
-std::unique_ptr<Worker> g_sender_thread;
+// Not destroyed at exit(): its destructor would join a thread that may wait
+// for good (see ProgramLifetime).
+std::unique_ptr<Worker>& g_sender_thread = ProgramLifetime<std::unique_ptr<Worker>>();
 std::atomic<bool> g_sender_exists{false};
 // Set by StartSender before the thread starts, read only by that thread.
 SenderOutlet* g_outlet = nullptr;
