@@ -88,6 +88,13 @@ void UpdateDialog::OnCancel() {
   Close(kDialogCancel, true);
 }
 
+void UpdateDialog::OnProgramExit() {
+  if (closing_) return;
+  closing_ = true;
+  view_.BeginClosing();
+  session_.StopSessionMonitor();
+}
+
 void UpdateDialog::Close(int result, bool cancel_update) {
   closing_ = true;
   // Workers blocked in a window call must be let go before the stop waits

@@ -73,6 +73,14 @@ class UpdateDialog {
   // that ends by itself (the console) closes with it, as "Beenden" does.
   void OnSessionRests();
 
+  // The program is ending under the window without a close: the toolkit lost
+  // its display and calls exit() on this thread. Lets the workers go and stops
+  // the session as a close does (the monitor closes the port and restores its
+  // settings, the sender is joined), but leaves the window alone, which the
+  // toolkit can no longer show. Does nothing once the dialog is closing, so a
+  // normal close is never stopped twice.
+  void OnProgramExit();
+
   // True once the dialog has decided to close.
   bool Closing() const { return closing_; }
   // True once the user has confirmed the start of the update.

@@ -9,14 +9,23 @@ namespace {
 // One lock and one condition for all events: a wait for any of several events
 // then needs no registration, and the events of this program are few and
 // rarely set, so waking every waiter costs nothing worth measuring.
-std::mutex& Lock() {
-  static std::mutex lock;
-  return lock;
+//
+// Made once and never destroyed: exit() runs the static destructors while
+// worker threads may still wait here (the toolkit calls exit() from the GUI
+// thread when it loses its display), and destroying a condition variable that
+// a thread waits on blocks the exiting thread for good. The pointer keeps the
+// pair reachable, so it is no leak.
+struct EventSync {
+  std::mutex lock;
+  std::condition_variable changed;
+};
+
+EventSync& Sync() {
+  static EventSync* const sync = new EventSync;
+  return *sync;
 }
-std::condition_variable& Changed() {
-  static std::condition_variable changed;
-  return changed;
-}
+std::mutex& Lock() { return Sync().lock; }
+std::condition_variable& Changed() { return Sync().changed; }
 
 }  // namespace
 

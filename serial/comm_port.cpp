@@ -11,8 +11,8 @@
 namespace mfu {
 
 std::uint8_t ModemResponseBuffer[kModemResponseBufferSize];
-EventHandle ReadCompleteEvent;
-EventHandle WriteCompleteEvent;
+EventHandle& ReadCompleteEvent = ProgramLifetime<EventHandle>();
+EventHandle& WriteCompleteEvent = ProgramLifetime<EventHandle>();
 
 namespace {
 

@@ -34,9 +34,10 @@ std::uint32_t LastReadCount();
 void SetLastReadCount(std::uint32_t count);
 
 // The manual-reset events of every read and write; created by the probe and
-// by the session monitor's start, closed by them. Null while none exist.
-extern EventHandle ReadCompleteEvent;
-extern EventHandle WriteCompleteEvent;
+// by the session monitor's start, closed by them. Null while none exist. The
+// handles are never destroyed (ProgramLifetime).
+extern EventHandle& ReadCompleteEvent;
+extern EventHandle& WriteCompleteEvent;
 
 // Opens and configures a port; nullptr when it cannot be opened (nothing is
 // saved then). Does not set PortHandle.

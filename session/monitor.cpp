@@ -18,18 +18,20 @@
 
 namespace mfu {
 
-EventHandle QuitMonitorEvent;
-EventHandle StartUpdateEvent;
-EventHandle UpdateSucceededEvent;
-EventHandle UpdateFailedEvent;
+EventHandle& QuitMonitorEvent = ProgramLifetime<EventHandle>();
+EventHandle& StartUpdateEvent = ProgramLifetime<EventHandle>();
+EventHandle& UpdateSucceededEvent = ProgramLifetime<EventHandle>();
+EventHandle& UpdateFailedEvent = ProgramLifetime<EventHandle>();
 
 namespace {
 
 // The sender has nothing left to do; the lowest slot of the monitor's wait, so
 // the outcome that led there has been reported before the window hears of it.
-EventHandle g_sender_rests;
+EventHandle& g_sender_rests = ProgramLifetime<EventHandle>();
 
-std::unique_ptr<Worker> g_monitor_thread;
+// Not destroyed at exit(): its destructor would join a thread that may wait
+// for good (see ProgramLifetime).
+std::unique_ptr<Worker>& g_monitor_thread = ProgramLifetime<std::unique_ptr<Worker>>();
 std::atomic<bool> g_monitor_exists{false};
 std::atomic<Outcome> g_last_outcome{Outcome::kNone};
 

@@ -16,11 +16,12 @@ namespace mfu {
 
 // The monitor's events (automatic reset), created by StartSessionMonitor in
 // this order, with ReadCompleteEvent and WriteCompleteEvent, and closed by
-// StopSessionMonitor.
-extern EventHandle QuitMonitorEvent;
-extern EventHandle StartUpdateEvent;
-extern EventHandle UpdateSucceededEvent;
-extern EventHandle UpdateFailedEvent;
+// StopSessionMonitor. The handles are never destroyed (ProgramLifetime), so an
+// exit() with the monitor still waiting frees nothing under it.
+extern EventHandle& QuitMonitorEvent;
+extern EventHandle& StartUpdateEvent;
+extern EventHandle& UpdateSucceededEvent;
+extern EventHandle& UpdateFailedEvent;
 
 // The sender's outlet as the monitor gives it: log texts and the progress bar
 // go to the window (MainDialog), the file announcement to the firmware, the

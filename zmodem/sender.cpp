@@ -13,13 +13,15 @@
 
 namespace mfu {
 
-EventHandle QuitSenderEvent;
-EventHandle SenderErrorEvent;
-EventHandle SenderDataEvent;
+EventHandle& QuitSenderEvent = ProgramLifetime<EventHandle>();
+EventHandle& SenderErrorEvent = ProgramLifetime<EventHandle>();
+EventHandle& SenderDataEvent = ProgramLifetime<EventHandle>();
 
 namespace {
 
-std::unique_ptr<Worker> g_sender_thread;
+// Not destroyed at exit(): its destructor would join a thread that may wait
+// for good (see ProgramLifetime).
+std::unique_ptr<Worker>& g_sender_thread = ProgramLifetime<std::unique_ptr<Worker>>();
 std::atomic<bool> g_sender_exists{false};
 std::atomic<bool> g_sender_rests{false};
 // Set by AbortSender: no further read is armed, and the quit sends ZABORT.

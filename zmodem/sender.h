@@ -31,10 +31,10 @@ enum SenderStateId : std::int32_t {
 };
 
 // The sender's events (automatic reset), created by StartSender, closed by
-// StopSender.
-extern EventHandle QuitSenderEvent;
-extern EventHandle SenderErrorEvent;
-extern EventHandle SenderDataEvent;
+// StopSender; their handles are never destroyed (ProgramLifetime).
+extern EventHandle& QuitSenderEvent;
+extern EventHandle& SenderErrorEvent;
+extern EventHandle& SenderDataEvent;
 
 // Time limits and read sizes of the exchange.
 inline constexpr Millis kAnswerToBTimeout = 6000;

@@ -212,6 +212,25 @@ TEST_F(UpdateDialogTest, NothingRunsTwiceOnceClosing) {
   EXPECT_TRUE(window.Notices().empty());
 }
 
+TEST_F(UpdateDialogTest, ProgramExitDuringTheUpdateStopsWithoutQuestionAndLeavesTheWindow) {
+  session.monitor = true;
+  session.sender = true;
+  session.state = 3;
+  dialog.OnProgramExit();
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop"}));
+  EXPECT_TRUE(window.Questions().empty());
+  EXPECT_TRUE(dialog.Closing());
+  dialog.OnCancel();  // a close box the toolkit still delivers finds the stop done
+  dialog.OnProgramExit();
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop"}));
+}
+
+TEST_F(UpdateDialogTest, ProgramExitAfterANormalCloseDoesNothing) {
+  dialog.OnOK();
+  dialog.OnProgramExit();
+  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+}
+
 TEST(PlaceholderSession, AppendsTheStartLinesAndNoModemFound) {
   test::RecordingWindow window;
   SetMainDialog(&window);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/event.h"
@@ -57,6 +59,32 @@ TEST(Event, NullSlotsAreNeverReported) {
   second.Set();
   Event* slots[] = {nullptr, &second};
   EXPECT_EQ(WaitForAny(slots, 2, 0), 1);
+}
+
+// exit() runs the static destructors while threads still run: a thread that
+// waits on an event must neither hold the exit up nor have the event's lock or
+// condition destroyed under it.
+TEST(EventDeathTest, ExitWhileAThreadWaitsEndsTheProcess) {
+  // The child starts afresh rather than forked from a process with threads.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        static Event never_set(Event::Reset::kManual);
+        static std::atomic<bool> waiting{false};
+        // A hung exit ends with status 3 after 10 s, not at the test's limit.
+        std::thread([] {
+          std::this_thread::sleep_for(std::chrono::seconds(10));
+          std::_Exit(3);
+        }).detach();
+        std::thread([] {
+          waiting = true;
+          never_set.Wait(kInfinite);
+        }).detach();
+        while (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // well into the wait
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
