@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 
 #include <clocale>
 #include <cstring>
@@ -40,6 +42,7 @@ void ConsoleWindow::WriteText(const std::string& text) {
   // as they came, but an escape sequence in them must not act.
   const std::string printable = Printable(text, !utf8_);
   output_.Write(out_, utf8_ ? Cp1252ToUtf8(printable) : printable);
+  if (!text.empty()) line_open_ = text.back() != '\n';
   DrawBar();
 }
 
@@ -70,9 +73,7 @@ void ConsoleWindow::SetAnswerYes(bool yes) {
   answer_yes_ = yes;
 }
 
-void ConsoleWindow::SessionRests() {
-  if (rests_hook_) rests_hook_();
-}
+
 
 void ConsoleWindow::SetProgressRange(std::uint16_t upper) {
   std::lock_guard<std::mutex> guard(lock_);
@@ -90,23 +91,39 @@ void ConsoleWindow::StepProgress() {
   // The bar wraps at its end, as the progress control does.
   position_ += step_;
   if (position_ > upper_) position_ = 0;
-  if (progress_ && !closed_) {
-    bar_shown_ = true;
-    DrawBar();
+  const auto now = std::chrono::steady_clock::now();
+  if (!bar_shown_) started_ = now;
+  bar_shown_ = true;
+  if (closed_ || finished_ || bar_ == nullptr) return;
+  const int upper = upper_ > 0 ? upper_ : 1;
+  if (!progress_) {
+    // No terminal to draw on (a log file, a pipe): one line per tenth.
+    const int tenth = position_ * 10 / upper;
+    if (tenth > last_tenth_) {
+      last_tenth_ = tenth;
+      output_.Write(bar_, ProgressText(false) + "\n");
+    }
+    return;
   }
+  // At most four redraws a second; the last block always shows.
+  if (now - last_draw_ < std::chrono::milliseconds(250) && position_ != upper_) return;
+  DrawBar();
+}
+
+std::string ConsoleWindow::ProgressText(bool with_bar) {
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  return FormatProgress(position_, upper_, elapsed, with_bar);
 }
 
 void ConsoleWindow::DrawBar() {
-  if (!progress_ || !bar_shown_ || closed_ || asking_ || bar_ == nullptr) return;
-  constexpr int kWidth = 40;
-  const int upper = upper_ > 0 ? upper_ : 1;
-  const int filled = position_ * kWidth / upper;
-  char line[kWidth + 32];
-  int n = std::snprintf(line, sizeof line, "\r[");
-  for (int i = 0; i < kWidth && n < static_cast<int>(sizeof line) - 1; ++i) line[n++] = i < filled ? '#' : '.';
-  std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "] %3d %%", position_ * 100 / upper);
-  output_.Write(bar_, line, /*redraw=*/true);
+  // The bar stands on a line of its own below the text: never behind a line
+  // the text has left open (it would be wiped with the bar), never beside a
+  // question, and not after the outcome.
+  if (!progress_ || !bar_shown_ || closed_ || finished_ || asking_ || line_open_ || bar_ == nullptr) return;
+  output_.Write(bar_, "\r" + ProgressText(true) + "\033[K", /*redraw=*/true);
   bar_drawn_ = true;
+  last_draw_ = std::chrono::steady_clock::now();
 }
 
 void ConsoleWindow::ClearBar() {
@@ -114,6 +131,44 @@ void ConsoleWindow::ClearBar() {
   if (!bar_drawn_ || bar_ == nullptr) return;
   bar_drawn_ = false;
   output_.Write(bar_, "\r\033[K");
+}
+
+void ConsoleWindow::SessionRests() {
+  {
+    // The outcome is told: the verdict and its hint stay the last lines.
+    std::lock_guard<std::mutex> guard(lock_);
+    finished_ = true;
+    ClearBar();
+  }
+  if (rests_hook_) rests_hook_();
+}
+
+std::string FormatProgress(int position, int upper, double elapsed_seconds, bool with_bar) {
+  constexpr int kWidth = 20;
+  constexpr double kBlockKiB = 0.5;  // a data block is 512 bytes
+  if (upper <= 0) upper = 1;
+  if (position < 0) position = 0;
+  if (position > upper) position = upper;
+  std::string text;
+  if (with_bar) {
+    const int filled = position * kWidth / upper;
+    text = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(kWidth - filled), '.') + "]  ";
+  }
+  const double done = position * kBlockKiB;
+  const double total = upper * kBlockKiB;
+  char line[128];
+  int n = std::snprintf(line, sizeof line, "%3d %%  %.0f/%.0f KiB", position * 100 / upper, done, total);
+  if (position > 0 && elapsed_seconds > 0.0) {
+    const double rate = done / elapsed_seconds;
+    const long tenths = std::lround(rate * 10);
+    const long left = std::lround((total - done) / rate);
+    // German numbers: a decimal comma.
+    std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "  %ld,%ld KiB/s  noch %ld:%02ld", tenths / 10,
+                  tenths % 10, left / 60, left % 60);
+  }
+  text += line;
+  return text;
 }
 
 bool ConsoleWindow::AskYesNo(const char* text) {
@@ -136,6 +191,7 @@ bool ConsoleWindow::AskYesNo(const char* text) {
     WriteText("\n");
     return false;  // no answer is no Yes
   }
+  line_open_ = false;  // the user's Enter ended the prompt's line
   DrawBar();
   const char c = answer[0];
   return c == 'j' || c == 'J' || c == 'y' || c == 'Y';
@@ -198,7 +254,9 @@ bool ConsoleWindow::ChooseFile(FileDialogRequest&) { return false; }
 
 void ConsoleWindow::Close() {
   std::lock_guard<std::mutex> guard(lock_);
-  if (bar_drawn_ && bar_ != nullptr) output_.Write(bar_, "\n");
+  // The bar goes: what is said while the program ends (a cancel's report)
+  // and the last text stay on screen whole.
+  ClearBar();
   closed_ = true;
 }
 

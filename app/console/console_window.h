@@ -1,10 +1,12 @@
 // The console front-end's window: the log pane is written to stdout as it
 // grows (converted to the terminal's encoding), questions are asked on stdin,
-// the progress bar is drawn on stderr when stderr is a terminal, and the
-// buttons are state that the console reads. Thread-safe: the session's
+// the progress bar is drawn on stderr on a line of its own below the text
+// when stderr is a terminal (else a plain line every tenth), and the buttons
+// are state that the console reads. Thread-safe: the session's
 // threads call it directly.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -61,6 +63,7 @@ class ConsoleWindow : public Window {
  private:
   void WriteText(const std::string& text);  // lock held
   void DrawBar();                           // lock held
+  std::string ProgressText(bool with_bar);  // lock held
   void ClearBar();                          // lock held
   // Reads the answer line; false on end of input or an interrupt.
   bool ReadAnswer(char* answer, std::size_t size);  // lock held
@@ -78,6 +81,11 @@ class ConsoleWindow : public Window {
   int position_ = 0;
   bool bar_shown_ = false;  // the first step has come: the bar is wanted
   bool bar_drawn_ = false;  // the bar stands on the terminal's last line
+  bool line_open_ = false;  // the last text left its line open (no line end)
+  bool finished_ = false;   // the session rests: the bar is not drawn again
+  int last_tenth_ = 0;      // without a terminal: the last tenth reported
+  std::chrono::steady_clock::time_point started_;    // the first step
+  std::chrono::steady_clock::time_point last_draw_;  // the last redraw
   bool closed_ = false;
   bool asking_ = false;  // a question waits for its answer
   bool answer_yes_ = false;
@@ -86,6 +94,11 @@ class ConsoleWindow : public Window {
   std::mutex question_lock_;  // one question at a time; taken before lock_
   ConsoleOutput output_;      // last: its writer ends before the rest goes
 };
+
+// The progress as the console shows it, German number format:
+// "[##########..........]  42 %  153/364 KiB  5,2 KiB/s  noch 2:31" (without
+// the bar: from the percentage on). Rate and time left once a block is out.
+std::string FormatProgress(int position, int upper, double elapsed_seconds, bool with_bar);
 
 // Consumes what is waiting on a non-blocking descriptor; true if there was
 // anything.
