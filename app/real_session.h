@@ -9,6 +9,7 @@ class RealSession final : public SessionControl {
  public:
   void SetupCommPort() override;
   bool MonitorExists() override;
+  bool DownloadModeAnswered() override;
   bool SenderThreadHandle() override;
   std::int32_t SenderState() override;
   bool UpdateSucceeded() override;

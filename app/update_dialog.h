@@ -16,6 +16,8 @@ struct SessionControl {
   // The connection procedure; runs once as the handler of the start-up message.
   virtual void SetupCommPort() = 0;
   virtual bool MonitorExists() = 0;
+  // True when the modem answered the download-mode command.
+  virtual bool DownloadModeAnswered() = 0;
   // True while a sender thread exists.
   virtual bool SenderThreadHandle() = 0;
   virtual std::int32_t SenderState() = 0;

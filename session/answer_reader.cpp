@@ -47,11 +47,13 @@ void ShowAnswer(std::uint32_t count) {
 
 }  // namespace
 
-void ReadModemAnswer(bool show, Millis limit) {
+bool ReadModemAnswer(bool show, Millis limit) {
   const std::uint32_t count = ReadAnswer(limit);
-  if (count == 0 || !show) return;
+  if (count == 0) return false;
+  if (!show) return true;
   ShowAnswer(count);
   AppendLogString(kTextPressStart);
+  return true;
 }
 
 void ReadFinalAnswer(Millis limit) {

@@ -9,7 +9,8 @@ namespace mfu {
 // No answer: appends text 2004, shown or not. Shown: appends the answer cut
 // at its first "Modem-Update", then text 2003. The answer stays in the
 // buffer with its length in LastReadCount(). Caller's thread.
-void ReadModemAnswer(bool show, Millis limit);
+// Returns true when an answer came.
+bool ReadModemAnswer(bool show, Millis limit);
 
 // The flash loader's final answer: read as above and always shown (cut at
 // "Modem-Update"), without the hint to press "Update Starten". Sender thread.

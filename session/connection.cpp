@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstdint>
 
 #include "platform/clock.h"
@@ -17,12 +18,21 @@ namespace mfu {
 char PortName[kPortNameSize];
 
 namespace {
+// Whether the modem answered "a": a front-end that starts the update by
+// itself (--yes) must not flash a modem that never showed its download mode.
+std::atomic<bool> g_download_mode_answered{false};
+}  // namespace
+
+bool DownloadModeAnswered() { return g_download_mode_answered.load(); }
+
+namespace {
 void EnableButton(int id, bool enable) {
   if (Window* window = MainDialog(); window != nullptr) window->EnableButton(id, enable);
 }
 }  // namespace
 
 void SetupCommPort() {
+  g_download_mode_answered = false;
   AppendLogString(kTextToolStarts);
   // A build without real firmware must not be taken for one.
   if (FirmwareIsStandIn()) AppendLogString(kTextStandInImage);
@@ -74,7 +84,7 @@ void SetupCommPort() {
   WriteToComm("at@d\r\n");
   ReadModemAnswer(false, kCommandAnswerTimeout);
   WriteToComm("a\r\n");
-  ReadModemAnswer(true, kCommandAnswerTimeout);
+  g_download_mode_answered = ReadModemAnswer(true, kCommandAnswerTimeout);
 }
 
 }  // namespace mfu

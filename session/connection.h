@@ -17,4 +17,8 @@ extern char PortName[kPortNameSize];
 // Declared for the window in session/session.h as well. Window thread.
 void SetupCommPort();
 
+// True when the last connection procedure got an answer to "a\r\n" (the
+// modem showed its download mode). Any thread.
+bool DownloadModeAnswered();
+
 }  // namespace mfu

@@ -9,6 +9,8 @@ namespace mfu {
 // The connection procedure; runs once, on the window thread, as the handler
 // of the start-up message.
 void SetupCommPort();
+// True when the modem answered the download-mode command "a".
+bool DownloadModeAnswered();
 
 // True while the session monitor thread exists.
 bool SessionMonitorExists();

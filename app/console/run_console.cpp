@@ -15,7 +15,10 @@
 #include "app/console/console_window.h"
 #include "app/real_session.h"
 #include "app/update_dialog.h"
+#include "resources/resources.h"
+#include "resources/text_ids.h"
 #include "ui/cp1252.h"
+#include "ui/log.h"
 #include "ui/log_export.h"
 #include "ui/window.h"
 
@@ -150,12 +153,22 @@ int RunConsole(const Options& options) {
   // as a No to the start question.
   if (view.StartupPosted()) dialog.OnStartupMessage();
   const bool interrupted = interrupts.Take() || g_terminate.exchange(false);
+  // --yes starts only a modem that showed its download mode: one that never
+  // answered "a" may not be the modem at all. Without --yes the user sees
+  // the missing answer and is asked, as in the window.
+  const bool unanswered = options.yes && !session.DownloadModeAnswered();
   if (!interrupted && window.ButtonEnabled(kIdStartUpdate)) {
-    // "Update Starten" as soon as the dialog offers it; --yes answers its
-    // question.
-    window.SetAnswerYes(options.yes);
-    dialog.OnStartUpdate();
-    window.SetAnswerYes(false);
+    if (unanswered) {
+      char text[kMessageBufferSize];
+      LoadText(kTextNoDownloadMode, text, sizeof text);
+      window.AppendLog(text);
+    } else {
+      // "Update Starten" as soon as the dialog offers it; --yes answers its
+      // question.
+      window.SetAnswerYes(options.yes);
+      dialog.OnStartUpdate();
+      window.SetAnswerYes(false);
+    }
   }
   if (dialog.UpdateStarted()) {
     ServeUntilClosed(dialog, interrupts, rests, isatty(STDIN_FILENO) == 1);
@@ -163,7 +176,9 @@ int RunConsole(const Options& options) {
     // "Beenden": a modem in download mode is let out of it.
     dialog.OnOK();
   }
-  const int status = dialog.ExitStatus();
+  const int status = unanswered && !interrupted && !dialog.UpdateStarted() && dialog.ExitStatus() == kExitDeclined
+                         ? kExitNoModem
+                         : dialog.ExitStatus();
 
   if (!options.save_log.empty()) {
     std::string problem;

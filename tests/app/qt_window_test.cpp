@@ -47,6 +47,7 @@ class FakeSession : public SessionControl {
     if (on_setup) on_setup();
   }
   bool MonitorExists() override { return monitor; }
+  bool DownloadModeAnswered() override { return true; }
   bool SenderThreadHandle() override { return sender; }
   std::int32_t SenderState() override { return state; }
   bool UpdateSucceeded() override { return false; }

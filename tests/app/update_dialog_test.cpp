@@ -26,6 +26,7 @@ class FakeSession : public SessionControl {
   explicit FakeSession(Journal& journal) : journal_(journal) {}
   void SetupCommPort() override { journal_.entries.push_back("setup"); }
   bool MonitorExists() override { return monitor; }
+  bool DownloadModeAnswered() override { return true; }
   bool SenderThreadHandle() override { return sender; }
   std::int32_t SenderState() override { return state; }
   bool UpdateSucceeded() override { return succeeded; }

@@ -4,6 +4,7 @@
 #   console_vs_modem_sim.sh MODEM_UPDATE MODEM_SIM FIRMWARE MODE
 # MODE: success (the simulated loader), rz (the real lrzsz rz as receiver),
 #       znak (a ZNAK for block 3), silent-b (no answer to "b"), declined (No),
+#       silent-a (--yes, but no answer to the download-mode command "a"),
 #       and the ways of stopping: interrupt (Ctrl-C in the data phase,
 #       confirmed), sigterm (no terminal: cancels without asking), hangup
 #       (stdout closed at once, SIGHUP in the data phase: the update goes on
@@ -22,6 +23,7 @@ case $mode in
       sim_args+=(--rz --rz-dir "$work/rz") ; mkdir -p "$work/rz" ;;
   znak) sim_args+=(--fault zdata:znak:3) ;;
   silent-b) sim_args+=(--fault b:silence) ;;
+  silent-a) sim_args+=(--fault a:silence) ;;
   success) sim_args+=(--fault final:escape) ;;
 esac
 "$sim" "${sim_args[@]}" > "$work/sim.out" &
@@ -92,7 +94,12 @@ fi
 echo "$mode: exit $status after $(( $(date +%s) - start )) s"
 
 grep -q "Ein KELVORA-Modem wurde an $port gefunden." "$work/out" || fail "modem not reported"
-grep -q "Um Update zu starten" "$work/out" || fail "download-mode banner not shown"
+if [ "$mode" = silent-a ]; then
+  grep -q "Das Modem hat im Download-Modus nicht geantwortet. Das Update wird nicht gestartet." "$work/out" ||
+    fail "no word of the missing answer"
+else
+  grep -q "Um Update zu starten" "$work/out" || fail "download-mode banner not shown"
+fi
 # (The log block's own heading "Modem-Update-Log" stands in the hangup run's.)
 grep -v "Modem-Update-Log" "$work/out" | grep "Modem-Update" | grep -vq "Modem-Update Tool startet" && fail "banner not cut at Modem-Update"
 [ -s "$work/update.hlg" ] || fail "no log file"
@@ -141,8 +148,12 @@ case $mode in
   hangup)
     [ "$status" -eq 0 ] || fail "exit status $status (the update must go on to its end)"
     grep -q "Update ist erfolgreich abgeschlossen!" "$work/update.hlg" || fail "no success in the log file" ;;
-  declined|interrupt-start)
-    [ "$status" -eq 3 ] || fail "exit status $status"
+  declined|interrupt-start|silent-a)
+    if [ "$mode" = silent-a ]; then
+      [ "$status" -eq 2 ] || fail "exit status $status"
+    else
+      [ "$status" -eq 3 ] || fail "exit status $status"
+    fi
     [ "$mode" = declined ] || [ "$stop_ms" -lt 2000 ] || fail "the question took $stop_ms ms to end"
     grep -q "Update l" "$work/out" && fail "update started after No"
     # The simulator logs the byte when it has read it, which may be a moment

@@ -10,6 +10,7 @@ class PlaceholderSession : public SessionControl {
  public:
   void SetupCommPort() override;
   bool MonitorExists() override { return false; }
+  bool DownloadModeAnswered() override { return true; }
   bool SenderThreadHandle() override { return false; }
   std::int32_t SenderState() override { return 0; }
   bool UpdateSucceeded() override { return false; }

@@ -72,6 +72,7 @@ class FakeSession final : public SessionControl {
     MainDialog()->EnableButton(kIdStartUpdate, true);
   }
   bool MonitorExists() override { return true; }
+  bool DownloadModeAnswered() override { return true; }
   bool SenderThreadHandle() override { return false; }
   bool UpdateSucceeded() override { return false; }
   std::int32_t SenderState() override { return 0; }

@@ -25,6 +25,7 @@ class FoundModemSession : public mfu::SessionControl {
     if (mfu::Window* window = mfu::MainDialog()) window->EnableButton(mfu::kIdStartUpdate, true);
   }
   bool MonitorExists() override { return true; }
+  bool DownloadModeAnswered() override { return true; }
   bool SenderThreadHandle() override { return false; }
   bool UpdateSucceeded() override { return false; }
   std::int32_t SenderState() override { return 0; }
