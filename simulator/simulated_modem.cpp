@@ -281,11 +281,11 @@ class SimulatedDevice final : public SerialDevice {
         return true;
       }
       if (TryComplete(now)) return true;
-      const bool begun = s_->Available(now) > 0;
-      if (!begun && now >= deadline) return false;
-      Micros wake = s_->NextChange(now);
-      if (begun) wake = std::min(wake, LastAvailableReady(now) + kReadGapUs);
-      else wake = std::min(wake, deadline);
+      // The limit bounds the whole read: one whose burst is still coming
+      // stays pending, its bytes still on the line for it.
+      if (now >= deadline) return false;
+      Micros wake = std::min(s_->NextChange(now), deadline);
+      if (s_->Available(now) > 0) wake = std::min(wake, LastAvailableReady(now) + kReadGapUs);
       if (wake == INT64_MAX) s_->cv.wait(lock);
       else s_->cv.wait_until(lock, s_->RealAt(wake));
     }
