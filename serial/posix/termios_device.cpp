@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -430,19 +431,20 @@ class TermiosDevice final : public SerialDevice {
         Finish(n == 0 ? kErrorDeviceRemoved : MapErrno(errno));
         return true;
       }
+      const Clock::time_point now = Clock::now();
       const bool begun = read_.count > 0;
       Clock::time_point deadline = limit_at;
       if (begun) {
         const std::uint32_t interval = interval_ms_.load();
         const Clock::time_point gap_end =
             interval == 0 ? Clock::time_point::max() : read_.last_byte + RealDuration(interval);
-        if (Clock::now() >= gap_end) {
+        if (now >= gap_end) {
           Finish(kErrorSuccess);
           return true;
         }
         deadline = take_begun_burst ? gap_end : std::min(gap_end, limit_at);
       }
-      if (Clock::now() >= deadline) return false;
+      if (now >= deadline) return false;
       short revents = 0;
       bool woken = false;
       const int rc = PollFor(fd_, POLLIN, read_wake_, deadline, revents, woken);

@@ -1,9 +1,9 @@
 // The read's time limit as every platform backend keeps it, one test body for
 // all of them: a line that sends one byte every 200 ms never goes quiet for
 // the 250 ms gap, so only the caller's limit can end the read. WaitRead must
-// then give up at the limit (not at the first byte's gap, and not when the
-// line falls silent), the read stays pending with its bytes, and once the
-// line is quiet the completion check takes every byte that came.
+// give up at the limit, not late when the line at last falls quiet; the read
+// stays pending with its bytes, and once the line is quiet the completion
+// check takes every byte that came.
 //
 // Each backend's test file supplies the device and a peer at the line's far
 // end, and calls ExpectReadEndsAtItsLimit from its test thread, in real time
