@@ -196,8 +196,8 @@ int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit) {
   }
 
   if (!port->WaitRead(limit)) {
-    // Not cancelled: the read stays armed with the caller's buffer, and a
-    // burst that comes later is taken by the completion check.
+    // Not cancelled: the read stays armed with the caller's buffer and the
+    // bytes it has, and the completion check takes them with what follows.
     Diag("READ TIMEOUT\n");
     return -1;
   }

@@ -57,11 +57,14 @@ void CloseCommPort();
 bool WriteToComm(const std::uint8_t* data, std::int32_t count);
 bool WriteToComm(const char* text);  // the NUL-terminated text's bytes
 
-// Reads at most `max` bytes into `buffer`, waiting up to `limit` ms for the
-// first byte; the read then ends when `max` bytes are in or 250 ms pass
-// without a further byte. Returns the count (> 0), 0 when nothing was read
-// (no port, or the read failed), or -1 when the limit passed first ("READ
-// TIMEOUT"); the read then stays pending on the port.
+// Reads at most `max` bytes into `buffer` within `limit` ms: the read ends
+// when `max` bytes are in or 250 ms pass without a further byte, and the
+// limit bounds the whole read, so a line that keeps dribbling cannot stretch
+// it. Returns the count (> 0), 0 when nothing was read (no port, or the read
+// failed), or -1 when the limit passed before the read ended ("READ
+// TIMEOUT"), whether or not bytes had begun to arrive; the read then stays
+// pending on the port with its bytes, for GetOverlappedReadResult or the
+// next read.
 int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit);
 
 // GetOverlappedResult on the pending read of PortHandle, without waiting:

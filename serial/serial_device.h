@@ -99,13 +99,16 @@ class SerialDevice {
   // bytes into `buffer` (the caller's, which must outlive the read):
   // kCompleted with the count when the read is done at once, kPending, or
   // kFailed with an error. Arming it while an earlier read is still pending
-  // first ends that read; bytes it had not yet taken stay for the new one.
+  // first ends that read: bytes it had already taken become the new read's
+  // result (kCompleted at once, at most `max` of them), bytes it had not yet
+  // taken stay for the new one.
   virtual IoResult StartRead(std::uint8_t* buffer, std::uint32_t max) = 0;
-  // Waits up to `limit` program ms for the first byte of the armed read, and
-  // then for its end (count in, or the 250 ms gap). true when the read has
-  // completed (its result is in ReadResult), false when the limit passed
-  // first: the read then stays pending, and bytes that arrive later belong
-  // to it.
+  // Waits up to `limit` program ms for the armed read to end (count in, or
+  // the 250 ms gap after its last byte): the limit bounds the whole read, not
+  // only the wait for its first byte. true when the read has completed (its
+  // result is in ReadResult), false when the limit passed first, also while
+  // bytes were still arriving: the read then stays pending with the bytes it
+  // has, and bytes that arrive later belong to it.
   virtual bool WaitRead(Millis limit) = 0;
   // The armed read's result without waiting for a first byte (the
   // GetOverlappedResult check): kCompleted with the count (0 when no read is

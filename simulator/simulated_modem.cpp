@@ -281,12 +281,11 @@ class SimulatedDevice final : public SerialDevice {
         return true;
       }
       if (TryComplete(now)) return true;
-      // The caller's limit holds for the whole read, as on Windows: a burst
-      // still arriving then stays for the completion check.
+      // The limit bounds the whole read: one whose burst is still coming
+      // stays pending, its bytes still on the line for it.
       if (now >= deadline) return false;
-      const bool begun = s_->Available(now) > 0;
       Micros wake = std::min(s_->NextChange(now), deadline);
-      if (begun) wake = std::min(wake, LastAvailableReady(now) + kReadGapUs);
+      if (s_->Available(now) > 0) wake = std::min(wake, LastAvailableReady(now) + kReadGapUs);
       if (wake == INT64_MAX) s_->cv.wait(lock);
       else s_->cv.wait_until(lock, s_->RealAt(wake));
     }

@@ -1,9 +1,9 @@
 // The serial port on Linux: a termios device opened non-blocking, with every
 // wait done by poll() so that Close() and Purge() from another thread can wake
 // it. The read record follows the overlapped model of the port code: a read is
-// armed, waited for with a limit, and when the limit passes it stays armed;
-// nothing is taken from the line until a wait or the completion check runs,
-// so bytes that come late belong to that read, and re-arming it is harmless.
+// armed, waited for with a limit, and when the limit passes it stays armed
+// with what it has taken so far; bytes that come later belong to that read,
+// and re-arming hands its bytes to the new read.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -325,14 +326,23 @@ class TermiosDevice final : public SerialDevice {
  public:
   IoResult StartRead(std::uint8_t* buffer, std::uint32_t max) override {
     std::lock_guard<std::mutex> guard(read_lock_);
-    // Re-arming ends an earlier read that is still waiting for its first
-    // byte; it has taken nothing from the line, so its bytes go to this one.
+    // Re-arming ends an earlier read that is still pending. What it has not
+    // taken stays on the line for this one; what it has taken (a burst its
+    // limit cut short) is the modem's answer nobody has fetched yet, and
+    // becomes this read's result rather than being lost. A purge dropped it.
+    const ReadRecord earlier = read_;
     read_ = ReadRecord{};
     if (closed_.load()) return Failed(kErrorInvalidHandle, 0);
     read_.armed = true;
     read_.buffer = buffer;
     read_.max = max;
     read_.generation = purge_generation_.load();
+    if (earlier.armed && !earlier.finished && earlier.count > 0 && earlier.generation == read_.generation) {
+      read_.count = earlier.count < max ? earlier.count : max;
+      if (earlier.buffer != buffer) std::memmove(buffer, earlier.buffer, read_.count);
+      read_.finished = true;
+      return IoResult{IoResult::State::kCompleted, read_.count, kErrorSuccess};
+    }
     if (max == 0) {
       read_.finished = true;
       return IoResult{IoResult::State::kCompleted, 0, kErrorSuccess};
@@ -343,13 +353,13 @@ class TermiosDevice final : public SerialDevice {
   bool WaitRead(Millis limit) override {
     std::lock_guard<std::mutex> guard(read_lock_);
     if (!read_.armed || read_.finished) return true;
-    return RunRead(DeadlineAfter(limit));
+    return RunRead(DeadlineAfter(limit), false);
   }
 
   IoResult ReadResult() override {
     std::lock_guard<std::mutex> guard(read_lock_);
     if (!read_.armed) return IoResult{IoResult::State::kCompleted, 0, kErrorSuccess};
-    if (!read_.finished && !RunRead(Clock::now())) return Failed(kErrorIoIncomplete, 0);
+    if (!read_.finished && !RunRead(Clock::now(), true)) return Failed(kErrorIoIncomplete, 0);
     if (read_.error != kErrorSuccess) return Failed(read_.error, read_.count);
     return IoResult{IoResult::State::kCompleted, read_.count, kErrorSuccess};
   }
@@ -379,6 +389,7 @@ class TermiosDevice final : public SerialDevice {
     std::uint32_t count = 0;
     std::uint32_t error = kErrorSuccess;
     std::uint32_t generation = 0;
+    Clock::time_point last_byte{};  // when the latest of its bytes was taken
   };
 
   static IoResult Failed(std::uint32_t error, std::uint32_t count) {
@@ -390,14 +401,15 @@ class TermiosDevice final : public SerialDevice {
     read_.error = error;
   }
 
-  // Runs the armed read: waits until `first_byte_by` for its first byte
-  // (false when none came: the read stays armed, nothing taken), then takes
-  // bytes until the count is in or the read interval passes after the last
-  // byte. Called with read_lock_ held.
-  bool RunRead(Clock::time_point first_byte_by) {
+  // Runs the armed read: takes bytes until the count is in or the read
+  // interval has passed after the last byte (true: the read is complete).
+  // Until then it waits no longer than `limit_at` and returns false: the
+  // read stays armed, the bytes taken so far stay in the record, and bytes
+  // that come later are added to them. With `take_begun_burst` (the
+  // completion check) a read that holds bytes is not left at `limit_at` but
+  // taken to the end of its burst. Called with read_lock_ held.
+  bool RunRead(Clock::time_point limit_at, bool take_begun_burst) {
     Drain(read_wake_);
-    Clock::time_point deadline = first_byte_by;
-    bool started = false;
     for (;;) {
       if (closed_.load() || purge_generation_.load() != read_.generation) {
         Finish(kErrorOperationAborted);
@@ -407,13 +419,11 @@ class TermiosDevice final : public SerialDevice {
       const ssize_t n = ::read(fd_, read_.buffer + read_.count, read_.max - read_.count);
       if (n > 0) {
         read_.count += static_cast<std::uint32_t>(n);
-        started = true;
+        read_.last_byte = Clock::now();
         if (read_.count >= read_.max) {
           Finish(kErrorSuccess);
           return true;
         }
-        const std::uint32_t interval = interval_ms_.load();
-        deadline = interval == 0 ? Clock::time_point::max() : Clock::now() + RealDuration(interval);
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -422,11 +432,20 @@ class TermiosDevice final : public SerialDevice {
         Finish(n == 0 ? kErrorDeviceRemoved : MapErrno(errno));
         return true;
       }
-      if (Clock::now() >= deadline) {
-        if (!started) return false;
-        Finish(kErrorSuccess);
-        return true;
+      const Clock::time_point now = Clock::now();
+      const bool begun = read_.count > 0;
+      Clock::time_point deadline = limit_at;
+      if (begun) {
+        const std::uint32_t interval = interval_ms_.load();
+        const Clock::time_point gap_end =
+            interval == 0 ? Clock::time_point::max() : read_.last_byte + RealDuration(interval);
+        if (now >= gap_end) {
+          Finish(kErrorSuccess);
+          return true;
+        }
+        deadline = take_begun_burst ? gap_end : std::min(gap_end, limit_at);
       }
+      if (now >= deadline) return false;
       short revents = 0;
       bool woken = false;
       const int rc = PollFor(fd_, POLLIN, read_wake_, deadline, revents, woken);
@@ -437,11 +456,7 @@ class TermiosDevice final : public SerialDevice {
       if (woken) Drain(read_wake_);
       if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (revents & POLLIN) == 0) {
         // The other end hung up (a pseudo-terminal's master closed).
-        if (started) {
-          Finish(kErrorSuccess);
-        } else {
-          Finish(kErrorDeviceRemoved);
-        }
+        Finish(begun ? kErrorSuccess : kErrorDeviceRemoved);
         return true;
       }
     }

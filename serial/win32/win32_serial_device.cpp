@@ -103,9 +103,10 @@ bool Win32SerialDevice::ApplyWorkingTimeouts() {
   if (Closed()) return false;
   // Interval 250, the rest 0: a read waits without limit for its first byte
   // and ends when its count is in or the line has been quiet for 250 ms;
-  // writes have no time limit. The caller's wait bounds the first byte. The
-  // gap follows the time seam like every other time of the program: 250 ms
-  // in real time (divisor 1, the only one the program itself uses).
+  // writes have no time limit. The caller's wait bounds the whole read: one
+  // still running at its limit stays pending with its bytes. The gap
+  // follows the time seam like every other time of the program: 250 ms in
+  // real time (divisor 1, the only one the program itself uses).
   COMMTIMEOUTS value{};
   value.ReadIntervalTimeout = WaitMillis(250);
   value.ReadTotalTimeoutMultiplier = 0;

@@ -22,6 +22,7 @@
 #include "serial/discovery.h"
 #include "serial/serial_device.h"
 #include "tests/support/diag_recorder.h"
+#include "tests/support/read_limit_contract.h"
 
 namespace mfu {
 namespace {
@@ -185,20 +186,53 @@ TEST_F(TermiosTest, TenByteBurstEndsAQuarterSecondAfterItsLastByteHoweverLongThe
   EXPECT_TRUE(diags_.Lines().empty());
 }
 
-// The limit bounds the wait for the first byte only: a burst that starts
-// inside it and goes on past it is taken whole.
-TEST_F(TermiosTest, LimitBoundsOnlyTheWaitForTheFirstByte) {
+// The far end of the line for the read-limit contract: the test's master
+// side, sending from a thread of its own.
+class PtyPeer final : public test::DribblingPeer {
+ public:
+  explicit PtyPeer(const Pty& pty) : pty_(pty) {}
+  ~PtyPeer() override {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Dribble(int count) override {
+    thread_ = std::thread([this, count] {
+      for (int i = 0; i < count; ++i) {
+        if (i > 0) std::this_thread::sleep_for(milliseconds(200));
+        pty_.Send(std::string(1, static_cast<char>('a' + i)));
+      }
+    });
+  }
+
+ private:
+  const Pty& pty_;
+  std::thread thread_;
+};
+
+TEST_F(TermiosTest, LimitEndsAReadWhoseBytesKeepComing) {
+  SetTimeDivisor(1);
   OpenPort();
+  PtyPeer peer(pty_);
+  test::ExpectReadEndsAtItsLimit(*PortHandle(), peer);
+}
+
+// A read cut short by its limit keeps its bytes: the next read gets them at
+// once instead of losing them, while the line is still busy.
+TEST_F(TermiosTest, ReadArmedAgainAfterACutShortBurstGetsItsBytesAtOnce) {
+  OpenPort();
+  pty_.Send("ZRINIT");
   std::thread modem([this] {
-    for (int i = 0; i < 6; ++i) {
-      std::this_thread::sleep_for(kGap / 3);
-      pty_.Send(std::string(1, static_cast<char>('a' + i)));
+    for (int i = 0; i < 10; ++i) {
+      std::this_thread::sleep_for(kGap / 2);  // never quiet for the gap
+      pty_.Send("-");
     }
   });
-  const int count = Read(4096, 500);  // 100 ms real; the burst lasts 6 * 17 ms
+  EXPECT_EQ(Read(4096, 200), -1);  // 40 ms real
+  const auto start = Clock::now();
+  const int count = Read(4096, 5000);
+  EXPECT_LT(Clock::now() - start, kGap);
   modem.join();
-  ASSERT_EQ(count, 6);
-  EXPECT_EQ(Answer(6), "abcdef");
+  ASSERT_GE(count, 6);
+  EXPECT_EQ(Answer(count), "ZRINIT" + std::string(static_cast<std::size_t>(count) - 6, '-'));
 }
 
 TEST_F(TermiosTest, BurstLongerThanTheCountIsSplitOverTwoReads) {

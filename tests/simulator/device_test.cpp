@@ -84,6 +84,28 @@ TEST_F(SimDevice, TimedOutReadStaysPendingAndTakesTheLaterBurst) {
   EXPECT_NE(std::string(reinterpret_cast<char*>(buffer), late.count).find("QVRLMAZZ"), std::string::npos);
 }
 
+// At 50 bit/s the answer comes a byte every 200 ms: never quiet for the gap,
+// so only the limit ends the wait; the completion check then takes it whole.
+TEST_F(SimDevice, LimitEndsAReadWhoseBytesKeepComing) {
+  ModemOptions slow = Fast();
+  slow.real_line_rate = true;
+  slow.bit_rate = 50;
+  SimulatedModemBackend backend(slow);
+  SerialHandle port = backend.Open("COM1");
+  std::uint8_t buffer[4096];
+  Write(*port, "ati4\r\n");
+  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
+  ASSERT_FALSE(port->WaitRead(1000));  // the answer's first bytes are in by then
+  const auto start = Clock::now();
+  EXPECT_FALSE(port->WaitRead(1000));
+  const double took = ProgramMs(Clock::now() - start);
+  EXPECT_GE(took, 995.0);
+  EXPECT_LT(took, 1000.0 + 150.0 * kDivisor);
+  const IoResult r = port->ReadResult();
+  ASSERT_EQ(r.state, IoResult::State::kCompleted);
+  EXPECT_NE(std::string(reinterpret_cast<char*>(buffer), r.count).find("QVRLMAZZ"), std::string::npos);
+}
+
 TEST_F(SimDevice, BurstLongerThanTheCountIsSplit) {
   SimulatedModemBackend backend(Fast());
   SerialHandle port = backend.Open("COM1");

@@ -3,12 +3,15 @@
 // CancelIoEx machinery; the communications calls themselves need a port and
 // are covered by the end-to-end run): a timed-out read stays pending and its
 // later bytes are not lost, re-arming is sound, Close ends a blocked wait.
+// A pipe read ends at its first bytes, so the read limit is pinned on a
+// serial port instead: Wine's, on a pseudo-terminal.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -16,6 +19,7 @@
 #include "serial/serial_device.h"
 #include "serial/win32/win32_error.h"
 #include "serial/win32/win32_serial_device.h"
+#include "tests/support/read_limit_contract.h"
 
 namespace mfu {
 namespace {
@@ -156,6 +160,37 @@ TEST_F(PipeDeviceTest, DestroyingWithAPendingReadIsSafe) {
   ASSERT_EQ(device_->StartRead(buffer_, sizeof buffer_).state, IoResult::State::kPending);
   device_.reset();  // cancels and waits for the record before closing
   SUCCEED();
+}
+
+// The far end of the port is tools/wine/pty_line_peer.c: each byte N written
+// to it orders N bytes, one every 200 ms.
+class OrderingPeer final : public test::DribblingPeer {
+ public:
+  explicit OrderingPeer(SerialDevice& device) : device_(device) {}
+  void Dribble(int count) override {
+    const auto order = static_cast<std::uint8_t>(count);
+    IoResult write = device_.StartWrite(&order, 1);
+    if (write.state == IoResult::State::kPending) write = device_.FinishWrite();
+    ASSERT_EQ(write.count, 1u);
+  }
+
+ private:
+  SerialDevice& device_;
+};
+
+// The port comes from MFU_TEST_PEER_PORT, which tools/wine/run-wine-tests.sh
+// sets to a COM port it has put on that peer; without it the test is skipped
+// rather than guessing at a port that might be a real one.
+TEST(Win32SerialPort, LimitEndsAReadWhoseBytesKeepComing) {
+  const char* port = std::getenv("MFU_TEST_PEER_PORT");
+  if (port == nullptr || port[0] == '\0') GTEST_SKIP() << "no peer port (MFU_TEST_PEER_PORT)";
+  SetTimeDivisor(1);
+  SerialHandle device = PlatformSerialBackend().Open(port);
+  ASSERT_TRUE(device);
+  ASSERT_TRUE(device->ApplyWorkingTimeouts());
+  ASSERT_TRUE(device->Purge());
+  OrderingPeer peer(*device);
+  test::ExpectReadEndsAtItsLimit(*device, peer);
 }
 
 TEST(Win32SerialBackend, MissingPortGivesNoDevice) {

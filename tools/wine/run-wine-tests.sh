@@ -2,7 +2,9 @@
 # The Windows build and its tests, on Debian 12 as root: installs what is
 # needed, cross-compiles with mingw-w64 (preset "mingw", build/mingw), and runs
 # under Wine, in a fresh WINEPREFIX that is removed afterwards:
-#   1. the core's unit tests and the Win32 tests (ctest --preset mingw);
+#   1. the core's unit tests and the Win32 tests (ctest --preset mingw), with
+#      COM2 a pseudo-terminal whose far end is tools/wine/pty_line_peer.c
+#      (for the serial port's read limit); COM2 is gone before the runs below;
 #   2. an end-to-end update against modem-sim, whose pseudo-terminal is the
 #      prefix's COM1, the modem found by the probe: ModemUpdateTest.exe (the
 #      program with its times running 20 times faster, about 30 s), or with
@@ -83,12 +85,15 @@ cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMFU_BUILD_GUI=OFF -DMFU_BUILD_TESTS=OFF -DMFU_BUILD_BENCH=OFF >/dev/null
 cmake --build "$host" --target modem-sim
 gcc -m32 -shared -fPIC -O2 -Wall -Wextra -Werror -o "$host/pty_modem_lines.so" tools/wine/pty_modem_lines.c -ldl
+gcc -O2 -Wall -Wextra -Werror -o "$host/pty_line_peer" tools/wine/pty_line_peer.c -lutil
 
 work=$(mktemp -d /tmp/mfu-wine.XXXXXX)
 export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all
 sim_pid=""
+peer_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  [ -n "$peer_pid" ] && kill "$peer_pid" 2>/dev/null || true
   wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
@@ -96,18 +101,31 @@ trap cleanup EXIT
 
 wineboot -i >/dev/null 2>&1
 wineserver -w
-# COM1 is the simulator's terminal (modem-sim makes $work/com1 a link to it);
-# the window draws its own frame (no window manager under Xvfb).
+# COM1 is the simulator's terminal (modem-sim makes $work/com1 a link to it),
+# COM2 the line peer's (for the unit tests only); the window draws its own
+# frame (no window manager under Xvfb).
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$work/com1" /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Wine\Ports' /v COM2 /t REG_SZ /d "$work/com2" /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 wineserver -w
 wineserver -p 120 2>"$work/wineserver.log"   # one server for everything below
 wine cmd /c exit >/dev/null 2>&1
 # The ports Wine found by itself (masked, so /dev/null) are not probed.
-find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' ! -name com1 -delete
+find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' ! -name com1 ! -name com2 -delete
 
 echo "== unit tests under Wine"
-ctest --preset mingw
+"$host/pty_line_peer" "$work/com2" &
+peer_pid=$!
+for _ in $(seq 50); do
+  [ -L "$work/com2" ] && break
+  sleep 0.1
+done
+MFU_TEST_PEER_PORT=COM2 ctest --preset mingw
+kill "$peer_pid"
+wait "$peer_pid" 2>/dev/null || true
+peer_pid=""
+# The probe below finds no port but the simulator's.
+rm -f "$WINEPREFIX/dosdevices/com2" "$work/com2"
 
 exe="$root/build/mingw/app/win32/ModemUpdate.exe"
 fast_exe="$root/build/mingw/app/win32/ModemUpdateTest.exe"
