@@ -108,23 +108,38 @@ void ShowText(Window& window, unsigned id) {
 
 enum class BlockResult { kWritten, kCannotOpen, kWriteFailed };
 
+// Writes header, text and trailer to an open file and closes it. A failed
+// write stops the block: what reached the file stays there.
+BlockResult WriteBlockTo(LogFile& file, const LocalTime& time, const std::string& pane) {
+  const std::string header = LogHeader(time);
+  bool written = file.Write(header.data(), header.size()) && file.Write(pane.data(), pane.size()) &&
+                 file.Write(kLogTrailer, sizeof kLogTrailer - 1);
+  // Closed even after a failed write; a failed close counts as a failed
+  // write, since data still buffered by the system may be lost.
+  written = file.Close() && written;
+  return written ? BlockResult::kWritten : BlockResult::kWriteFailed;
+}
+
 // Opens `path`, takes the pane's text only then (one snapshot, as the window
-// thread is busy here and no append can come between), writes header, text
-// and trailer and closes. A failed write stops the block: what reached the
-// file stays there.
+// thread is busy here and no append can come between) and writes the block.
 template <typename PaneText>
 BlockResult WriteBlock(const char* path, const LocalTime& time, PaneText pane_text) {
   if (path == nullptr || *path == '\0') return BlockResult::kCannotOpen;
   std::unique_ptr<LogFile> file = LogFiles().OpenForAppend(path);
   if (!file) return BlockResult::kCannotOpen;
-  const std::string pane = pane_text();
-  const std::string header = LogHeader(time);
-  bool written = file->Write(header.data(), header.size()) && file->Write(pane.data(), pane.size()) &&
-                 file->Write(kLogTrailer, sizeof kLogTrailer - 1);
-  // Closed even after a failed write; a failed close counts as a failed
-  // write, since data still buffered by the system may be lost.
-  written = file->Close() && written;
-  return written ? BlockResult::kWritten : BlockResult::kWriteFailed;
+  return WriteBlockTo(*file, time, pane_text());
+}
+
+// true when written; else the text to tell (19 cannot open, 20 incomplete).
+bool Report(BlockResult result, std::string* error_text) {
+  if (result == BlockResult::kWritten) return true;
+  if (error_text != nullptr) {
+    char text[256];
+    LoadText(result == BlockResult::kCannotOpen ? kTextLogCannotOpen : kTextLogWriteFailed, text,
+             static_cast<int>(sizeof text));
+    *error_text = text;
+  }
+  return false;
 }
 
 }  // namespace
@@ -204,15 +219,16 @@ void OnSaveLog() {
 }
 
 bool AppendLogBlock(const char* path, const std::string& pane, std::string* error_text) {
-  const BlockResult result = WriteBlock(path, GetLocalTime(), [&pane] { return pane; });
-  if (result == BlockResult::kWritten) return true;
-  if (error_text != nullptr) {
-    char text[256];
-    LoadText(result == BlockResult::kCannotOpen ? kTextLogCannotOpen : kTextLogWriteFailed, text,
-             static_cast<int>(sizeof text));
-    *error_text = text;
-  }
-  return false;
+  return Report(WriteBlock(path, GetLocalTime(), [&pane] { return pane; }), error_text);
+}
+
+std::unique_ptr<LogFile> OpenLogBlockFile(const char* path) {
+  if (path == nullptr || *path == '\0') return nullptr;
+  return LogFiles().OpenForAppend(path);
+}
+
+bool AppendLogBlock(LogFile& file, const std::string& pane, std::string* error_text) {
+  return Report(WriteBlockTo(file, GetLocalTime(), pane), error_text);
 }
 
 }  // namespace mfu

@@ -13,10 +13,12 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "platform/local_time.h"
 #include "resources/text_ids.h"
+#include "ui/log_file.h"
 #include "ui/window.h"
 
 namespace mfu {
@@ -60,5 +62,12 @@ inline constexpr char kLogTrailer[] = "\n ------ <<<<\n";
 // local time now, without any dialog. False on failure, with text 19 (cannot
 // be opened) or 20 (not completely written) in *error_text if given.
 bool AppendLogBlock(const char* path, const std::string& pane, std::string* error_text);
+
+// The same in two steps, for a file that must be known to open before
+// anything happens (the console's --save-log): opened for appending now
+// (nullptr when it cannot be), the block appended to it and the file closed
+// at the end.
+std::unique_ptr<LogFile> OpenLogBlockFile(const char* path);
+bool AppendLogBlock(LogFile& file, const std::string& pane, std::string* error_text);
 
 }  // namespace mfu

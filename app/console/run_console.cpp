@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <system_error>
 #include <string>
 #include <thread>
 
@@ -20,6 +22,7 @@
 #include "ui/cp1252.h"
 #include "ui/log.h"
 #include "ui/log_export.h"
+#include "ui/log_file.h"
 #include "ui/window.h"
 
 namespace mfu {
@@ -135,6 +138,22 @@ void BlockInterruptSignals() {
 }
 
 int RunConsole(const Options& options) {
+  // The log file is opened now: one that cannot be written must be known
+  // before anything goes to the modem, not after a flash.
+  std::unique_ptr<LogFile> log_file;
+  if (!options.save_log.empty()) {
+    errno = 0;
+    log_file = OpenLogBlockFile(options.save_log.c_str());
+    if (!log_file) {
+      const int reason = errno;
+      char text[kMessageBufferSize];
+      LoadText(kTextLogCannotOpen, text, sizeof text);
+      const std::string shown = TerminalWantsUtf8() ? Cp1252ToUtf8(text) : std::string(text);
+      const std::string why = reason != 0 ? " (" + std::system_category().message(reason) + ")" : "";
+      std::fprintf(stderr, "modem-update: %s: %s%s\n", options.save_log.c_str(), shown.c_str(), why.c_str());
+      return kExitUsage;
+    }
+  }
   BlockInterruptSignals();
   const WakePipe interrupts;
   const WakePipe rests;
@@ -180,9 +199,9 @@ int RunConsole(const Options& options) {
                          ? kExitNoModem
                          : dialog.ExitStatus();
 
-  if (!options.save_log.empty()) {
+  if (log_file) {
     std::string problem;
-    if (!AppendLogBlock(options.save_log.c_str(), window.LogText(), &problem)) {
+    if (!AppendLogBlock(*log_file, window.LogText(), &problem)) {
       // The update's own outcome stays the exit status; the log's fate is told.
       const std::string shown = TerminalWantsUtf8() ? Cp1252ToUtf8(problem) : problem;
       std::fprintf(stderr, "modem-update: %s: %s\n", options.save_log.c_str(), shown.c_str());
