@@ -13,6 +13,7 @@ struct Options {
   bool yes = false;       // --yes: answer Yes to the start question
   bool simulate = false;  // --simulate: the built-in simulated modem
   bool help = false;      // --help
+  bool list_ports = false;  // --list-ports: print the serial ports and exit
   std::string port;       // --port DEVICE: take this port, no probe
   std::string save_log;   // --save-log FILE: append the log block at the end
 };

@@ -15,6 +15,18 @@ enum TextId : unsigned {
   kTextLogCreateQuestion = 21,   // question of the file dialog, "%s" the path
   kTextLogFolderMissing = 22,    // notice of the file dialog, "%s" the folder
 
+  // Why a port failed, and what to do ("%s" the port as the user knows it).
+  kTextPortMissing = 25,         // "Die Schnittstelle %s gibt es nicht. ..."
+  kTextPortNoPermission = 26,    // "Keine Berechtigung für %s. ... dialout ..."
+  kTextPortBusy = 27,            // "%s wird von einem anderen Programm benutzt%s." (" (NAME, PID N)")
+  kTextPortNotSerial = 28,       // "%s ist keine serielle Schnittstelle."
+  kTextModemManagerHint = 29,    // "ModemManager greift auf Modems zu. ..."
+  kTextPortsTried = 30,          // "Geprüfte Schnittstellen:" (heads the search's list)
+  kTextPortShared = 31,          // "Achtung: %s ist auch von %s (PID %d) geöffnet. ..."
+  kTextPortNoAnswer = 32,        // "%s antwortet nicht."
+  kTextPortNoIdentifier = 33,    // "%s antwortet, aber nicht als KELVORA-Modem."
+  kTextPortCannotOpen = 34,      // "%s lässt sich nicht öffnen."
+
   // The progress log.
   kTextRetryHint = 2001,         // "Sie können noch mal probieren, ..." (first half)
   kTextRetryHintEnd = 2002,      // " und dann dieses Program neu starten."

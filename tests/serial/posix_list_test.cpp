@@ -1,9 +1,10 @@
-// The Linux stand-ins for the installed-modem list: none at all, or the one
-// entry of --port.
+// The Linux stand-ins for the installed-modem list: none at all, or the port
+// of --port; and the --list-ports text.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "serial/discovery.h"
 #include "serial/modem_list.h"
@@ -19,6 +20,7 @@ class PosixListTest : public ::testing::Test {
   // COM1 to COM4 go to fake ports only, should a probe ever run here.
   void SetUp() override { SetSerialBackend(&backend_); }
   void TearDown() override {
+    SetNamedPort(nullptr);
     SetModemList(nullptr);
     SetSerialBackend(nullptr);
     EXPECT_TRUE(backend_.Opened().empty());
@@ -35,47 +37,36 @@ TEST_F(PosixListTest, LinuxHasNoInstalledModems) {
   EXPECT_STREQ(port_, "");
 }
 
-TEST_F(PosixListTest, PortOptionFitsTheValueBufferOnly) {
+TEST_F(PosixListTest, PortOptionTakesAnyPathUpToThePathLimit) {
   EXPECT_TRUE(PortOptionFits("/dev/pts/3"));
-  EXPECT_TRUE(PortOptionFits(std::string(31, 'p').c_str()));
-  EXPECT_FALSE(PortOptionFits(std::string(32, 'p').c_str()));
+  EXPECT_TRUE(PortOptionFits(std::string(kPortNameSize - 1, 'p').c_str()));
+  EXPECT_FALSE(PortOptionFits(std::string(kPortNameSize, 'p').c_str()));
   EXPECT_FALSE(PortOptionFits(""));
   EXPECT_FALSE(PortOptionFits(nullptr));
 }
 
 TEST_F(PosixListTest, PortOptionIsTakenAsItIsWithoutAProbe) {
-  UsePortOption("/dev/pts/7");
+  const std::string by_id = "/dev/serial/by-id/usb-KELVORA_56000_Modem_A1B2C3-if00-port0";
+  UsePortOption(by_id.c_str());
   EXPECT_TRUE(FindModemPort(port_));  // a probe would open COM1 and fail here
-  EXPECT_STREQ(port_, "/dev/pts/7");
+  EXPECT_EQ(std::string(port_), by_id);
 
-  UsePortOption(std::string(31, 'q').c_str());
-  FindModemInRegistry(port_);
-  EXPECT_EQ(std::string(port_), std::string(31, 'q'));
+  const std::string longest(kPortNameSize - 1, 'q');
+  UsePortOption(longest.c_str());
+  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_EQ(std::string(port_), longest);
 }
 
-TEST_F(PosixListTest, PortOptionListLooksLikeOneInstalledModem) {
-  UsePortOption("/dev/ttyUSB0");
-  InstalledModemList& list = TheModemList();
-  KeyHandle key = 0;
-  ASSERT_TRUE(list.OpenList(key));
-  char name[128];
-  std::uint32_t size = sizeof name;
-  ASSERT_TRUE(list.EnumSubkey(key, 0, name, size));
-  EXPECT_STREQ(name, "0000");
-  EXPECT_EQ(size, 4u);
-  size = sizeof name;
-  EXPECT_FALSE(list.EnumSubkey(key, 1, name, size));
-  KeyHandle sub = 0;
-  ASSERT_TRUE(list.OpenSubkey(key, "0000", sub));
-  char value[32];
-  std::uint32_t value_size = sizeof value;
-  ASSERT_TRUE(list.QueryValue(sub, "Model", value, value_size));
-  EXPECT_STREQ(value, "Kelvora 56000");
-  EXPECT_EQ(value_size, 14u);
-  value_size = 8;  // too small
-  EXPECT_FALSE(list.QueryValue(sub, "AttachedTo", value, value_size));
-  value_size = sizeof value;
-  EXPECT_FALSE(list.QueryValue(sub, "FriendlyName", value, value_size));
+TEST_F(PosixListTest, PortListHasOneLineAPortAndSaysWhenThereIsNone) {
+  EXPECT_EQ(PortListText({}), "No serial ports found.\n");
+  const std::vector<PortEntry> ports = {
+      {"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0", "ftdi_sio", "0403", "6001", "FTDI",
+       "FT232R USB UART"},
+      {"/dev/ttyS0", "", "serial", "", "", "", ""}};
+  EXPECT_EQ(PortListText(ports),
+            "/dev/ttyUSB0  /dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0  driver ftdi_sio  usb 0403:6001  FTDI  "
+            "FT232R USB UART\n"
+            "/dev/ttyS0  driver serial\n");
 }
 
 }  // namespace
