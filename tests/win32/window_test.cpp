@@ -72,8 +72,9 @@ class FakeSession final : public SessionControl {
     MainDialog()->EnableButton(kIdStartUpdate, true);
   }
   bool MonitorExists() override { return true; }
-  bool SenderExists() override { return false; }
+  bool SenderThreadHandle() override { return false; }
   std::int32_t SenderState() override { return 0; }
+  bool UpdateSucceeded() override { return false; }
   void SignalStartUpdate() override {}
   void StopSessionMonitor() override { stops++; }
   void WriteExitByte() override { exit_bytes++; }
