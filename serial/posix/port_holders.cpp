@@ -1,17 +1,16 @@
 // Who else has a port open: every process's /proc/PID/fd links, compared by
 // device number, named by /proc/PID/comm. Processes of other users stay
 // unseen to an unprivileged user; that only makes the answer shorter.
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
+#include <charconv>
+#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
+#include <system_error>
 
 #include "serial/posix/posix_ports.h"
 
@@ -22,22 +21,18 @@ constexpr unsigned kPtySlaveMajor = 136;  // devpts slaves: /dev/pts/N is (136, 
 constexpr unsigned kPtmxMajor = 5;
 constexpr unsigned kPtmxMinor = 2;
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
+namespace fs = std::filesystem;
 
-bool IsNumber(const char* name) {
-  if (*name == '\0') return false;
-  for (; *name != '\0'; ++name) {
-    if (*name < '0' || *name > '9') return false;
-  }
-  return true;
+// The number a /proc entry or an fd entry is named by, or -1.
+long NumberOf(const std::string& name) {
+  long number = -1;
+  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
+  return error == std::errc() && end == name.data() + name.size() ? number : -1;
 }
 
 // The pseudo-terminal a /dev/ptmx descriptor is the master of ("tty-index"
 // of its fdinfo), or -1.
-long MasterIndex(const std::string& pid, const char* fd) {
+long MasterIndex(const std::string& pid, const std::string& fd) {
   std::ifstream info("/proc/" + pid + "/fdinfo/" + fd);
   std::string key;
   long index = -1;
@@ -66,30 +61,32 @@ std::vector<PortHolder> FindOtherHolders(const std::string& path) {
   const bool is_device = S_ISCHR(port.st_mode);
   const long pty_index =
       is_device && major(port.st_rdev) == kPtySlaveMajor ? static_cast<long>(minor(port.st_rdev)) : -1;
-  const std::string self = std::to_string(::getpid());
+  const long self = ::getpid();
 
-  Dir proc(::opendir("/proc"));
-  if (!proc) return holders;
-  while (const dirent* process = ::readdir(proc.get())) {
-    if (!IsNumber(process->d_name) || self == process->d_name) continue;
-    const std::string pid = process->d_name;
-    Dir fds(::opendir(("/proc/" + pid + "/fd").c_str()));
-    if (!fds) continue;  // gone, or another user's
+  // Processes come and go while we look: every step takes an error code, so
+  // that one that vanishes ends only its own listing, and nothing throws.
+  std::error_code error;
+  for (fs::directory_iterator process("/proc", error), end; !error && process != end; process.increment(error)) {
+    const std::string pid = process->path().filename().string();
+    const long number = NumberOf(pid);
+    if (number < 0 || number == self) continue;
     bool holds = false;
     bool far_end = false;
-    while (const dirent* fd = ::readdir(fds.get())) {
-      if (!IsNumber(fd->d_name)) continue;
+    std::error_code fd_error;  // a process that is gone, or another user's
+    for (fs::directory_iterator fd_entry(process->path() / "fd", fd_error); !fd_error && fd_entry != end;
+         fd_entry.increment(fd_error)) {
+      const std::string fd = fd_entry->path().filename().string();
       struct stat target{};
-      if (::stat(("/proc/" + pid + "/fd/" + fd->d_name).c_str(), &target) != 0) continue;
+      if (NumberOf(fd) < 0 || ::stat(fd_entry->path().c_str(), &target) != 0) continue;
       if (is_device ? (S_ISCHR(target.st_mode) && target.st_rdev == port.st_rdev)
                     : (target.st_dev == port.st_dev && target.st_ino == port.st_ino)) {
         holds = true;
       } else if (pty_index >= 0 && S_ISCHR(target.st_mode) && major(target.st_rdev) == kPtmxMajor &&
-                 minor(target.st_rdev) == kPtmxMinor && MasterIndex(pid, fd->d_name) == pty_index) {
+                 minor(target.st_rdev) == kPtmxMinor && MasterIndex(pid, fd) == pty_index) {
         far_end = true;
       }
     }
-    if (holds && !far_end) holders.push_back(PortHolder{CommandName(pid), std::atoi(pid.c_str())});
+    if (holds && !far_end) holders.push_back(PortHolder{CommandName(pid), static_cast<int>(number)});
   }
   std::sort(holders.begin(), holders.end(), [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
   return holders;

@@ -3,8 +3,6 @@
 // the /dev/serial/by-id names come from the daemon's database, and are looked
 // up in /dev/serial/by-id directly where it has none.
 #include <libudev.h>
-#include <limits.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -51,20 +49,22 @@ int KindOf(const std::string& sysname, udev_device* parent) {
   return Text(::udev_device_get_sysname(parent)) == "serial8250" ? -1 : 1;
 }
 
-std::string ResolvedPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+std::string ResolvedPath(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+  return error ? std::string() : resolved.string();
 }
 
 std::string StableName(udev_device* device, const std::string& node) {
   for (udev_list_entry* link = ::udev_device_get_devlinks_list_entry(device); link != nullptr;
        link = ::udev_list_entry_get_next(link)) {
-    const std::string name = Text(::udev_list_entry_get_name(link));
+    std::string name = Text(::udev_list_entry_get_name(link));
     if (name.rfind(kByIdFolder, 0) == 0) return name;
   }
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(kByIdFolder, error)) {
-    if (ResolvedPath(entry.path().string()) == node) return entry.path().string();
+  for (std::filesystem::directory_iterator entry(kByIdFolder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    if (ResolvedPath(entry->path()) == node) return entry->path().string();
   }
   return std::string();
 }
@@ -119,6 +119,7 @@ std::vector<PortEntry> ListSerialPorts() {
     return a.kind != b.kind ? a.kind < b.kind : NumberOrder(a.sysname, b.sysname);
   });
   std::vector<PortEntry> ports;
+  ports.reserve(found.size());
   for (Found& f : found) ports.push_back(std::move(f.entry));
   return ports;
 }
