@@ -23,9 +23,9 @@ enum TextId : unsigned {
   kTextModemManagerHint = 29,    // "ModemManager greift auf Modems zu. ..."
   kTextPortsTried = 30,          // "Geprüfte Schnittstellen:" (heads the search's list)
   kTextPortShared = 31,          // "Achtung: %s ist auch von %s (PID %d) geöffnet. ..."
-  kTextPortNoAnswer = 32,        // "%s antwortet nicht."
-  kTextPortNoIdentifier = 33,    // "%s antwortet, aber nicht als KELVORA-Modem."
-  kTextPortCannotOpen = 34,      // "%s lässt sich nicht öffnen."
+  kTextPortNoAnswer = 35,        // "%s antwortet nicht."
+  kTextPortNoIdentifier = 36,    // "%s antwortet, aber nicht als KELVORA-Modem."
+  kTextPortCannotOpen = 37,      // "%s lässt sich nicht öffnen."
 
   // The progress log.
   kTextRetryHint = 2001,         // "Sie können noch mal probieren, ..." (first half)
