@@ -36,9 +36,13 @@ int main(int argc, char** argv) {
     std::fputs((mfu::TerminalWantsUtf8() ? mfu::Cp1252ToUtf8(text) : text).c_str(), stdout);
     return 0;
   }
+  if (options.list_ports) {
+    std::fputs(mfu::PortListText(mfu::PlatformSerialBackend().ListPorts()).c_str(), stdout);
+    return 0;
+  }
   if (!options.port.empty()) {
     if (!mfu::PortOptionFits(options.port.c_str())) {
-      std::fprintf(stderr, "modem-update: --port: the device name is too long (31 characters at most)\n");
+      std::fprintf(stderr, "modem-update: --port: the path is longer than the system allows\n");
       return mfu::kExitUsage;
     }
     mfu::UsePortOption(options.port.c_str());

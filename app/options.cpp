@@ -16,6 +16,7 @@ namespace mfu {
 
 const char* UsageText() {
   return "Usage: modem-update [--console [--yes] [--save-log FILE]] [--port DEVICE | --simulate]\n"
+         "       modem-update --list-ports\n"
          "\n"
          "Replaces the firmware of a KELVORA modem on a serial port with the firmware built\n"
          "into this program. Without options it opens the update window.\n"
@@ -24,13 +25,15 @@ const char* UsageText() {
          "                   question is asked on stdin (j/n), the progress bar is drawn\n"
          "                   on stderr when stderr is a terminal\n"
          "  --yes            answer Yes to the start question\n"
-         "  --port DEVICE    the modem is on DEVICE (a device path of at most 31\n"
-         "                   characters, or COM1..COM4 for /dev/ttyS0..3); it is taken\n"
-         "                   as it is, without a probe\n"
+         "  --port DEVICE    the modem is on DEVICE (any device path, such as a\n"
+         "                   /dev/serial/by-id/... link, or COM1..COM4 for\n"
+         "                   /dev/ttyS0..3); it is taken as it is, without a probe\n"
          "  --simulate       use the built-in simulated modem (at the real line rate)\n"
          "                   instead of a serial port\n"
          "  --save-log FILE  at the end, append the whole log to FILE as \"Log Speichern\"\n"
          "                   does (console only)\n"
+         "  --list-ports     list the serial ports (device, by-id name, driver, USB ids\n"
+         "                   and names), one a line, and exit\n"
          "  --help           show this text\n"
          "  --version        show the program's version\n"
          "\n"
@@ -100,6 +103,8 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
       options.help = true;
     } else if (std::strcmp(arg, "--version") == 0) {
       options.version = true;
+    } else if (std::strcmp(arg, "--list-ports") == 0) {
+      options.list_ports = true;
     } else if (std::strcmp(arg, "--port") == 0) {
       if (!value(options.port)) return false;
     } else if (std::strcmp(arg, "--save-log") == 0) {

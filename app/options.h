@@ -14,6 +14,7 @@ struct Options {
   bool simulate = false;  // --simulate: the built-in simulated modem
   bool help = false;      // --help
   bool version = false;   // --version
+  bool list_ports = false;  // --list-ports: print the serial ports and exit
   std::string port;       // --port DEVICE: take this port, no probe
   std::string save_log;   // --save-log FILE: append the log block at the end
 };

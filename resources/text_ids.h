@@ -19,6 +19,19 @@ enum TextId : unsigned {
   kTextStandInImage = 23,        // "Achtung: Dieses Programm enthält nur ein Test-Abbild, ..."
   kTextStandInRealPort = 24,     // "%s ist eine echte serielle Schnittstelle. ..."
 
+
+  // Why a port failed, and what to do ("%s" the port as the user knows it).
+  kTextPortMissing = 25,         // "Die Schnittstelle %s gibt es nicht. ..."
+  kTextPortNoPermission = 26,    // "Keine Berechtigung für %s. ... dialout ..."
+  kTextPortBusy = 27,            // "%s wird von einem anderen Programm benutzt%s." (" (NAME, PID N)")
+  kTextPortNotSerial = 28,       // "%s ist keine serielle Schnittstelle."
+  kTextModemManagerHint = 29,    // "ModemManager greift auf Modems zu. ..."
+  kTextPortsTried = 30,          // "Geprüfte Schnittstellen:" (heads the search's list)
+  kTextPortShared = 31,          // "Achtung: %s ist auch von %s (PID %d) geöffnet. ..."
+  kTextPortNoAnswer = 35,        // "%s antwortet nicht."
+  kTextPortNoIdentifier = 36,    // "%s antwortet, aber nicht als KELVORA-Modem."
+  kTextPortCannotOpen = 37,      // "%s lässt sich nicht öffnen."
+
   // The console.
   kTextNoDownloadMode = 32,      // "Das Modem hat im Download-Modus nicht geantwortet. ..."
 

@@ -38,7 +38,6 @@ SavedSettings SavedPortTimeouts;  // timeouts of the first open
 std::atomic<SerialBackend*> g_backend{nullptr};
 
 constexpr std::uint32_t kQueueSize = 2048;
-constexpr Millis kDtrDropMs = 100;
 
 void ResetEventIfAny(const EventHandle& event) {
   if (event) event->ResetEvent();
@@ -70,35 +69,57 @@ SerialBackend& TheSerialBackend() {
 
 void SetSerialBackend(SerialBackend* backend) { g_backend.store(backend); }
 
+SerialHandle SerialBackend::OpenPort(const char* port_name, OpenFailure& failure) {
+  SerialHandle port = Open(port_name);
+  failure = OpenFailure{};
+  if (!port) failure.kind = OpenFailureKind::kOther;
+  return port;
+}
+
+void BeginPortOpen(SerialDevice& port, PortSettings* save_state, const PortSettings& working_from) {
+  if (save_state != nullptr) {
+    save_state->bytes.clear();
+    (void)port.GetState(*save_state);
+  }
+  (void)port.ApplyWorkingState(save_state != nullptr ? *save_state : working_from);
+  // The modem resets on the DTR drop; the queues are sized while DTR is up.
+  (void)port.SetDtr(true);
+  (void)port.SetupQueues(kQueueSize, kQueueSize);
+  (void)port.SetDtr(false);
+}
+
+void EndPortOpen(SerialDevice& port, PortSettings* save_timeouts) {
+  (void)port.SetDtr(true);
+  if (save_timeouts != nullptr) {
+    save_timeouts->bytes.clear();
+    (void)port.GetTimeouts(*save_timeouts);
+  }
+  (void)port.ApplyWorkingTimeouts();
+  (void)port.Purge();
+}
+
 SerialHandle OpenCommPort(const char* port_name) {
-  if (port_name == nullptr) return nullptr;
-  SerialHandle port = TheSerialBackend().Open(port_name);
+  OpenFailure ignored;
+  return OpenCommPort(port_name, ignored);
+}
+
+SerialHandle OpenCommPort(const char* port_name, OpenFailure& failure) {
+  failure = OpenFailure{};
+  if (port_name == nullptr) {
+    failure.kind = OpenFailureKind::kMissing;
+    return nullptr;
+  }
+  SerialHandle port = TheSerialBackend().OpenPort(port_name, failure);
   if (!port) return nullptr;
 
   // The results of the configuration calls are not acted on: once the port
   // is open, a driver that refuses one setting still carries the modem.
   std::lock_guard<std::mutex> guard(g_saved_lock);
-  if (!SavedPortState.saved) {
-    SavedPortState.settings.bytes.clear();
-    (void)port->GetState(SavedPortState.settings);
-    SavedPortState.saved = true;
-  }
-  (void)port->ApplyWorkingState(SavedPortState.settings);
-
-  // The modem resets on the DTR drop; the queues are sized while DTR is up.
-  (void)port->SetDtr(true);
-  (void)port->SetupQueues(kQueueSize, kQueueSize);
-  (void)port->SetDtr(false);
+  BeginPortOpen(*port, SavedPortState.saved ? nullptr : &SavedPortState.settings, SavedPortState.settings);
+  SavedPortState.saved = true;
   SleepMs(kDtrDropMs);
-  (void)port->SetDtr(true);
-
-  if (!SavedPortTimeouts.saved) {
-    SavedPortTimeouts.settings.bytes.clear();
-    (void)port->GetTimeouts(SavedPortTimeouts.settings);
-    SavedPortTimeouts.saved = true;
-  }
-  (void)port->ApplyWorkingTimeouts();
-  (void)port->Purge();
+  EndPortOpen(*port, SavedPortTimeouts.saved ? nullptr : &SavedPortTimeouts.settings);
+  SavedPortTimeouts.saved = true;
   return port;
 }
 

@@ -40,8 +40,19 @@ extern EventHandle& ReadCompleteEvent;
 extern EventHandle& WriteCompleteEvent;
 
 // Opens and configures a port; nullptr when it cannot be opened (nothing is
-// saved then). Does not set PortHandle.
+// saved then), with the reason in `failure`. Does not set PortHandle.
 SerialHandle OpenCommPort(const char* port_name);
+SerialHandle OpenCommPort(const char* port_name, OpenFailure& failure);
+
+// The opening steps of OpenCommPort around its DTR drop, for a caller that
+// opens several ports at once and keeps each port's settings itself (the
+// quick scan): BeginPortOpen saves the line settings into `save_state` (or,
+// when null, builds the working ones from `working_from`), applies them and
+// drops DTR; after kDtrDropMs, EndPortOpen raises DTR, saves the timeouts
+// into `save_timeouts` when not null, applies the working ones and purges.
+inline constexpr Millis kDtrDropMs = 100;
+void BeginPortOpen(SerialDevice& port, PortSettings* save_state, const PortSettings& working_from);
+void EndPortOpen(SerialDevice& port, PortSettings* save_timeouts);
 
 // Drops what the modem sent and nobody has read yet (PurgeComm on
 // PortHandle). A completed write is not touched. false when no port is open

@@ -1,10 +1,14 @@
-// Finding the modem's port: the installed-modem list first, then a probe of
-// COM1 to COM4. Runs on the window thread before any other thread exists.
+// Finding the modem's port: the named port, the installed-modem lists, the
+// quick scan, then the probe. Runs on the window thread before any other
+// thread exists.
 #include "serial/discovery.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
 
 #include "serial/comm_port.h"
 #include "serial/modem_list.h"
@@ -17,10 +21,121 @@ constexpr std::uint32_t kValueSize = 32;
 constexpr Millis kProbeAnswerLimit = 50000;
 constexpr const char* kProbeCommand = "ati4\r\n";
 constexpr const char kIdentifier[] = "QVRLMAZZ";
+// How often the quick scan looks at its ports while it waits.
+constexpr Millis kScanPollMs = 10;
+
+// The port named on the command line; window thread only.
+std::string g_named_port;
 
 bool IsSupportedModel(const char* model) {
   return std::strstr(model, "Orbalis 56") != nullptr || std::strstr(model, "Kelvora 56000") != nullptr;
 }
+
+bool HoldsIdentifier(const std::uint8_t* bytes, std::uint32_t count) {
+  const std::uint8_t* end = bytes + count;
+  const std::uint8_t* id = reinterpret_cast<const std::uint8_t*>(kIdentifier);
+  return std::search(bytes, end, id, id + sizeof kIdentifier - 1) != end;
+}
+
+void CopyName(const char* name, char* port_name) {
+  const std::size_t length = std::min(std::strlen(name), kPortNameSize - 1);
+  std::memcpy(port_name, name, length);
+  port_name[length] = '\0';
+}
+
+void Record(SearchReport* report, const std::string& port, PortVerdict verdict, const OpenFailure& failure = {}) {
+  if (report == nullptr) return;
+  PortAttempt attempt;
+  attempt.port = port;
+  attempt.verdict = verdict;
+  attempt.failure = failure;
+  if (failure.kind == OpenFailureKind::kBusy) attempt.holders = TheSerialBackend().OtherHolders(port.c_str());
+  report->push_back(std::move(attempt));
+}
+
+bool IsComOneToFour(const std::string& name) {
+  return name.size() == 4 && (name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
+         (name[2] == 'M' || name[2] == 'm') && name[3] >= '1' && name[3] <= '4';
+}
+
+// One port of the quick scan: opened with the opening steps of OpenCommPort,
+// but with settings of its own (several are open at once), which it gives
+// back when it goes. Owns its device; window thread only.
+class ScannedPort {
+ public:
+  ScannedPort(std::string name, SerialHandle device) : name_(std::move(name)), device_(std::move(device)) {}
+  // A port that could not be opened: passed over from the start.
+  ScannedPort(std::string name, const OpenFailure& failure)
+      : name_(std::move(name)), failure_(failure), decided_(true), verdict_(PortVerdict::kCannotOpen) {}
+  ~ScannedPort() {
+    if (!device_) return;
+    (void)device_->Purge();
+    (void)device_->SetTimeouts(timeouts_);
+    (void)device_->SetState(state_);
+    device_->Close();
+  }
+  ScannedPort(const ScannedPort&) = delete;
+  ScannedPort& operator=(const ScannedPort&) = delete;
+
+  const std::string& Name() const { return name_; }
+  const OpenFailure& Failure() const { return failure_; }
+  bool IsOpen() const { return device_ != nullptr; }
+  void BeginOpen() { BeginPortOpen(*device_, &state_, state_); }
+  void EndOpen() { EndPortOpen(*device_, &timeouts_); }
+
+  // As the probe does: no status, nothing sent. Then "ati4\r\n" and the read
+  // of the first burst armed.
+  void SendProbe() {
+    std::uint32_t bits = 0, error = 0;
+    if (!device_->GetModemStatus(bits, error)) return Decide(PortVerdict::kStatusFailed);
+    (void)device_->ClearErrors();
+    const auto* command = reinterpret_cast<const std::uint8_t*>(kProbeCommand);
+    const auto length = static_cast<std::uint32_t>(std::strlen(kProbeCommand));
+    if (device_->StartWrite(command, length).state == IoResult::State::kPending) (void)device_->FinishWrite();
+    const IoResult read = device_->StartRead(answer_.get(), kModemResponseBufferSize);
+    if (read.state == IoResult::State::kCompleted) return Judge(read.count);
+    if (read.state == IoResult::State::kFailed && read.error != kErrorIoPending) Decide(PortVerdict::kNoAnswer);
+  }
+
+  // Looks for the first burst without waiting for it (a burst that has
+  // begun is taken whole). true once the port is decided.
+  bool Poll() {
+    if (decided_) return true;
+    const IoResult result = device_->ReadResult();
+    if (result.state == IoResult::State::kCompleted) {
+      Judge(result.count);
+    } else if (result.error != kErrorIoIncomplete) {
+      Decide(PortVerdict::kNoAnswer);
+    }
+    return decided_;
+  }
+
+  bool Decided() const { return decided_; }
+  bool Found() const { return found_; }
+  PortVerdict Verdict() const { return verdict_; }
+  void GiveUp() { Decide(PortVerdict::kNoAnswer); }
+
+ private:
+  void Judge(std::uint32_t count) {
+    if (count == 0) return Decide(PortVerdict::kNoAnswer);
+    found_ = HoldsIdentifier(answer_.get(), std::min<std::uint32_t>(count, kModemResponseBufferSize));
+    Decide(PortVerdict::kNoIdentifier);
+  }
+  void Decide(PortVerdict verdict) {
+    decided_ = true;
+    verdict_ = verdict;
+  }
+
+  std::string name_;
+  SerialHandle device_;
+  OpenFailure failure_;
+  PortSettings state_;
+  PortSettings timeouts_;
+  std::unique_ptr<std::uint8_t[]> answer_ = std::make_unique<std::uint8_t[]>(kModemResponseBufferSize);
+  bool decided_ = false;
+  bool found_ = false;
+  PortVerdict verdict_ = PortVerdict::kNoAnswer;
+};
 
 }  // namespace
 
@@ -39,9 +154,10 @@ char* ReadRegistryString(std::uintptr_t key, const char* value_name, char* buffe
   return buffer;
 }
 
-void FindModemInRegistry(char* port_name) {
+namespace {
+
+void FindModemInList(InstalledModemList& modems, char* port_name) {
   port_name[0] = '\0';
-  InstalledModemList& modems = TheModemList();
   KeyHandle list = 0;
   if (!modems.OpenList(list)) return;
 
@@ -61,7 +177,7 @@ void FindModemInRegistry(char* port_name) {
       if (ReadRegistryString(subkey, "AttachedTo", value, kValueSize) != nullptr) {
         // value holds at most kValueSize - 1 characters, well inside the
         // port name's kPortNameSize bytes.
-        std::memcpy(port_name, value, std::strlen(value) + 1);
+        CopyName(value, port_name);
       }
       modems.CloseKey(subkey);
       break;
@@ -71,41 +187,124 @@ void FindModemInRegistry(char* port_name) {
   modems.CloseKey(list);
 }
 
+}  // namespace
+
+void FindModemInRegistry(char* port_name) {
+  FindModemInList(TheModemList(), port_name);
+  // Windows 2000 and later keep their modems in the NT modem class.
+  if (port_name[0] == '\0' && TheSecondModemList() != nullptr) FindModemInList(*TheSecondModemList(), port_name);
+}
+
 bool IsSupportedModemAnswer(Millis limit) {
   const int read = ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
   if (read <= 0) return false;
   // The buffer carries no terminator and may hold an earlier answer behind
   // this one: search only the bytes of this read.
-  const std::uint32_t count = std::min<std::uint32_t>(LastReadCount(), kModemResponseBufferSize);
-  const std::uint8_t* begin = ModemResponseBuffer;
-  const std::uint8_t* end = ModemResponseBuffer + count;
-  const std::uint8_t* id = reinterpret_cast<const std::uint8_t*>(kIdentifier);
-  return std::search(begin, end, id, id + sizeof kIdentifier - 1) != end;
+  return HoldsIdentifier(ModemResponseBuffer, std::min<std::uint32_t>(LastReadCount(), kModemResponseBufferSize));
 }
 
-bool ProbeCommPorts(char* port_name) {
+bool ScanListedPorts(char* port_name, SearchReport* report) {
+  port_name[0] = '\0';
+  SerialBackend& backend = TheSerialBackend();
+  std::vector<std::unique_ptr<ScannedPort>> ports;
+  bool any_open = false;
+  for (const PortEntry& entry : backend.ListPorts()) {
+    OpenFailure failure;
+    SerialHandle device = backend.OpenPort(entry.path.c_str(), failure);
+    if (device) {
+      ports.push_back(std::make_unique<ScannedPort>(entry.path, std::move(device)));
+      any_open = true;
+    } else {
+      ports.push_back(std::make_unique<ScannedPort>(entry.path, failure));
+    }
+  }
+
+  if (any_open) {
+    // One DTR drop for all of them: the scan takes its 100 ms once.
+    for (auto& port : ports) {
+      if (port->IsOpen()) port->BeginOpen();
+    }
+    SleepMs(kDtrDropMs);
+    for (auto& port : ports) {
+      if (port->IsOpen()) port->EndOpen();
+    }
+    for (auto& port : ports) {
+      if (port->IsOpen()) port->SendProbe();
+    }
+  }
+
+  // The first port in list order decides: wait until every port before the
+  // first hit has passed, or the time is up.
+  const auto deadline = DeadlineAfter(kScanAnswerLimit);
+  const ScannedPort* hit = nullptr;
+  for (;;) {
+    for (auto& port : ports) (void)port->Poll();
+    // A port still silent when the time is up has not answered.
+    const bool late = std::chrono::steady_clock::now() >= deadline;
+    bool waiting = false;
+    for (auto& port : ports) {
+      if (late && !port->Decided()) port->GiveUp();
+      if (!port->Decided()) {
+        waiting = true;
+        break;
+      }
+      if (port->Found()) {
+        hit = port.get();
+        break;
+      }
+    }
+    if (hit != nullptr || !waiting) break;
+    SleepMs(kScanPollMs);
+  }
+
+  for (auto& port : ports) {
+    if (port.get() == hit) break;
+    Record(report, port->Name(), port->Verdict(), port->Failure());
+  }
+  if (hit != nullptr) CopyName(hit->Name().c_str(), port_name);
+  ports.clear();  // every port closed, its settings given back
+  return hit != nullptr;
+}
+
+bool ProbeCommPorts(char* port_name, SearchReport* report) {
   port_name[0] = '\0';
   ResetReadRecord();
   ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
   WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
 
-  bool found = false;
-  for (int n = 1; n <= 4 && !found; ++n) {
+  std::vector<std::string> names;
+  for (int n = 1; n <= 4; ++n) {
     char name[16];
     std::snprintf(name, sizeof name, "COM%d", n);
-    SetPortHandle(OpenCommPort(name));
-    if (!PortHandle()) continue;
+    names.emplace_back(name);
+  }
+  // Windows 2000 and later also name ports above COM4 (USB adapters).
+  for (std::string& name : TheSerialBackend().FurtherProbePorts()) {
+    if (!IsComOneToFour(name)) names.push_back(std::move(name));
+  }
+
+  bool found = false;
+  for (std::size_t i = 0; i < names.size() && !found; ++i) {
+    const char* name = names[i].c_str();
+    OpenFailure failure;
+    SetPortHandle(OpenCommPort(name, failure));
+    if (!PortHandle()) {
+      Record(report, names[i], PortVerdict::kCannotOpen, failure);
+      continue;
+    }
     std::uint32_t status = 0;
     if (!GetCommModemStatus(status)) {
       CloseCommPort();
+      Record(report, names[i], PortVerdict::kStatusFailed);
       continue;
     }
     (void)WriteToComm(kProbeCommand);
     if (IsSupportedModemAnswer(kProbeAnswerLimit)) {
-      std::memcpy(port_name, name, std::strlen(name) + 1);
+      CopyName(name, port_name);
       found = true;
     } else {
       port_name[0] = '\0';
+      Record(report, names[i], LastReadCount() > 0 ? PortVerdict::kNoIdentifier : PortVerdict::kNoAnswer);
     }
     CloseCommPort();
   }
@@ -115,10 +314,20 @@ bool ProbeCommPorts(char* port_name) {
   return found;
 }
 
-bool FindModemPort(char* port_name) {
+void SetNamedPort(const char* port_name) { g_named_port = port_name != nullptr ? port_name : ""; }
+
+bool FindModemPort(char* port_name) { return FindModemPort(port_name, nullptr); }
+
+bool FindModemPort(char* port_name, SearchReport* report) {
+  if (report != nullptr) report->clear();
+  if (!g_named_port.empty()) {
+    CopyName(g_named_port.c_str(), port_name);  // taken as it is, without a probe
+    return true;
+  }
   FindModemInRegistry(port_name);
   if (port_name[0] != '\0') return true;  // taken as it is, without a probe
-  return ProbeCommPorts(port_name);
+  if (ScanListedPorts(port_name, report)) return true;  // as good as a registry hit
+  return ProbeCommPorts(port_name, report);
 }
 
 }  // namespace mfu

@@ -1,24 +1,64 @@
-// Finding the port of the supported modem: first in the installed-modem list,
-// else by probing COM1 to COM4 with "ati4\r\n" for "QVRLMAZZ".
+// Finding the port of the supported modem: a port the user named is taken as
+// it is; else the installed-modem lists; else a quick scan of every port the
+// system lists; else a probe of COM1 to COM4 (and, on Windows, of the other
+// ports the system names) with "ati4\r\n" for "QVRLMAZZ".
 // Runs on the window thread before any other thread exists. Leaves no port
 // open.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/clock.h"
+#include "serial/serial_device.h"
 
 namespace mfu {
 
-// Room for a port name and its NUL: any registry value (31 characters at
-// most) and the platform's device paths fit.
-inline constexpr std::size_t kPortNameSize = 256;
+// Room for a port name and its NUL: the longest path the system takes (Linux
+// PATH_MAX; the Windows names are far shorter).
+inline constexpr std::size_t kPortNameSize = 4096;
 
-bool FindModemPort(char* port_name);          // kPortNameSize bytes
-void FindModemInRegistry(char* port_name);    // kPortNameSize bytes
+// How long the quick scan waits for the answers of all ports together.
+inline constexpr Millis kScanAnswerLimit = 3000;
+
+// Why the search passed a port over.
+enum class PortVerdict {
+  kCannotOpen,    // `failure` says why; `holders` who holds it when busy
+  kStatusFailed,  // the status-line query failed: nothing was sent
+  kNoAnswer,      // silent within the time limit
+  kNoIdentifier,  // it answered, without "QVRLMAZZ" in its first burst
+};
+
+struct PortAttempt {
+  std::string port;
+  PortVerdict verdict = PortVerdict::kNoAnswer;
+  OpenFailure failure;
+  std::vector<PortHolder> holders;
+};
+
+// Every port the search tried and passed over, in the order tried.
+using SearchReport = std::vector<PortAttempt>;
+
+// The port named on the command line (--port): taken as it is, before the
+// lists and without a probe. Copied; nullptr or "" names none. Call before
+// threads start.
+void SetNamedPort(const char* port_name);
+
+bool FindModemPort(char* port_name);                          // kPortNameSize bytes
+bool FindModemPort(char* port_name, SearchReport* report);    // report: null or filled
+void FindModemInRegistry(char* port_name);                    // kPortNameSize bytes
 char* ReadRegistryString(std::uintptr_t key, const char* value_name, char* buffer, std::uint32_t size);
-bool ProbeCommPorts(char* port_name);         // kPortNameSize bytes
+
+// Opens every port TheSerialBackend() lists at once (each with the opening
+// steps of OpenCommPort, settings kept per port), sends each "ati4\r\n" and
+// waits up to kScanAnswerLimit for the first burst of every answer. The
+// first port in list order whose burst holds the identifier is the modem.
+// Every port is closed with its settings given back before it returns.
+bool ScanListedPorts(char* port_name, SearchReport* report = nullptr);
+
+bool ProbeCommPorts(char* port_name, SearchReport* report = nullptr);  // kPortNameSize bytes
 bool IsSupportedModemAnswer(Millis limit);
 
 }  // namespace mfu

@@ -5,8 +5,9 @@
 namespace mfu {
 namespace {
 
-// Installed by tests and by --port before the search runs; read by it.
+// Installed by tests before the search runs; read by it.
 std::atomic<InstalledModemList*> g_modem_list{nullptr};
+std::atomic<InstalledModemList*> g_second_list{nullptr};
 
 }  // namespace
 
@@ -15,6 +16,15 @@ InstalledModemList& TheModemList() {
   return list != nullptr ? *list : PlatformModemList();
 }
 
-void SetModemList(InstalledModemList* list) { g_modem_list.store(list); }
+InstalledModemList* TheSecondModemList() {
+  return g_modem_list.load() != nullptr ? g_second_list.load() : PlatformSecondModemList();
+}
+
+void SetModemList(InstalledModemList* list) { SetModemLists(list, nullptr); }
+
+void SetModemLists(InstalledModemList* first, InstalledModemList* second) {
+  g_second_list.store(first != nullptr ? second : nullptr);
+  g_modem_list.store(first);
+}
 
 }  // namespace mfu

@@ -1,8 +1,9 @@
 // The operating system's list of installed modems, in the terms of the
 // registry branch it is read from on Windows (HKEY_LOCAL_MACHINE
 // "System\CurrentControlSet\Services\Class\Modem", one subkey per modem).
-// On Linux there is no such list; the --port option stands in for it with a
-// list of one entry.
+// Windows 2000 and later keep the NT modem class instead (HKEY_LOCAL_MACHINE
+// "SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-...}", the same values).
+// On Linux there is no such list.
 #pragma once
 
 #include <cstdint>
@@ -27,12 +28,20 @@ class InstalledModemList {
   virtual void CloseKey(KeyHandle key) = 0;
 };
 
-// The platform's list unless set otherwise. Set it before threads start.
+// The lists the search reads, in order, until one gives a port: the ones a
+// test has set, else the platform's. Set them before threads start.
 InstalledModemList& TheModemList();
+// The list read when the first gives no port; nullptr when there is none.
+// SetModemList sets the first list alone (no second one); nullptr goes back
+// to the platform's lists.
+InstalledModemList* TheSecondModemList();
 void SetModemList(InstalledModemList* list);
+void SetModemLists(InstalledModemList* first, InstalledModemList* second);
 
-// The platform's own list: the registry branch on Windows; on Linux an empty
-// list whose OpenList fails (the --port option installs its own list).
+// The platform's own lists: on Windows the Windows 95/98 branch, then the
+// NT modem class (which Windows 2000 and later keep instead); on Linux an
+// empty list whose OpenList fails, and no second one.
 InstalledModemList& PlatformModemList();
+InstalledModemList* PlatformSecondModemList();
 
 }  // namespace mfu

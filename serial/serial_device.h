@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/clock.h"
@@ -124,9 +125,49 @@ class SerialDevice {
 
 using SerialHandle = std::shared_ptr<SerialDevice>;
 
+// Why a port could not be opened, as far as the backend can tell; the
+// connection procedure and the search turn it into a line for the user.
+enum class OpenFailureKind {
+  kNone,          // it opened
+  kMissing,       // no such port (or no device behind the name)
+  kNoPermission,  // the user may not open it
+  kBusy,          // another program holds it
+  kNotSerial,     // the name leads to something that is no serial port
+  kOther,         // any other failure (the backend knows no more)
+};
+
+struct OpenFailure {
+  OpenFailureKind kind = OpenFailureKind::kNone;
+  std::uint32_t error = kErrorSuccess;  // the kError* code
+  int system_error = 0;                 // errno, or the Win32 error, for the developer
+};
+
+// A serial port the system has, as --list-ports shows it and the quick scan
+// opens it. Strings are empty where the system does not know them.
+struct PortEntry {
+  std::string path;        // the name to open: "/dev/ttyUSB0"
+  std::string stable;      // "/dev/serial/by-id/..." where one exists
+  std::string driver;      // "ftdi_sio", "cdc_acm", "serial"
+  std::string vendor_id;   // USB ids, four hex digits
+  std::string product_id;
+  std::string vendor;      // USB strings
+  std::string product;
+};
+
+// A process that has a port open.
+struct PortHolder {
+  std::string name;  // its command name ("minicom", "ModemManager")
+  int pid = 0;
+};
+
 // Opens serial ports by name (CreateFileA): exclusively, for reading and
 // writing. A name that does not exist, or a port another program holds,
-// gives nullptr.
+// gives nullptr. Besides opening, a backend knows which ports exist and who
+// else has one open; the platform's backends ask the system, other backends
+// (the simulated modem, tests) know none unless they say so.
+//
+// Threads: Open and OpenPort from any thread; the three look-ups run on the
+// window thread (the search and the connection procedure) or in main.
 class SerialBackend {
  public:
   virtual ~SerialBackend() = default;
@@ -137,6 +178,18 @@ class SerialBackend {
     (void)port_name;
     return false;
   }
+  // The same open, saying in `failure` why it failed (kNone when it opened).
+  // The default knows no reason.
+  virtual SerialHandle OpenPort(const char* port_name, OpenFailure& failure);
+  // The serial ports that exist, in the order the quick scan tries them
+  // (Linux: USB adapters, then real UARTs). Empty where the platform's
+  // search has no quick scan (Windows).
+  virtual std::vector<PortEntry> ListPorts() { return {}; }
+  // Processes other than this one that have `port_name` open.
+  virtual std::vector<PortHolder> OtherHolders(const char*) { return {}; }
+  // Ports to probe one by one after COM1 to COM4 (Windows: the other ports
+  // the system names), in rising order.
+  virtual std::vector<std::string> FurtherProbePorts() { return {}; }
 };
 
 // The platform's backend unless a test or the --simulate option has set

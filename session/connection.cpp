@@ -1,5 +1,7 @@
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/diag.h"
@@ -29,6 +31,81 @@ namespace {
 void EnableButton(int id, bool enable) {
   if (Window* window = MainDialog(); window != nullptr) window->EnableButton(id, enable);
 }
+
+// ModemManager opens every new serial port to look for modems; the user can
+// stop it for the update.
+bool HasModemManager(const std::vector<PortHolder>& holders) {
+  for (const PortHolder& holder : holders) {
+    if (holder.name == "ModemManager") return true;
+  }
+  return false;
+}
+
+// The line that says why `port` could not be opened and what to do. true
+// when ModemManager holds it.
+bool ExplainOpenFailure(const char* port, const OpenFailure& failure, const std::vector<PortHolder>& holders) {
+  switch (failure.kind) {
+    case OpenFailureKind::kNone:
+      return false;
+    case OpenFailureKind::kMissing:
+      AppendLogFormatted(kTextPortMissing, port);
+      return false;
+    case OpenFailureKind::kNoPermission:
+      AppendLogFormatted(kTextPortNoPermission, port);
+      return false;
+    case OpenFailureKind::kBusy: {
+      const std::string who =
+          holders.empty() ? "" : " (" + holders.front().name + ", PID " + std::to_string(holders.front().pid) + ")";
+      AppendLogFormatted(kTextPortBusy, {port, who.c_str()});
+      return HasModemManager(holders);
+    }
+    case OpenFailureKind::kNotSerial:
+      AppendLogFormatted(kTextPortNotSerial, port);
+      return false;
+    case OpenFailureKind::kOther:
+      AppendLogFormatted(kTextPortCannotOpen, port);
+      return false;
+  }
+  return false;
+}
+
+// After "no modem found": every port the search tried, and why it passed it
+// over.
+void ReportPortsTried(const SearchReport& tried) {
+  if (tried.empty()) return;
+  AppendLogString(kTextPortsTried);
+  bool modem_manager = false;
+  for (const PortAttempt& attempt : tried) {
+    AppendLog("  ");
+    const char* port = attempt.port.c_str();
+    switch (attempt.verdict) {
+      case PortVerdict::kCannotOpen:
+        modem_manager = ExplainOpenFailure(port, attempt.failure, attempt.holders) || modem_manager;
+        break;
+      case PortVerdict::kStatusFailed:
+        AppendLogFormatted(kTextStatusLinesFailed, port);
+        break;
+      case PortVerdict::kNoAnswer:
+        AppendLogFormatted(kTextPortNoAnswer, port);
+        break;
+      case PortVerdict::kNoIdentifier:
+        AppendLogFormatted(kTextPortNoIdentifier, port);
+        break;
+    }
+  }
+  if (modem_manager) AppendLogString(kTextModemManagerHint);
+}
+
+// A program that has the port open without a lock can take the modem's
+// answers away from us: name each one before the update can be started.
+void WarnOtherHolders(const char* port) {
+  const std::vector<PortHolder> holders = TheSerialBackend().OtherHolders(port);
+  for (const PortHolder& holder : holders) {
+    const std::string pid = std::to_string(holder.pid);
+    AppendLogFormatted(kTextPortShared, {port, holder.name.c_str(), pid.c_str()});
+  }
+  if (HasModemManager(holders)) AppendLogString(kTextModemManagerHint);
+}
 }  // namespace
 
 void SetupCommPort() {
@@ -38,8 +115,10 @@ void SetupCommPort() {
   if (FirmwareIsStandIn()) AppendLogString(kTextStandInImage);
   AppendLogString(kTextSearching);
 
-  if (!FindModemPort(PortName)) {
+  SearchReport tried;
+  if (!FindModemPort(PortName, &tried)) {
     AppendLogString(kTextNoModemFound);
+    ReportPortsTried(tried);
     return;
   }
   // The stand-in image goes to the simulated modem only: a real port is
@@ -49,7 +128,8 @@ void SetupCommPort() {
     return;
   }
 
-  SetPortHandle(OpenCommPort(PortName));
+  OpenFailure failure;
+  SetPortHandle(OpenCommPort(PortName, failure));
   if (!PortHandle()) {
     Diag("SetupCommPort() failed\n");
   } else {
@@ -61,6 +141,7 @@ void SetupCommPort() {
       // With CTS alone the session goes on as with DSR, so the user is told
       // where the modem was found in both cases.
       AppendLogFormatted(kTextModemFound, PortName);
+      WarnOtherHolders(PortName);
     } else {
       CloseCommPort();
       AppendLogFormatted(kTextConnectionNotRight, PortName);
@@ -70,6 +151,11 @@ void SetupCommPort() {
   if (!StartSessionMonitor()) {
     EnableButton(kIdStartUpdate, false);
     AppendLogString(kTextCannotAccessModem);
+    if (failure.kind != OpenFailureKind::kNone) {
+      std::vector<PortHolder> holders;
+      if (failure.kind == OpenFailureKind::kBusy) holders = TheSerialBackend().OtherHolders(PortName);
+      if (ExplainOpenFailure(PortName, failure, holders)) AppendLogString(kTextModemManagerHint);
+    }
     return;
   }
 

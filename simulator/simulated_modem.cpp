@@ -397,12 +397,23 @@ SimulatedModemBackend::SimulatedModemBackend(ModemOptions options) {
 SimulatedModemBackend::~SimulatedModemBackend() = default;
 
 SerialHandle SimulatedModemBackend::Open(const char* port_name) {
+  OpenFailure failure;
+  return OpenPort(port_name, failure);
+}
+
+SerialHandle SimulatedModemBackend::OpenPort(const char* port_name, OpenFailure& failure) {
+  failure = OpenFailure{OpenFailureKind::kMissing, kErrorFileNotFound, 0};
   if (port_name == nullptr) return nullptr;
   std::lock_guard lock(shared_->mutex);
   shared_->Advance(shared_->NowUs());
   const auto& names = shared_->model.options().port_names;
   if (std::find(names.begin(), names.end(), std::string(port_name)) == names.end()) return nullptr;
-  if (shared_->open || shared_->hung_up) return nullptr;
+  if (shared_->hung_up) return nullptr;
+  if (shared_->open) {
+    failure = OpenFailure{OpenFailureKind::kBusy, kErrorAccessDenied, 0};
+    return nullptr;
+  }
+  failure = OpenFailure{};
   // Bytes the modem sent while no one had the port open are lost.
   shared_->out.erase(shared_->out.begin(),
                      shared_->out.begin() + static_cast<std::ptrdiff_t>(shared_->Available(shared_->NowUs())));

@@ -39,6 +39,9 @@ class SimulatedModemBackend : public SerialBackend {
   // device at a time); other names, a held port and a hung-up modem give
   // nullptr.
   SerialHandle Open(const char* port_name) override;
+  // The same, saying why: a name it does not serve or a hung-up modem is a
+  // port that is not there; a port already open is busy.
+  SerialHandle OpenPort(const char* port_name, OpenFailure& failure) override;
 
   // What the modem saw.
   Bytes ReceivedImage() const;

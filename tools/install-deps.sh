@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev xvfb xauth xdotool fonts-dejavu-core fonts-liberation2
+  libudev-dev
   lrzsz
   clang libclang-rt-14-dev
   clang-tidy cppcheck

@@ -25,27 +25,27 @@ void ReportFailure(const char* text) {
   AppendLogString(kTextRetryHintEnd);
 }
 
-void AppendLogFormatted(unsigned id, const char* argument) {
+void AppendLogFormatted(unsigned id, const char* argument) { AppendLogFormatted(id, {argument}); }
+
+void AppendLogFormatted(unsigned id, std::initializer_list<const char*> arguments) {
   char format[kMessageBufferSize];
   LoadText(id, format, kMessageBufferSize);
-  char message[kMessageBufferSize];
-  // The texts hold at most one "%s"; one that holds none (2012) comes out
-  // unchanged. Any other conversion is written as it stands, never acted on.
-  std::size_t out = 0;
-  bool placed = false;
-  for (const char* p = format; *p != '\0' && out + 1 < sizeof message; ++p) {
-    if (!placed && p[0] == '%' && p[1] == 's') {
-      for (const char* a = argument; a != nullptr && *a != '\0' && out + 1 < sizeof message; ++a) {
-        message[out++] = *a;
+  // Only "%s" and "%d" are marks; any other conversion is written as it
+  // stands, never acted on, so a text can never read an argument it lacks.
+  std::string message;
+  const char* const* next = arguments.begin();
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (p[0] == '%' && (p[1] == 's' || p[1] == 'd')) {
+      if (next != arguments.end()) {
+        if (*next != nullptr) message += *next;
+        ++next;
       }
-      placed = true;
       ++p;
       continue;
     }
-    message[out++] = *p;
+    message += *p;
   }
-  message[out] = '\0';
-  AppendLog(message);
+  AppendLog(message.c_str());
 }
 
 std::string HelpText() {

@@ -6,6 +6,7 @@
 // same moment by two threads may come out in either order, each whole.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 namespace mfu {
@@ -25,8 +26,15 @@ void AppendLogString(unsigned id);
 void ReportFailure(const char* text);
 
 // Appends text `id` formatted with one string argument in place of its "%s"
-// (texts 2011, 2013, 2032, 2033), in a buffer of 256 bytes.
+// (texts 2011, 2013, 2032, 2033, 25 ...). The text is loaded with the limit
+// of 256; the argument is placed whole, however long (a port path may take
+// up to 4095 characters).
 void AppendLogFormatted(unsigned id, const char* argument);
+
+// The same with several arguments, placed in order at the text's "%s" and
+// "%d" marks (texts 27 and 31; a number is passed as its decimal text). A
+// mark without an argument left is dropped; any other "%" stays as it is.
+void AppendLogFormatted(unsigned id, std::initializer_list<const char*> arguments);
 
 // The help text of "Hilfe": texts 2040 to 2046, each loaded with a limit of
 // 128, joined without separator (454 characters, four paragraphs).

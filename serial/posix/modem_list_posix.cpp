@@ -1,5 +1,5 @@
 // Linux keeps no list of installed modems: the list is empty and cannot be
-// opened, so discovery goes on to the probe (or --port installs a list).
+// opened, so discovery goes on to the quick scan and the probe.
 #include "serial/modem_list.h"
 
 namespace mfu {
@@ -26,5 +26,7 @@ InstalledModemList& PlatformModemList() {
   static NoModemList list;
   return list;
 }
+
+InstalledModemList* PlatformSecondModemList() { return nullptr; }
 
 }  // namespace mfu

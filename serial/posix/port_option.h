@@ -1,20 +1,25 @@
-// The --port option on Linux: the named device stands in for the installed-
-// modem list, as a list of one supported modem attached to it, so that the
-// device is taken as it is, without a probe.
+// The --port option on Linux: the named device is taken as it is, before
+// every list and without a probe. Any path the system takes will do,
+// /dev/serial/by-id/... links included; the log names it as given.
 #pragma once
+
+#include <string>
+#include <vector>
+
+#include "serial/serial_device.h"
 
 namespace mfu {
 
-// Room for "AttachedTo" in the discovery's value buffer (NUL included).
-inline constexpr unsigned kPortOptionValueSize = 32;
-
-// true when `device` is not empty and fits the value buffer (31 characters at
-// most); an empty one would make the registry step find nothing, and a longer
-// path would be refused by the registry step, so the command line refuses it.
+// true when `device` is not empty and shorter than the system's path limit
+// (kPortNameSize with its NUL).
 bool PortOptionFits(const char* device);
 
-// Installs, as TheModemList(), one entry: subkey "0000", "Model" "Kelvora
-// 56000", "AttachedTo" `device` (copied). Call before threads start.
+// Makes `device` (copied) the port the search takes. Call before threads
+// start.
 void UsePortOption(const char* device);
+
+// --list-ports: one line per port (its path, then what is known of it:
+// by-id name, driver, USB ids and strings), or a line saying there is none.
+std::string PortListText(const std::vector<PortEntry>& ports);
 
 }  // namespace mfu

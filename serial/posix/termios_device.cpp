@@ -22,6 +22,7 @@
 
 #include "platform/clock.h"
 #include "serial/posix/hardware_port.h"
+#include "serial/posix/posix_ports.h"
 #include "serial/serial_device.h"
 
 namespace mfu {
@@ -477,12 +478,34 @@ class TermiosDevice final : public SerialDevice {
   PendingWrite write_;
 };
 
-std::string DevicePath(const char* port_name) {
-  if (port_name[0] == '/') return port_name;
-  if (std::strncmp(port_name, "COM", 3) == 0 && port_name[3] >= '1' && port_name[3] <= '4' && port_name[4] == '\0') {
-    return std::string("/dev/ttyS") + static_cast<char>(port_name[3] - 1);
+// Why an open failed, for the user: from the errno of open().
+OpenFailureKind KindOfOpenError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:  // a device node without its device (an unplugged adapter)
+    case ENODEV:
+    case EIO:
+      return OpenFailureKind::kMissing;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return OpenFailureKind::kNoPermission;
+    case EBUSY:  // another program set TIOCEXCL
+      return OpenFailureKind::kBusy;
+    case EISDIR:
+    case ENOTTY:
+      return OpenFailureKind::kNotSerial;
+    default:
+      return OpenFailureKind::kOther;
   }
-  return std::string();
+}
+
+SerialHandle Failed(OpenFailure& failure, OpenFailureKind kind, int error) {
+  failure.kind = kind;
+  failure.system_error = error;
+  failure.error = MapErrno(error);
+  return nullptr;
 }
 
 class TermiosBackend final : public SerialBackend {
@@ -493,38 +516,64 @@ class TermiosBackend final : public SerialBackend {
   }
 
   SerialHandle Open(const char* port_name) override {
-    if (port_name == nullptr) return nullptr;
+    OpenFailure failure;
+    return OpenPort(port_name, failure);
+  }
+
+  SerialHandle OpenPort(const char* port_name, OpenFailure& failure) override {
+    failure = OpenFailure{};
+    if (port_name == nullptr || port_name[0] == '\0') return Failed(failure, OpenFailureKind::kMissing, ENOENT);
     const std::string path = DevicePath(port_name);
-    if (path.empty()) return nullptr;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return Failed(failure, KindOfOpenError(errno), errno);
+    if (!::isatty(fd)) {
+      ::close(fd);
+      return Failed(failure, OpenFailureKind::kNotSerial, ENOTTY);
+    }
     // Exclusive like the platform's unshared open: TIOCEXCL keeps other
     // programs out (root passes it, so a lock on the device backs it up).
     // The lock comes first, so that a port another program has locked is
     // given up without touching its exclusive flag.
-    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
       ::close(fd);
-      return nullptr;
+      return Failed(failure, error == EWOULDBLOCK ? OpenFailureKind::kBusy : OpenFailureKind::kOther, error);
     }
     if (::ioctl(fd, TIOCEXCL) != 0) {
+      const int error = errno;
       ::flock(fd, LOCK_UN);
       ::close(fd);
-      return nullptr;
+      return Failed(failure, OpenFailureKind::kOther, error);
     }
     const int read_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     const int write_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (read_wake < 0 || write_wake < 0) {
+      const int error = errno;
       if (read_wake >= 0) ::close(read_wake);
       if (write_wake >= 0) ::close(write_wake);
       ::ioctl(fd, TIOCNXCL);
       ::close(fd);
-      return nullptr;
+      return Failed(failure, OpenFailureKind::kOther, error);
     }
     return std::make_shared<TermiosDevice>(fd, read_wake, write_wake);
+  }
+
+  std::vector<PortEntry> ListPorts() override { return ListSerialPorts(); }
+
+  std::vector<PortHolder> OtherHolders(const char* port_name) override {
+    if (port_name == nullptr || port_name[0] == '\0') return {};
+    return FindOtherHolders(DevicePath(port_name));
   }
 };
 
 }  // namespace
+
+std::string DevicePath(const char* port_name) {
+  if (std::strncmp(port_name, "COM", 3) == 0 && port_name[3] >= '1' && port_name[3] <= '4' && port_name[4] == '\0') {
+    return std::string("/dev/ttyS") + static_cast<char>(port_name[3] - 1);
+  }
+  return port_name;
+}
 
 SerialBackend& PlatformSerialBackend() {
   static TermiosBackend backend;

@@ -61,4 +61,9 @@ InstalledModemList& PlatformModemList() {
   return list;
 }
 
+InstalledModemList* PlatformSecondModemList() {
+  static RegistryModemList list(HKEY_LOCAL_MACHINE, kNtModemClassKey);
+  return &list;
+}
+
 }  // namespace mfu

@@ -1,6 +1,6 @@
-// The installed-modem list from the registry: one subkey per modem under
-// HKEY_LOCAL_MACHINE "System\CurrentControlSet\Services\Class\Modem", read
-// only.
+// The installed-modem lists from the registry: one subkey per modem under
+// HKEY_LOCAL_MACHINE "System\CurrentControlSet\Services\Class\Modem"
+// (Windows 95/98) or the NT modem class (Windows 2000 and later), read only.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,10 @@
 namespace mfu {
 
 inline constexpr const char* kModemClassKey = "System\\CurrentControlSet\\Services\\Class\\Modem";
+// Windows 2000 and later: the modem device class, subkeys "0000", "0001", ...
+// with the same "Model" and "AttachedTo" values.
+inline constexpr const char* kNtModemClassKey =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}";
 
 class RegistryModemList final : public InstalledModemList {
  public:

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "serial/win32/serial_comm_ports.h"
 #include "serial/win32/win32_error.h"
 #include "serial/win32/working_dcb.h"
 
@@ -288,14 +289,46 @@ namespace {
 class Win32Backend final : public SerialBackend {
  public:
   SerialHandle Open(const char* port_name) override {
-    if (port_name == nullptr || port_name[0] == '\0') return nullptr;
+    OpenFailure failure;
+    return OpenPort(port_name, failure);
+  }
+
+  SerialHandle OpenPort(const char* port_name, OpenFailure& failure) override {
+    failure = OpenFailure{};
+    if (port_name == nullptr || port_name[0] == '\0') {
+      failure.kind = OpenFailureKind::kMissing;
+      failure.error = kErrorFileNotFound;
+      return nullptr;
+    }
     // The device-namespace form opens COM10 and up as well as COM1.
     std::string path = port_name;
     if (path.rfind("\\\\.\\", 0) != 0) path = "\\\\.\\" + path;
     HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = ::GetLastError();
+      failure.system_error = static_cast<int>(error);
+      failure.error = MapWin32Error(error);
+      switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+          failure.kind = OpenFailureKind::kMissing;
+          break;
+        case ERROR_ACCESS_DENIED:  // an unshared open of another program
+        case ERROR_SHARING_VIOLATION:
+          failure.kind = OpenFailureKind::kBusy;
+          break;
+        default:
+          failure.kind = OpenFailureKind::kOther;
+          break;
+      }
+      return nullptr;
+    }
     return std::make_shared<Win32SerialDevice>(handle);
+  }
+
+  std::vector<std::string> FurtherProbePorts() override {
+    return ReadSerialCommPorts(HKEY_LOCAL_MACHINE, kSerialCommKey);
   }
 };
 

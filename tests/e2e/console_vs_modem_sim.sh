@@ -15,7 +15,10 @@ set -u
 update=$1 sim=$2 firmware=$3 mode=$4
 work=$(mktemp -d /tmp/mfu-e2e.XXXXXX)
 trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -rf "$work"' EXIT
-port=$work/tty
+# The port as users are told to name it: a /dev/serial/by-id style link,
+# longer than any COM name.
+mkdir -p "$work/serial/by-id"
+port=$work/serial/by-id/usb-KELVORA_56000_USB_Modem_0001-if00-port0
 
 sim_args=(--fast --once --link "$port" --log "$work/sim.log" --final-ms 200)
 case $mode in

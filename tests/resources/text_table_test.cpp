@@ -19,16 +19,17 @@ std::string Load(unsigned id, int limit = 256) {
 TEST(TextTable, HoldsExactlyTheProgramsEntries) {
   int count = 0;
   const TextEntry* table = TextTable(count);
-  ASSERT_EQ(count, 44);
+  ASSERT_EQ(count, 54);
   int longest = 0;
   for (int i = 0; i < count; ++i) {
-    const bool known = (table[i].id >= 16 && table[i].id <= 24) || table[i].id == 32 || (table[i].id >= 2001 && table[i].id <= 2021) ||
+    const bool known = (table[i].id >= 16 && table[i].id <= 32) || (table[i].id >= 35 && table[i].id <= 37) ||
+                       (table[i].id >= 2001 && table[i].id <= 2021) ||
                        (table[i].id >= 2029 && table[i].id <= 2034) || (table[i].id >= 2040 && table[i].id <= 2046);
     EXPECT_TRUE(known) << table[i].id;
     EXPECT_EQ(table[i].length, static_cast<int>(std::strlen(table[i].text)));
     longest = std::max(longest, table[i].length);
   }
-  EXPECT_EQ(longest, 125);
+  EXPECT_EQ(longest, 151);  // text 26, the dialout advice
 }
 
 TEST(TextTable, UmlautsAreWindows1252Bytes) {
@@ -61,13 +62,16 @@ TEST(TextTable, MissingIdLoadsAsEmptyText) {
 }
 
 TEST(TextTable, FormatTextsCarryOnePlaceholder) {
-  for (unsigned id : {2011u, 2013u, 2032u, 2033u}) {
+  for (unsigned id : {2011u, 2013u, 2032u, 2033u, 24u, 25u, 26u, 28u, 35u, 36u, 37u}) {
     const std::string text = Load(id);
     const auto first = text.find("%s");
     ASSERT_NE(first, std::string::npos) << id;
     EXPECT_EQ(text.find('%', first + 1), std::string::npos) << id;
   }
   EXPECT_EQ(Load(2012).find('%'), std::string::npos);
+  EXPECT_EQ(Load(27), "%s wird von einem anderen Programm benutzt%s.\r\n");
+  EXPECT_EQ(Load(31).rfind("Achtung: %s ist auch von %s (PID %d) ge\xF6" "ffnet. Dieses", 0), 0u);
+  EXPECT_EQ(Load(30), "Gepr\xFC" "fte Schnittstellen:\r\n");
 }
 
 TEST(BuiltInFirmware, IsTheStandInImageOfTheRealSize) {

@@ -335,5 +335,64 @@ TEST_F(DiscoveryTest, NothingFoundLeavesAnEmptyNameNoPortAndNoEvents) {
   // TearDown checks: no port, both events closed, no keys open.
 }
 
+// The quick scan over the ports the backend lists, all open at once.
+class ScanTest : public DiscoveryTest {
+ protected:
+  void SetUp() override {
+    DiscoveryTest::SetUp();
+    SetSerialBackend(&backend_.inner);  // several ports open at a time here
+    list_.list_opens = false;
+  }
+};
+
+TEST_F(ScanTest, TheFirstListedPortThatAnswersWinsEveryPortIsGivenBackAndTheReportSaysWhy) {
+  auto silent = backend_.Add("/dev/ttyUSB0");
+  backend_.inner.Fail("/dev/ttyUSB1", OpenFailureKind::kBusy);
+  backend_.inner.SetHolders("/dev/ttyUSB1", {{"minicom", 4242}});
+  auto other = Modem("/dev/ttyACM0", "ati4\r\nOK\r\n");
+  auto modem = Modem("/dev/ttyACM1", "ati4\r\n56000 QVRLMAZZ\r\n");
+  auto later = Modem("/dev/ttyS0", "QVRLMAZZ");
+  bool all_open_at_once = false;
+  modem->SetResponder([&, weak = std::weak_ptr<test::FakeSerialDevice>(modem)](const test::FakeSerialDevice::Bytes&) {
+    all_open_at_once = !silent->Closed() && !other->Closed() && !later->Closed();
+    if (auto d = weak.lock()) d->QueueAnswer("ati4\r\n56000 QVRLMAZZ\r\n");
+  });
+  backend_.inner.SetListed({"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyACM1", "/dev/ttyS0"});
+
+  SearchReport report;
+  ASSERT_TRUE(FindModemPort(port_, &report));
+  EXPECT_EQ(Port(), "/dev/ttyACM1");
+  EXPECT_TRUE(all_open_at_once);
+  // A hit is taken as a registry hit is: no probe of COM1 to COM4.
+  EXPECT_EQ(backend_.Opened(),
+            (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyACM1", "/dev/ttyS0"}));
+  const test::FakeSerialDevice::Bytes probe{'a', 't', 'i', '4', '\r', '\n'};
+  for (const auto& device : {silent, other, modem, later}) {
+    EXPECT_EQ(device->Writes(), std::vector<test::FakeSerialDevice::Bytes>{probe});
+    EXPECT_TRUE(device->Closed());
+    EXPECT_EQ(device->State(), "original");  // its own settings given back
+  }
+  ASSERT_EQ(report.size(), 3u);
+  EXPECT_EQ(report[0].port, "/dev/ttyUSB0");
+  EXPECT_EQ(report[0].verdict, PortVerdict::kNoAnswer);
+  EXPECT_EQ(report[1].verdict, PortVerdict::kCannotOpen);
+  EXPECT_EQ(report[1].failure.kind, OpenFailureKind::kBusy);
+  ASSERT_EQ(report[1].holders.size(), 1u);
+  EXPECT_EQ(report[1].holders[0].name, "minicom");
+  EXPECT_EQ(report[2].verdict, PortVerdict::kNoIdentifier);
+  EXPECT_TRUE(diags_.Lines().empty());
+
+  // Nothing answers: the probe of COM1 to COM4 runs after the scan, and the
+  // report holds every port of both.
+  backend_.inner.SetListed({"/dev/ttyUSB0"});
+  auto com2 = Modem("COM2", "QVRLMAZZ");
+  ASSERT_TRUE(FindModemPort(port_, &report));
+  EXPECT_EQ(Port(), "COM2");
+  ASSERT_EQ(report.size(), 2u);
+  EXPECT_EQ(report[0].port, "/dev/ttyUSB0");
+  EXPECT_EQ(report[1].port, "COM1");
+  EXPECT_EQ(report[1].failure.kind, OpenFailureKind::kMissing);
+}
+
 }  // namespace
 }  // namespace mfu

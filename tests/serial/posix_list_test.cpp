@@ -1,9 +1,21 @@
-// The Linux stand-ins for the installed-modem list: none at all, or the one
-// entry of --port.
+// The Linux stand-ins for the installed-modem list: none at all, or the port
+// of --port; the --list-ports text; and why the termios backend could not
+// open a port, on pseudo-terminals and plain files (never a real port).
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "serial/discovery.h"
 #include "serial/modem_list.h"
@@ -19,6 +31,7 @@ class PosixListTest : public ::testing::Test {
   // COM1 to COM4 go to fake ports only, should a probe ever run here.
   void SetUp() override { SetSerialBackend(&backend_); }
   void TearDown() override {
+    SetNamedPort(nullptr);
     SetModemList(nullptr);
     SetSerialBackend(nullptr);
     EXPECT_TRUE(backend_.Opened().empty());
@@ -35,47 +48,154 @@ TEST_F(PosixListTest, LinuxHasNoInstalledModems) {
   EXPECT_STREQ(port_, "");
 }
 
-TEST_F(PosixListTest, PortOptionFitsTheValueBufferOnly) {
+TEST_F(PosixListTest, PortOptionTakesAnyPathUpToThePathLimit) {
   EXPECT_TRUE(PortOptionFits("/dev/pts/3"));
-  EXPECT_TRUE(PortOptionFits(std::string(31, 'p').c_str()));
-  EXPECT_FALSE(PortOptionFits(std::string(32, 'p').c_str()));
+  EXPECT_TRUE(PortOptionFits(std::string(kPortNameSize - 1, 'p').c_str()));
+  EXPECT_FALSE(PortOptionFits(std::string(kPortNameSize, 'p').c_str()));
   EXPECT_FALSE(PortOptionFits(""));
   EXPECT_FALSE(PortOptionFits(nullptr));
 }
 
 TEST_F(PosixListTest, PortOptionIsTakenAsItIsWithoutAProbe) {
-  UsePortOption("/dev/pts/7");
+  const std::string by_id = "/dev/serial/by-id/usb-KELVORA_56000_Modem_A1B2C3-if00-port0";
+  UsePortOption(by_id.c_str());
   EXPECT_TRUE(FindModemPort(port_));  // a probe would open COM1 and fail here
-  EXPECT_STREQ(port_, "/dev/pts/7");
+  EXPECT_EQ(std::string(port_), by_id);
 
-  UsePortOption(std::string(31, 'q').c_str());
-  FindModemInRegistry(port_);
-  EXPECT_EQ(std::string(port_), std::string(31, 'q'));
+  const std::string longest(kPortNameSize - 1, 'q');
+  UsePortOption(longest.c_str());
+  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_EQ(std::string(port_), longest);
 }
 
-TEST_F(PosixListTest, PortOptionListLooksLikeOneInstalledModem) {
-  UsePortOption("/dev/ttyUSB0");
-  InstalledModemList& list = TheModemList();
-  KeyHandle key = 0;
-  ASSERT_TRUE(list.OpenList(key));
-  char name[128];
-  std::uint32_t size = sizeof name;
-  ASSERT_TRUE(list.EnumSubkey(key, 0, name, size));
-  EXPECT_STREQ(name, "0000");
-  EXPECT_EQ(size, 4u);
-  size = sizeof name;
-  EXPECT_FALSE(list.EnumSubkey(key, 1, name, size));
-  KeyHandle sub = 0;
-  ASSERT_TRUE(list.OpenSubkey(key, "0000", sub));
-  char value[32];
-  std::uint32_t value_size = sizeof value;
-  ASSERT_TRUE(list.QueryValue(sub, "Model", value, value_size));
-  EXPECT_STREQ(value, "Kelvora 56000");
-  EXPECT_EQ(value_size, 14u);
-  value_size = 8;  // too small
-  EXPECT_FALSE(list.QueryValue(sub, "AttachedTo", value, value_size));
-  value_size = sizeof value;
-  EXPECT_FALSE(list.QueryValue(sub, "FriendlyName", value, value_size));
+TEST_F(PosixListTest, PortListHasOneLineAPortAndSaysWhenThereIsNone) {
+  EXPECT_EQ(PortListText({}), "No serial ports found.\n");
+  const std::vector<PortEntry> ports = {
+      {"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0", "ftdi_sio", "0403", "6001", "FTDI",
+       "FT232R USB UART"},
+      {"/dev/ttyS0", "", "serial", "", "", "", ""}};
+  EXPECT_EQ(PortListText(ports),
+            "/dev/ttyUSB0  /dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0  driver ftdi_sio  usb 0403:6001  FTDI  "
+            "FT232R USB UART\n"
+            "/dev/ttyS0  driver serial\n");
+}
+
+// A pseudo-terminal pair owned by the test.
+struct Pty {
+  int master = -1;
+  int slave = -1;
+  std::string path;
+  Pty() {
+    char name[128] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
+    path = name;
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);  // a holder keeps only what it is given
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+  }
+  ~Pty() {
+    ::close(master);
+    ::close(slave);
+  }
+};
+
+struct Fd {
+  int fd;
+  ~Fd() { ::close(fd); }
+};
+
+// Another process that keeps `fds` open (and, with `lock`, the first one
+// locked) as "sleep", until the test ends it.
+class Holder {
+ public:
+  Holder(std::vector<int> fds, bool lock) {
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      for (int fd : fds) ::fcntl(fd, F_SETFD, 0);  // kept across the exec
+      if (lock && ::flock(fds.front(), LOCK_EX | LOCK_NB) != 0) ::_exit(3);
+      ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+      ::_exit(4);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    (void)!::read(ready[0], &byte, 1);  // end of file once the exec is done
+    ::close(ready[0]);
+  }
+  ~Holder() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+  int Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// The open of `path` as an unprivileged user (in a child when we are root).
+OpenFailureKind OpenAsUser(const std::string& path) {
+  if (::geteuid() != 0) {
+    OpenFailure failure;
+    (void)PlatformSerialBackend().OpenPort(path.c_str(), failure);
+    return failure.kind;
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+    OpenFailure failure;
+    (void)PlatformSerialBackend().OpenPort(path.c_str(), failure);
+    ::_exit(static_cast<int>(failure.kind));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? static_cast<OpenFailureKind>(WEXITSTATUS(status)) : OpenFailureKind::kOther;
+}
+
+TEST(TermiosOpenFailure, EachFailureSaysWhyAndABusyPortNamesItsHolder) {
+  char dir[] = "/tmp/mfu-ports.XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/regular";
+  std::ofstream(file) << "no port";
+  Pty locked, unlocked, no_access, far_end;
+  ASSERT_FALSE(far_end.path.empty());
+  ASSERT_EQ(::chmod(no_access.path.c_str(), 0), 0);
+  const Fd locked_fd{::open(locked.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)};
+  const Fd unlocked_fd{::open(unlocked.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)};
+  const Holder locker({locked_fd.fd}, true);
+  const Holder sharer({unlocked_fd.fd}, false);
+  // modem-sim's way: one process holds both ends; it is the modem, no rival.
+  const Holder modem({far_end.master, far_end.slave}, false);
+
+  struct Case {
+    std::string path;
+    OpenFailureKind kind;
+  };
+  for (const Case& c : {Case{std::string(dir) + "/missing", OpenFailureKind::kMissing},
+                        Case{file, OpenFailureKind::kNotSerial}, Case{dir, OpenFailureKind::kNotSerial},
+                        Case{locked.path, OpenFailureKind::kBusy}, Case{unlocked.path, OpenFailureKind::kNone},
+                        Case{far_end.path, OpenFailureKind::kNone}}) {
+    OpenFailure failure;
+    SerialHandle port = PlatformSerialBackend().OpenPort(c.path.c_str(), failure);
+    EXPECT_EQ(failure.kind, c.kind) << c.path;
+    EXPECT_EQ(port != nullptr, c.kind == OpenFailureKind::kNone) << c.path;
+  }
+  EXPECT_EQ(OpenAsUser(no_access.path), OpenFailureKind::kNoPermission);
+
+  const auto holders = PlatformSerialBackend().OtherHolders(locked.path.c_str());
+  ASSERT_EQ(holders.size(), 1u);
+  EXPECT_EQ(holders[0].name, "sleep");
+  EXPECT_EQ(holders[0].pid, locker.Pid());
+  const std::string link = std::string(dir) + "/usb-KELVORA_56000-if00-port0";  // a by-id style name
+  ASSERT_EQ(::symlink(unlocked.path.c_str(), link.c_str()), 0);
+  ASSERT_EQ(PlatformSerialBackend().OtherHolders(link.c_str()).size(), 1u);
+  EXPECT_EQ(PlatformSerialBackend().OtherHolders(link.c_str())[0].pid, sharer.Pid());
+  EXPECT_TRUE(PlatformSerialBackend().OtherHolders(far_end.path.c_str()).empty());
+  ::unlink(link.c_str());
+  ::unlink(file.c_str());
+  ::rmdir(dir);
 }
 
 }  // namespace

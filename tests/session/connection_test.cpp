@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial/modem_list.h"
 #include "session/connection.h"
@@ -71,6 +73,15 @@ class ConnectionTest : public SessionFixture {
     LoadText(id, buffer, sizeof buffer);
     return buffer;
   }
+  // Text `id` with its "%s" and "%d" marks filled in order.
+  std::string Text(unsigned id, std::vector<std::string> arguments) {
+    std::string text = Text(id);
+    for (const std::string& argument : arguments) {
+      const auto mark = std::min(text.find("%s"), text.find("%d"));
+      text.replace(mark, 2, argument);
+    }
+    return text;
+  }
 
   OneModemList list_;
   bool answer_at_d_ = true;
@@ -126,24 +137,63 @@ TEST_F(ConnectionTest, SilentAOnlyReportsTheSecondCommand) {
   EXPECT_EQ(log.find("OK"), std::string::npos);
 }
 
-TEST_F(ConnectionTest, NoModemFound) {
+TEST_F(ConnectionTest, NoModemFoundListsEachPortTriedAndWhy) {
   EmptyModemList empty;
   SetModemList(&empty);
-  device_->SetModemStatus(0, true);  // the probe skips COM1; COM2..COM4 do not exist
+  device_->SetModemStatus(0, true);  // the probe skips COM1; COM2 is busy, COM3 silent, COM4 missing
+  backend_.Fail("COM2", OpenFailureKind::kBusy);
+  backend_.SetHolders("COM2", {{"ModemManager", 812}});
+  auto silent = backend_.Add("COM3");
   SetupCommPort();
-  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2014));
+  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2014) + Text(30) + "  " + Text(2011, {"COM1"}) +
+                                   "  COM2 wird von einem anderen Programm benutzt (ModemManager, PID 812).\r\n" +
+                                   "  " + Text(35, {"COM3"}) + "  " + Text(25, {"COM4"}) + Text(29));
   EXPECT_FALSE(SessionMonitorExists());
   EXPECT_TRUE(window_.ButtonHistory().empty());
 }
 
-TEST_F(ConnectionTest, PortThatCannotBeOpened) {
-  FakeSerialBackend nothing;
-  SetSerialBackend(&nothing);
+TEST_F(ConnectionTest, EachOpenFailureIsFollowedByItsReason) {
+  struct Case {
+    OpenFailureKind kind;
+    std::vector<PortHolder> holders;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {OpenFailureKind::kMissing, {}, "Die Schnittstelle COM1 gibt es nicht. Ist das Modem oder der USB-Adapter "
+                                      "angeschlossen?\r\n"},
+      {OpenFailureKind::kNoPermission, {}, Text(26, {"COM1"})},
+      {OpenFailureKind::kBusy, {}, "COM1 wird von einem anderen Programm benutzt.\r\n"},
+      {OpenFailureKind::kBusy, {{"minicom", 321}}, "COM1 wird von einem anderen Programm benutzt (minicom, PID 321).\r\n"},
+      {OpenFailureKind::kBusy, {{"ModemManager", 77}},
+       "COM1 wird von einem anderen Programm benutzt (ModemManager, PID 77).\r\n" + Text(29)},
+      {OpenFailureKind::kNotSerial, {}, "COM1 ist keine serielle Schnittstelle.\r\n"},
+      {OpenFailureKind::kOther, {}, Text(37, {"COM1"})},
+  };
+  EXPECT_NE(Text(26, {"COM1"}).find("sudo usermod -aG dialout"), std::string::npos);
+  for (const Case& c : cases) {
+    FakeSerialBackend failing;
+    failing.Fail("COM1", c.kind);
+    failing.SetHolders("COM1", c.holders);
+    SetSerialBackend(&failing);
+    const std::size_t before = window_.LogText().size();
+    SetupCommPort();
+    EXPECT_EQ(window_.LogText().substr(before), Text(2009) + Text(2010) + Text(2016) + c.reason)
+        << static_cast<int>(c.kind);
+    EXPECT_FALSE(window_.ButtonEnabled(1006));
+    EXPECT_FALSE(SessionMonitorExists());
+  }
+  EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 7);
+}
+
+TEST_F(ConnectionTest, AnotherProgramWithThePortOpenIsNamedBeforeTheUpdateCanStart) {
+  backend_.SetHolders("COM1", {{"minicom", 99}, {"ModemManager", 7}});
   SetupCommPort();
-  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2016));
-  EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 1);
-  EXPECT_FALSE(window_.ButtonEnabled(1006));
-  EXPECT_FALSE(SessionMonitorExists());
+  EXPECT_TRUE(SessionMonitorExists());  // a warning, not a failure
+  const std::string warning = "Ein KELVORA-Modem wurde an COM1 gefunden.\r\n" +
+                              Text(31, {"COM1", "minicom", "99"}) + Text(31, {"COM1", "ModemManager", "7"}) +
+                              Text(29) + Text(2015);
+  EXPECT_NE(window_.LogText().find(warning), std::string::npos) << window_.LogText();
+  EXPECT_NE(warning.find("Achtung: COM1 ist auch von minicom (PID 99) ge\xF6" "ffnet."), std::string::npos);
 }
 
 TEST_F(ConnectionTest, StatusQueryFails) {

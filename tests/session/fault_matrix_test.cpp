@@ -338,7 +338,8 @@ TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
   switch (cell.expect) {
     case Expect::kNoModem:
       EXPECT_FALSE(started);
-      EXPECT_EQ(log, Text(2009) + Text(2010) + Text(2014));
+      // Then each port the probe tried, and why it passed it over.
+      EXPECT_EQ(log.rfind(Text(2009) + Text(2010) + Text(2014) + Text(30), 0), 0u) << log;
       break;
     case Expect::kNoMonitor:
       EXPECT_FALSE(started);

@@ -184,7 +184,9 @@ TEST_F(RegistryValueTest, ThirtyOneCharacterPortNameIsKeptWholeAndTheOpenFailure
   list_.attached_to = std::string(31, 'P');
   SetupCommPort();
   EXPECT_EQ(std::string(PortName), list_.attached_to);
-  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2016));
+  // The failure names its reason: the simulator serves no such port.
+  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2016) + "Die Schnittstelle " + list_.attached_to +
+                                   " gibt es nicht. Ist das Modem oder der USB-Adapter angeschlossen?\r\n");
   EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 1);
   EXPECT_FALSE(SessionMonitorExists());
   EXPECT_EQ(modem_->OpenCount(), 0);  // the registry's port is taken without a probe

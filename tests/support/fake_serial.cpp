@@ -196,12 +196,64 @@ std::shared_ptr<FakeSerialDevice> FakeSerialBackend::Add(const std::string& name
 }
 
 SerialHandle FakeSerialBackend::Open(const char* port_name) {
+  OpenFailure failure;
+  return OpenPort(port_name, failure);
+}
+
+SerialHandle FakeSerialBackend::OpenPort(const char* port_name, OpenFailure& failure) {
   std::lock_guard<std::mutex> guard(lock_);
+  failure = OpenFailure{};
   opened_.emplace_back(port_name);
+  if (auto failing = failures_.find(port_name); failing != failures_.end()) {
+    failure.kind = failing->second;
+    return nullptr;
+  }
   auto it = devices_.find(port_name);
-  if (it == devices_.end()) return nullptr;
+  if (it == devices_.end()) {
+    failure.kind = OpenFailureKind::kMissing;
+    failure.error = kErrorFileNotFound;
+    return nullptr;
+  }
   it->second->Reopen();
   return it->second;
+}
+
+std::vector<PortEntry> FakeSerialBackend::ListPorts() {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::vector<PortEntry> ports;
+  for (const std::string& path : listed_) ports.push_back(PortEntry{path, "", "fake", "", "", "", ""});
+  return ports;
+}
+
+std::vector<PortHolder> FakeSerialBackend::OtherHolders(const char* port_name) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = holders_.find(port_name);
+  return it != holders_.end() ? it->second : std::vector<PortHolder>{};
+}
+
+std::vector<std::string> FakeSerialBackend::FurtherProbePorts() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return further_;
+}
+
+void FakeSerialBackend::Fail(const std::string& name, OpenFailureKind kind) {
+  std::lock_guard<std::mutex> guard(lock_);
+  failures_[name] = kind;
+}
+
+void FakeSerialBackend::SetHolders(const std::string& name, std::vector<PortHolder> holders) {
+  std::lock_guard<std::mutex> guard(lock_);
+  holders_[name] = std::move(holders);
+}
+
+void FakeSerialBackend::SetListed(const std::vector<std::string>& paths) {
+  std::lock_guard<std::mutex> guard(lock_);
+  listed_ = paths;
+}
+
+void FakeSerialBackend::SetFurtherProbePorts(std::vector<std::string> names) {
+  std::lock_guard<std::mutex> guard(lock_);
+  further_ = std::move(names);
 }
 
 std::vector<std::string> FakeSerialBackend::Opened() const {

@@ -73,19 +73,35 @@ class FakeSerialDevice : public SerialDevice {
   std::uint32_t read_error_ = 0;  // kErrorOperationAborted after a purge
 };
 
-// Opens the devices it holds by name.
+// Opens the devices it holds by name; any other name is a port that does not
+// exist, unless the test has made it fail otherwise. Lists the ports and
+// names the holders the test gives it.
 class FakeSerialBackend : public SerialBackend {
  public:
   std::shared_ptr<FakeSerialDevice> Add(const std::string& name);
   SerialHandle Open(const char* port_name) override;
   bool IsHardwarePort(const char* port_name) override;
+  SerialHandle OpenPort(const char* port_name, OpenFailure& failure) override;
+  std::vector<PortEntry> ListPorts() override;
+  std::vector<PortHolder> OtherHolders(const char* port_name) override;
+  std::vector<std::string> FurtherProbePorts() override;
   std::vector<std::string> Opened() const;
   // Names that count as ports of real hardware (none unless set).
   void SetHardwarePorts(std::vector<std::string> names);
 
+  // Test side.
+  void Fail(const std::string& name, OpenFailureKind kind);  // the open of `name` fails so
+  void SetHolders(const std::string& name, std::vector<PortHolder> holders);
+  void SetListed(const std::vector<std::string>& paths);    // ListPorts, in this order
+  void SetFurtherProbePorts(std::vector<std::string> names);
+
  private:
   mutable std::mutex lock_;
   std::map<std::string, std::shared_ptr<FakeSerialDevice>> devices_;
+  std::map<std::string, OpenFailureKind> failures_;
+  std::map<std::string, std::vector<PortHolder>> holders_;
+  std::vector<std::string> listed_;
+  std::vector<std::string> further_;
   std::vector<std::string> opened_;
   std::vector<std::string> hardware_;
 };

@@ -7,9 +7,12 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "serial/discovery.h"
 #include "serial/win32/registry_modem_list.h"
+#include "serial/win32/serial_comm_ports.h"
 
 namespace mfu {
 namespace {
@@ -134,10 +137,68 @@ TEST_F(RegistryListTest, DiscoveryFindsNothingWithoutTheBranch) {
   EXPECT_STREQ(port, "");
 }
 
-TEST(Win32ModemList, PlatformListIsTheModemClassBranch) {
+// Windows 2000 and later: the 95/98 branch is missing or names no supported
+// modem, and the NT modem class is read next; the other ports are named in
+// SERIALCOMM.
+TEST_F(RegistryListTest, TheNtModemClassAnswersWhenThe9xBranchGivesNothingAndSerialCommNamesMorePorts) {
+  constexpr const char* kNtBranch = "Software\\MfuWin32Test\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}";
+  RegistryModemList nt_list{HKEY_CURRENT_USER, kNtBranch};
+  SetModemLists(&list_, &nt_list);
+  char port[kPortNameSize] = "COM7";
+  FindModemInRegistry(port);  // neither branch exists
+  EXPECT_STREQ(port, "");
+  EXPECT_EQ(TheSecondModemList(), &nt_list);
+
+  AddModem("0000", "Standard 33600", "COM2");  // the 9x branch, no supported modem
+  for (const char* value : {"Model", "AttachedTo"}) {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, (std::string(kNtBranch) + "\\0001").c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::string data = std::strcmp(value, "Model") == 0 ? "Kelvora 56000 USB" : "COM6";
+    ASSERT_EQ(::RegSetValueExA(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                               static_cast<DWORD>(data.size() + 1)),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+  }
+  FindModemInRegistry(port);
+  EXPECT_STREQ(port, "COM6");
+  AddModem("0001", "Orbalis 56", "COM3");  // a 9x match wins: the NT class is not read
+  FindModemInRegistry(port);
+  EXPECT_STREQ(port, "COM3");
+
+  const std::string serial_comm = "Software\\MfuWin32Test\\SERIALCOMM";
+  EXPECT_TRUE(ReadSerialCommPorts(HKEY_CURRENT_USER, serial_comm.c_str()).empty());  // no such key
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, serial_comm.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+            ERROR_SUCCESS);
+  const DWORD number = 5;
+  for (const auto& [name, data] : {std::pair<const char*, const char*>{"\\Device\\Serial0", "COM1"},
+                                   {"\\Device\\VCP0", "COM12"},
+                                   {"\\Device\\Serial4", "COM5"},
+                                   {"\\Device\\Again", "COM5"},
+                                   {"\\Device\\Odd", "LPT1"}}) {
+    ASSERT_EQ(::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                               static_cast<DWORD>(std::strlen(data) + 1)),
+              ERROR_SUCCESS);
+  }
+  ASSERT_EQ(::RegSetValueExA(key, "NotAName", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number),
+            ERROR_SUCCESS);
+  ::RegCloseKey(key);
+  EXPECT_EQ(ReadSerialCommPorts(HKEY_CURRENT_USER, serial_comm.c_str()),
+            (std::vector<std::string>{"COM5", "COM12"}));
+}
+
+TEST(Win32ModemList, PlatformListsAreThe9xBranchThenTheNtModemClass) {
   EXPECT_STREQ(kModemClassKey, "System\\CurrentControlSet\\Services\\Class\\Modem");
+  EXPECT_STREQ(kNtModemClassKey,
+               "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}");
+  EXPECT_STREQ(kSerialCommKey, "HARDWARE\\DEVICEMAP\\SERIALCOMM");
   EXPECT_NE(dynamic_cast<RegistryModemList*>(&PlatformModemList()), nullptr);
+  EXPECT_NE(dynamic_cast<RegistryModemList*>(PlatformSecondModemList()), nullptr);
   EXPECT_EQ(&TheModemList(), &PlatformModemList());
+  EXPECT_EQ(TheSecondModemList(), PlatformSecondModemList());
 }
 
 }  // namespace

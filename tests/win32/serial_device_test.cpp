@@ -199,6 +199,23 @@ TEST(Win32SerialBackend, MissingPortGivesNoDevice) {
   EXPECT_EQ(PlatformSerialBackend().Open(nullptr), nullptr);
 }
 
+TEST(Win32SerialBackend, AMissingPortAndOneHeldUnsharedSayWhy) {
+  OpenFailure failure;
+  EXPECT_EQ(PlatformSerialBackend().OpenPort("COM97", failure), nullptr);
+  EXPECT_EQ(failure.kind, OpenFailureKind::kMissing);
+  // Another program's unshared open: here a file of our own, opened through
+  // the same device-namespace path the backend builds.
+  char folder[MAX_PATH];
+  ASSERT_GT(::GetTempPathA(sizeof folder, folder), 0u);
+  const std::string path = std::string(folder) + "mfu-held-port.tmp";
+  HANDLE held = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(PlatformSerialBackend().OpenPort(path.c_str(), failure), nullptr);
+  EXPECT_EQ(failure.kind, OpenFailureKind::kBusy) << failure.system_error;
+  ::CloseHandle(held);
+}
+
 TEST(Win32Errors, MostCodesPassThrough) {
   EXPECT_EQ(MapWin32Error(ERROR_FILE_NOT_FOUND), kErrorFileNotFound);
   EXPECT_EQ(MapWin32Error(ERROR_PATH_NOT_FOUND), kErrorFileNotFound);

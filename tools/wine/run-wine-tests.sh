@@ -12,6 +12,9 @@
 #      line's 250 ms quiet gap: about 4 minutes);
 #   3. ModemUpdate.exe finding the modem through a modem-class entry of the
 #      registry (added with `wine reg add`), no probe, ended by "Beenden";
+#      then, as on Windows 2000 and later, through an entry of the NT modem
+#      class alone; then, with the simulator moved to COM7, through the probe
+#      of the ports SERIALCOMM names after COM1 to COM4;
 #   4. with --screenshot, docs/window-wine.png: the window after the update.
 # Before the runs it packs build/mingw/ModemUpdate-VERSION-win32.zip
 # (`cpack -G ZIP`: ModemUpdate.exe, LIESMICH.txt) and checks its contents.
@@ -222,6 +225,40 @@ expect_in "$work/log2.txt" "Um Update zu starten"
 expect_not_in "$work/log2.txt" "Update l"
 expect_not_in "$work/sim2.log" "ati4"
 expect_in "$work/sim2.log" "download mode left"
+echo "   passed in $(( $(date +%s) - t0 )) s"
+
+echo "== end to end: Windows 2000 and later, the NT modem class names COM1, no probe"
+t0=$(date +%s)
+wine reg delete 'HKLM\System\CurrentControlSet\Services\Class\Modem' /f >/dev/null
+nt_key='HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-08002BE10318}\0000'
+wine reg add "$nt_key" /v Model /t REG_SZ /d "Kelvora 56000 USB" /f >/dev/null
+wine reg add "$nt_key" /v AttachedTo /t REG_SZ /d COM1 /f >/dev/null
+start_sim "$work/sim3.log"
+run_window "$work/log3.txt" "$exe" --timeout 120
+sleep 0.5
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+expect_in "$work/log3.txt" "Ein KELVORA-Modem wurde an COM1 gefunden."
+expect_not_in "$work/sim3.log" "ati4"
+expect_in "$work/sim3.log" "download mode left"
+echo "   passed in $(( $(date +%s) - t0 )) s"
+
+echo "== end to end: the modem on COM7, named in SERIALCOMM, probed after COM1 to COM4"
+t0=$(date +%s)
+wine reg delete "$nt_key" /f >/dev/null
+rm -f "$WINEPREFIX/dosdevices/com1"
+ln -s "$work/com1" "$WINEPREFIX/dosdevices/com7"
+wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\MfuSerial6' /t REG_SZ /d COM7 /f >/dev/null
+start_sim "$work/sim4.log"
+run_window "$work/log4.txt" "$exe" --timeout 120
+sleep 0.5
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+expect_in "$work/log4.txt" "Ein KELVORA-Modem wurde an COM7 gefunden."
+expect_in "$work/sim4.log" "ati4"
+expect_in "$work/sim4.log" "download mode left"
 echo "   passed in $(( $(date +%s) - t0 )) s"
 
 if [ "$screenshot" = 1 ]; then
