@@ -9,6 +9,7 @@
 #include "app/console/console_window.h"
 #include "app/console/run_console.h"
 #include "app/options.h"
+#include "platform/diag.h"
 #include "app/window_front_end.h"
 #include "resources/resources.h"
 #include "serial/posix/port_option.h"
@@ -23,9 +24,12 @@ int main(int argc, char** argv) {
   mfu::Options options;
   std::string error;
   if (!mfu::ParseOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "modem-update: %s\n\n%s", error.c_str(), mfu::UsageText());
+    std::fprintf(stderr, "modem-update: %s\nTry 'modem-update --help'.\n", error.c_str());
     return mfu::kExitUsage;
   }
+  // The developer diagnostics ("READ TIMEOUT", ...) are not the user's: only
+  // --verbose shows them.
+  if (!options.verbose) mfu::SetDiagSink([](const char*) {});
   if (options.help) {
     std::fputs(mfu::UsageText(), stdout);
     return 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "mfu/version.h"
 #include "resources/resources.h"
@@ -15,7 +16,7 @@
 namespace mfu {
 
 const char* UsageText() {
-  return "Usage: modem-update [--console [--yes] [--save-log FILE]] [--port DEVICE | --simulate]\n"
+  return "Usage: modem-update [--console [--yes] [--save-log FILE]] [-p DEVICE | --simulate] [-v]\n"
          "       modem-update --list-ports\n"
          "\n"
          "Replaces the firmware of a KELVORA modem on a serial port with the firmware built\n"
@@ -25,17 +26,21 @@ const char* UsageText() {
          "                   question is asked on stdin (j/n), the progress bar is drawn\n"
          "                   on stderr when stderr is a terminal\n"
          "  --yes            answer Yes to the start question\n"
-         "  --port DEVICE    the modem is on DEVICE (any device path, such as a\n"
+         "  -p, --port DEVICE\n"
+         "                   the modem is on DEVICE (any device path, such as a\n"
          "                   /dev/serial/by-id/... link, or COM1..COM4 for\n"
          "                   /dev/ttyS0..3); it is taken as it is, without a probe\n"
          "  --simulate       use the built-in simulated modem (at the real line rate)\n"
          "                   instead of a serial port\n"
          "  --save-log FILE  at the end, append the whole log to FILE as \"Log Speichern\"\n"
-         "                   does (console only)\n"
+         "                   does (console only); FILE is opened at the start, and one\n"
+         "                   that cannot be opened ends the program before anything is\n"
+         "                   sent\n"
          "  --list-ports     list the serial ports (device, by-id name, driver, USB ids\n"
          "                   and names), one a line, and exit\n"
-         "  --help           show this text\n"
-         "  --version        show the program's version\n"
+         "  -v, --verbose    show the developer diagnostics on stderr (hidden otherwise)\n"
+         "  -h, --help       show this text\n"
+         "  --version        show the program's version and its firmware image\n"
          "\n"
          "Exit status (console and window): 0 update succeeded, 1 update failed or was\n"
          "cancelled, 2 no modem found or no connection, 3 no update was started,\n"
@@ -83,34 +88,66 @@ std::string VersionText() {
 
 bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
   options = Options{};
+  // GNU conventions: --name VALUE and --name=VALUE, -p VALUE and -pVALUE; a
+  // flag takes no value.
+  struct Flag {
+    const char* name;
+    char short_name;
+    bool Options::*field;
+  };
+  static constexpr Flag kFlags[] = {
+      {"--console", '\0', &Options::console},   {"--yes", '\0', &Options::yes},
+      {"--simulate", '\0', &Options::simulate}, {"--help", 'h', &Options::help},
+      {"--version", '\0', &Options::version},   {"--list-ports", '\0', &Options::list_ports},
+      {"--verbose", 'v', &Options::verbose},
+  };
+  struct Valued {
+    const char* name;
+    char short_name;
+    std::string Options::*field;
+  };
+  static constexpr Valued kValued[] = {{"--port", 'p', &Options::port}, {"--save-log", '\0', &Options::save_log}};
+
   for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    auto value = [&](std::string& target) {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-        error = std::string(arg) + " needs a value";
+    const std::string arg = argv[i];
+    bool known = false;
+    for (const Flag& flag : kFlags) {
+      if (arg == flag.name || (flag.short_name != '\0' && arg == std::string("-") + flag.short_name)) {
+        options.*flag.field = true;
+        known = true;
+      } else if (arg.rfind(std::string(flag.name) + "=", 0) == 0) {
+        error = "option '" + std::string(flag.name) + "' doesn't allow an argument";
         return false;
       }
-      target = argv[++i];
-      return true;
-    };
-    if (std::strcmp(arg, "--console") == 0) {
-      options.console = true;
-    } else if (std::strcmp(arg, "--yes") == 0) {
-      options.yes = true;
-    } else if (std::strcmp(arg, "--simulate") == 0) {
-      options.simulate = true;
-    } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      options.help = true;
-    } else if (std::strcmp(arg, "--version") == 0) {
-      options.version = true;
-    } else if (std::strcmp(arg, "--list-ports") == 0) {
-      options.list_ports = true;
-    } else if (std::strcmp(arg, "--port") == 0) {
-      if (!value(options.port)) return false;
-    } else if (std::strcmp(arg, "--save-log") == 0) {
-      if (!value(options.save_log)) return false;
-    } else {
-      error = std::string("unknown option: ") + arg;
+    }
+    for (const Valued& valued : kValued) {
+      if (known) break;
+      const std::string long_eq = std::string(valued.name) + "=";
+      const std::string short_form = valued.short_name != '\0' ? std::string("-") + valued.short_name : "";
+      std::string value;
+      if (arg == valued.name || (!short_form.empty() && arg == short_form)) {
+        if (i + 1 >= argc) {
+          error = "option '" + arg + "' requires an argument";
+          return false;
+        }
+        value = argv[++i];
+      } else if (arg.rfind(long_eq, 0) == 0) {
+        value = arg.substr(long_eq.size());
+      } else if (!short_form.empty() && arg.size() > 2 && arg.rfind(short_form, 0) == 0) {
+        value = arg.substr(2);
+      } else {
+        continue;
+      }
+      if (value.empty()) {
+        error = "option '" + std::string(valued.name) + "' requires a non-empty argument";
+        return false;
+      }
+      options.*valued.field = value;
+      known = true;
+    }
+    if (!known) {
+      error = (arg.size() > 1 && arg[0] == '-') ? "unrecognized option '" + arg + "'"
+                                                 : "unexpected argument '" + arg + "'";
       return false;
     }
   }

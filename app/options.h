@@ -12,7 +12,8 @@ struct Options {
   bool console = false;   // --console: no window, the log on stdout
   bool yes = false;       // --yes: answer Yes to the start question
   bool simulate = false;  // --simulate: the built-in simulated modem
-  bool help = false;      // --help
+  bool help = false;      // --help, -h
+  bool verbose = false;   // --verbose, -v: the developer diagnostics on stderr
   bool version = false;   // --version
   bool list_ports = false;  // --list-ports: print the serial ports and exit
   std::string port;       // --port DEVICE: take this port, no probe

@@ -9,6 +9,7 @@ namespace mfu {
 void RealSession::SetupCommPort() { mfu::SetupCommPort(); }
 bool RealSession::MonitorExists() { return SessionMonitorExists(); }
 bool RealSession::DownloadModeAnswered() { return mfu::DownloadModeAnswered(); }
+void RealSession::InterruptConnection() { InterruptConnectionProcedure(); }
 bool RealSession::SenderThreadHandle() { return mfu::SenderThreadHandle(); }
 std::int32_t RealSession::SenderState() { return mfu::SenderState(); }
 bool RealSession::UpdateSucceeded() { return LastOutcome() == Outcome::kSucceeded; }

@@ -10,6 +10,7 @@ class RealSession final : public SessionControl {
   void SetupCommPort() override;
   bool MonitorExists() override;
   bool DownloadModeAnswered() override;
+  void InterruptConnection() override;
   bool SenderThreadHandle() override;
   std::int32_t SenderState() override;
   bool UpdateSucceeded() override;

@@ -18,6 +18,8 @@ struct SessionControl {
   virtual bool MonitorExists() = 0;
   // True when the modem answered the download-mode command.
   virtual bool DownloadModeAnswered() = 0;
+  // Cuts the connection procedure short; any thread, while it runs.
+  virtual void InterruptConnection() = 0;
   // True while a sender thread exists.
   virtual bool SenderThreadHandle() = 0;
   virtual std::int32_t SenderState() = 0;

@@ -198,14 +198,51 @@ bool WriteToComm(const char* text) {
   return WriteToComm(reinterpret_cast<const std::uint8_t*>(text), length);
 }
 
+namespace {
+
+// Set by InterruptCommWaits: reads and pauses of the connection procedure end
+// at once. An event, so that a pause can wait on it.
+std::atomic<bool> g_waits_interrupted{false};
+Event& InterruptEvent() {
+  static Event& event = *new Event(Event::Reset::kManual);  // outlives every waiting thread
+  return event;
+}
+
+}  // namespace
+
+void InterruptCommWaits() {
+  g_waits_interrupted = true;
+  InterruptEvent().Set();
+  // The flag is up before the purge: a read armed after it sees the flag, one
+  // armed before it is ended by the purge.
+  if (const SerialHandle port = PortHandle()) (void)port->Purge();
+}
+
+bool CommWaitsInterrupted() { return g_waits_interrupted.load(); }
+
+void ClearCommInterrupt() {
+  g_waits_interrupted = false;
+  InterruptEvent().ResetEvent();
+}
+
+void PauseComm(Millis ms) {
+  if (g_waits_interrupted) return;
+  (void)InterruptEvent().Wait(ms);
+}
+
 int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit) {
   SerialHandle port = PortHandle();
   if (!port) return 0;
   SetLastReadCount(0);
+  if (g_waits_interrupted) return 0;
   (void)port->ClearErrors();
   ResetEventIfAny(ReadCompleteEvent);
 
   const IoResult start = port->StartRead(buffer, max);
+  if (g_waits_interrupted) {
+    (void)port->Purge();
+    return 0;
+  }
   if (start.state == IoResult::State::kCompleted) {
     SetLastReadCount(start.count);
     SetEventIfAny(ReadCompleteEvent);

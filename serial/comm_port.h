@@ -78,6 +78,16 @@ bool WriteToComm(const char* text);  // the NUL-terminated text's bytes
 // next read.
 int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit);
 
+// Cuts the waits of the connection procedure short (Ctrl-C while the modem
+// is searched for or brought into download mode): a read waiting on
+// PortHandle ends at once, and later reads and pauses return at once, until
+// ClearCommInterrupt. Any thread.
+void InterruptCommWaits();
+bool CommWaitsInterrupted();
+void ClearCommInterrupt();
+// Pauses `ms` program ms, or less when the waits are interrupted.
+void PauseComm(Millis ms);
+
 // GetOverlappedResult on the pending read of PortHandle, without waiting:
 // true with LastReadCount() set to the read's count, or false with `error`
 // (kErrorIoIncomplete while the read has no bytes yet).

@@ -253,7 +253,7 @@ bool ScanListedPorts(char* port_name, SearchReport* report) {
         break;
       }
     }
-    if (hit != nullptr || !waiting) break;
+    if (hit != nullptr || !waiting || CommWaitsInterrupted()) break;
     SleepMs(kScanPollMs);
   }
 
@@ -284,7 +284,7 @@ bool ProbeCommPorts(char* port_name, SearchReport* report) {
   }
 
   bool found = false;
-  for (std::size_t i = 0; i < names.size() && !found; ++i) {
+  for (std::size_t i = 0; i < names.size() && !found && !CommWaitsInterrupted(); ++i) {
     const char* name = names[i].c_str();
     OpenFailure failure;
     SetPortHandle(OpenCommPort(name, failure));
@@ -327,6 +327,7 @@ bool FindModemPort(char* port_name, SearchReport* report) {
   FindModemInRegistry(port_name);
   if (port_name[0] != '\0') return true;  // taken as it is, without a probe
   if (ScanListedPorts(port_name, report)) return true;  // as good as a registry hit
+  if (CommWaitsInterrupted()) return false;
   return ProbeCommPorts(port_name, report);
 }
 

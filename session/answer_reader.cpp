@@ -21,7 +21,8 @@ namespace {
 std::uint32_t ReadAnswer(Millis limit) {
   const int read = ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
   if (read <= 0) {
-    AppendLogString(kTextNoAnswer);
+    // A read the user cut short proves nothing of the modem.
+    if (!CommWaitsInterrupted()) AppendLogString(kTextNoAnswer);
     return 0;
   }
   return std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize);

@@ -27,6 +27,10 @@ std::atomic<bool> g_download_mode_answered{false};
 
 bool DownloadModeAnswered() { return g_download_mode_answered.load(); }
 
+void InterruptConnectionProcedure() { InterruptCommWaits(); }
+
+bool ConnectionProcedureInterrupted() { return CommWaitsInterrupted(); }
+
 namespace {
 void EnableButton(int id, bool enable) {
   if (Window* window = MainDialog(); window != nullptr) window->EnableButton(id, enable);
@@ -110,6 +114,7 @@ void WarnOtherHolders(const char* port) {
 
 void SetupCommPort() {
   g_download_mode_answered = false;
+  ClearCommInterrupt();
   AppendLogString(kTextToolStarts);
   // A build without real firmware must not be taken for one.
   if (FirmwareIsStandIn()) AppendLogString(kTextStandInImage);
@@ -117,6 +122,8 @@ void SetupCommPort() {
 
   SearchReport tried;
   if (!FindModemPort(PortName, &tried)) {
+    // Cut short by the user: nothing was found because nothing was finished.
+    if (CommWaitsInterrupted()) return;
     AppendLogString(kTextNoModemFound);
     ReportPortsTried(tried);
     return;
@@ -160,7 +167,8 @@ void SetupCommPort() {
   }
 
   AppendLogString(kTextCheckingModem);
-  SleepMs(kDownloadModePause);
+  PauseComm(kDownloadModePause);
+  if (CommWaitsInterrupted()) return;
 
   EnableButton(kIdStartUpdate, true);
   EnableButton(kIdHelp, true);
@@ -169,6 +177,7 @@ void SetupCommPort() {
 
   WriteToComm("at@d\r\n");
   ReadModemAnswer(false, kCommandAnswerTimeout);
+  if (CommWaitsInterrupted()) return;
   WriteToComm("a\r\n");
   g_download_mode_answered = ReadModemAnswer(true, kCommandAnswerTimeout);
 }

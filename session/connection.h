@@ -21,4 +21,8 @@ void SetupCommPort();
 // modem showed its download mode). Any thread.
 bool DownloadModeAnswered();
 
+// Cuts the procedure short from any thread; see session/session.h.
+void InterruptConnectionProcedure();
+bool ConnectionProcedureInterrupted();
+
 }  // namespace mfu

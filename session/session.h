@@ -12,6 +12,13 @@ void SetupCommPort();
 // True when the modem answered the download-mode command "a".
 bool DownloadModeAnswered();
 
+// Cuts the connection procedure short (Ctrl-C during it): its reads and
+// pauses end at once and it returns. Any thread, while it runs; the next
+// procedure starts afresh.
+void InterruptConnectionProcedure();
+// True when the last connection procedure was cut short.
+bool ConnectionProcedureInterrupted();
+
 // True while the session monitor thread exists.
 bool SessionMonitorExists();
 // True while the sender thread exists.

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <string>
 #include <thread>
@@ -61,6 +62,11 @@ class WakePipe {
 std::atomic<bool> g_ending{false};
 // SIGTERM came (beside the wake-up, which an open question may consume).
 std::atomic<bool> g_terminate{false};
+// While the connection procedure runs on the main thread, a Ctrl-C cuts its
+// waits short (the search, the pause, the answers of a silent modem); the
+// lock keeps the cut from reaching an update that has started since.
+std::mutex g_connecting_lock;
+SessionControl* g_connecting = nullptr;
 
 // SIGINT and SIGTERM wake the main thread; SIGHUP (the terminal or the ssh
 // link is gone) is taken and changes nothing: the flash goes on to its end,
@@ -73,6 +79,8 @@ void InterruptThread(sigset_t set, const WakePipe* pipe) {
     if (signal_number == SIGHUP) continue;
     if (signal_number == SIGTERM) g_terminate = true;
     pipe->Raise();
+    std::lock_guard<std::mutex> guard(g_connecting_lock);
+    if (g_connecting != nullptr) g_connecting->InterruptConnection();
   }
 }
 
@@ -168,9 +176,17 @@ int RunConsole(const Options& options) {
   SetMainDialog(&window);
 
   dialog.OnInitDialog();
-  // The connection procedure: a Ctrl-C during it is served when it is over,
-  // as a No to the start question.
+  // The connection procedure: a Ctrl-C during it cuts it short and ends the
+  // program as a No to the start question would.
+  {
+    std::lock_guard<std::mutex> guard(g_connecting_lock);
+    g_connecting = &session;
+  }
   if (view.StartupPosted()) dialog.OnStartupMessage();
+  {
+    std::lock_guard<std::mutex> guard(g_connecting_lock);
+    g_connecting = nullptr;
+  }
   const bool interrupted = interrupts.Take() || g_terminate.exchange(false);
   // --yes starts only a modem that showed its download mode: one that never
   // answered "a" may not be the modem at all. Without --yes the user sees
@@ -195,9 +211,14 @@ int RunConsole(const Options& options) {
     // "Beenden": a modem in download mode is let out of it.
     dialog.OnOK();
   }
-  const int status = unanswered && !interrupted && !dialog.UpdateStarted() && dialog.ExitStatus() == kExitDeclined
-                         ? kExitNoModem
-                         : dialog.ExitStatus();
+  // Ctrl-C before the start ends the run as "no update started", also when
+  // it cut the search short.
+  int status = dialog.ExitStatus();
+  if (interrupted && !dialog.UpdateStarted()) {
+    status = kExitDeclined;
+  } else if (unanswered && !dialog.UpdateStarted() && status == kExitDeclined) {
+    status = kExitNoModem;
+  }
 
   if (log_file) {
     std::string problem;

@@ -48,6 +48,7 @@ class FakeSession : public SessionControl {
   }
   bool MonitorExists() override { return monitor; }
   bool DownloadModeAnswered() override { return true; }
+  void InterruptConnection() override {}
   bool SenderThreadHandle() override { return sender; }
   std::int32_t SenderState() override { return state; }
   bool UpdateSucceeded() override { return false; }

@@ -27,6 +27,7 @@ class FakeSession : public SessionControl {
   void SetupCommPort() override { journal_.entries.push_back("setup"); }
   bool MonitorExists() override { return monitor; }
   bool DownloadModeAnswered() override { return true; }
+  void InterruptConnection() override {}
   bool SenderThreadHandle() override { return sender; }
   std::int32_t SenderState() override { return state; }
   bool UpdateSucceeded() override { return succeeded; }

@@ -8,7 +8,9 @@
 #       and the ways of stopping: interrupt (Ctrl-C in the data phase,
 #       confirmed), sigterm (no terminal: cancels without asking), hangup
 #       (stdout closed at once, SIGHUP in the data phase: the update goes on
-#       to its end), interrupt-start (Ctrl-C at the start question: as No).
+#       to its end), interrupt-start (Ctrl-C at the start question: as No),
+#       interrupt-connect (Ctrl-C while the modem leaves "a" unanswered: the
+#       connection procedure is cut short).
 # The success run's final answer carries escape sequences, which must not
 # reach the terminal.
 set -u
@@ -26,7 +28,7 @@ case $mode in
       sim_args+=(--rz --rz-dir "$work/rz") ; mkdir -p "$work/rz" ;;
   znak) sim_args+=(--fault zdata:znak:3) ;;
   silent-b) sim_args+=(--fault b:silence) ;;
-  silent-a) sim_args+=(--fault a:silence) ;;
+  silent-a|interrupt-connect) sim_args+=(--fault a:silence) ;;
   success) sim_args+=(--fault final:escape) ;;
 esac
 "$sim" "${sim_args[@]}" > "$work/sim.out" &
@@ -77,6 +79,16 @@ elif [ "$mode" = sigterm ] || [ "$mode" = hangup ]; then
   stop_ms=$(( ($(date +%s%N) - asked) / 1000000 ))
   # Nothing of the log reached the closed stdout: the log block stands in.
   [ "$mode" = hangup ] && cat "$work/update.hlg" >> "$work/out"
+elif [ "$mode" = interrupt-connect ]; then
+  "$update" --console --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1 < /dev/null &
+  update_pid=$!
+  for _ in $(seq 600); do grep -q "Das Modem wird gepr" "$work/out" 2>/dev/null && break; sleep 0.05; done
+  sleep 3   # past the 2 s pause, into the wait for the answer to "a"
+  asked=$(date +%s%N)
+  kill -INT $update_pid
+  wait $update_pid
+  status=$?
+  stop_ms=$(( ($(date +%s%N) - asked) / 1000000 ))
 elif [ "$mode" = interrupt-start ]; then
   # The question waits on a terminal that says nothing; Ctrl-C ends it.
   mkfifo "$work/in"
@@ -100,6 +112,8 @@ grep -q "Ein KELVORA-Modem wurde an $port gefunden." "$work/out" || fail "modem 
 if [ "$mode" = silent-a ]; then
   grep -q "Das Modem hat im Download-Modus nicht geantwortet. Das Update wird nicht gestartet." "$work/out" ||
     fail "no word of the missing answer"
+elif [ "$mode" = interrupt-connect ]; then
+  grep -q "Keine Antwort" "$work/out" && fail "a read cut short was reported as a silent modem"
 else
   grep -q "Um Update zu starten" "$work/out" || fail "download-mode banner not shown"
 fi
@@ -151,13 +165,15 @@ case $mode in
   hangup)
     [ "$status" -eq 0 ] || fail "exit status $status (the update must go on to its end)"
     grep -q "Update ist erfolgreich abgeschlossen!" "$work/update.hlg" || fail "no success in the log file" ;;
-  declined|interrupt-start|silent-a)
+  declined|interrupt-start|silent-a|interrupt-connect)
     if [ "$mode" = silent-a ]; then
       [ "$status" -eq 2 ] || fail "exit status $status"
     else
       [ "$status" -eq 3 ] || fail "exit status $status"
     fi
-    [ "$mode" != interrupt-start ] || [ "$stop_ms" -lt 2000 ] || fail "the question took $stop_ms ms to end"
+    case $mode in interrupt-start|interrupt-connect)
+      [ "$stop_ms" -lt 2000 ] || fail "Ctrl-C took $stop_ms ms to end the program" ;;
+    esac
     grep -q "Update l" "$work/out" && fail "update started after No"
     # The simulator logs the byte when it has read it, which may be a moment
     # after the tool has closed the port.

@@ -11,6 +11,7 @@ class PlaceholderSession : public SessionControl {
   void SetupCommPort() override;
   bool MonitorExists() override { return false; }
   bool DownloadModeAnswered() override { return true; }
+  void InterruptConnection() override {}
   bool SenderThreadHandle() override { return false; }
   std::int32_t SenderState() override { return 0; }
   bool UpdateSucceeded() override { return false; }

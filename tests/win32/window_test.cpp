@@ -73,10 +73,10 @@ class FakeSession final : public SessionControl {
   }
   bool MonitorExists() override { return true; }
   bool DownloadModeAnswered() override { return true; }
+  void InterruptConnection() override {}
   bool SenderThreadHandle() override { return false; }
   bool UpdateSucceeded() override { return false; }
   std::int32_t SenderState() override { return 0; }
-  bool UpdateSucceeded() override { return false; }
   void SignalStartUpdate() override {}
   void CancelUpdate() override {}
   void StopSessionMonitor() override { stops++; }

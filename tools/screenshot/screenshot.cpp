@@ -26,6 +26,7 @@ class FoundModemSession : public mfu::SessionControl {
   }
   bool MonitorExists() override { return true; }
   bool DownloadModeAnswered() override { return true; }
+  void InterruptConnection() override {}
   bool SenderThreadHandle() override { return false; }
   bool UpdateSucceeded() override { return false; }
   std::int32_t SenderState() override { return 0; }
