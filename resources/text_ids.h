@@ -19,6 +19,9 @@ enum TextId : unsigned {
   kTextStandInImage = 23,        // "Achtung: Dieses Programm enthält nur ein Test-Abbild, ..."
   kTextStandInRealPort = 24,     // "%s ist eine echte serielle Schnittstelle. ..."
 
+  // The window program started where there is no display to show it on.
+  kTextNoDisplay = 33,           // "Keine grafische Oberfläche gefunden. ..."
+
   // The progress log.
   kTextRetryHint = 2001,         // "Sie können noch mal probieren, ..." (first half)
   kTextRetryHintEnd = 2002,      // " und dann dieses Program neu starten."
