@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QWindow>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -140,6 +141,46 @@ TEST_F(QtWindowTest, FirstLogLinesArePresentBeforeAnyClickIsHandled) {
   EXPECT_TRUE(Enabled(*window, kIdHelp));
   EXPECT_TRUE(Enabled(*window, kIdSaveLog));
   EXPECT_TRUE(Enabled(*window, kIdBeenden));
+}
+
+// Counts the paint events of one widget.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+TEST_F(QtWindowTest, DrawnBeforeTheProcedureAndEachLinePaintedAsItIsAppended) {
+  QtUpdateWindow* raw = nullptr;
+  PaintCounter pane_paints;
+  bool exposed = false;
+  bool queued_ran = false;
+  std::vector<int> paints_per_line;
+  session.on_setup = [&] {
+    exposed = raw->windowHandle() != nullptr && raw->windowHandle()->isExposed();
+    // Whatever is queued meanwhile (a click, a worker's wake-up) waits until
+    // the procedure has returned.
+    QMetaObject::invokeMethod(raw, [&] { queued_ran = true; }, Qt::QueuedConnection);
+    for (const char* line : {"erste Zeile\r\n", "zweite Zeile\r\n"}) {
+      const int before = pane_paints.paints;
+      AppendLog(line);
+      paints_per_line.push_back(pane_paints.paints - before);
+    }
+    EXPECT_FALSE(queued_ran);
+  };
+  auto window = Open(session);
+  raw = window.get();
+  Pane(*window)->viewport()->installEventFilter(&pane_paints);
+  Pump();
+  EXPECT_EQ(session.setups, 1);
+  EXPECT_TRUE(exposed);
+  EXPECT_EQ(paints_per_line, (std::vector<int>{1, 1}));
+  EXPECT_TRUE(queued_ran);
 }
 
 TEST_F(QtWindowTest, NoToTheStartQuestionChangesNothingAndStartsNothing) {
