@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -112,6 +114,16 @@ bool NoDisplayNamed() {
 
 }  // namespace
 
+bool InstallGermanQtTexts() {
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
+
 int RunQtApplication(int argc, char** argv, SessionControl& session, NoDisplayReport report_no_display) {
   if (NoDisplayNamed()) {
     if (report_no_display != nullptr) report_no_display();
@@ -121,6 +133,9 @@ int RunQtApplication(int argc, char** argv, SessionControl& session, NoDisplayRe
   g_previous_handler = qInstallMessageHandler(&WhileStartingUp);
   QApplication application(argc, argv);
   EndStartUpWatch();
+  // The window's own texts are German; Qt's dialogs must not be English
+  // beside them. Without the translation they stay English, and work.
+  if (!InstallGermanQtTexts()) Diag("Qt's German translation (qtbase_de) not found: its dialogs stay English\n");
   // Every message box carries the program file's base name as its caption.
   QString name;
   if (argc > 0 && argv[0] != nullptr) name = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();

@@ -21,4 +21,9 @@ using NoDisplayReport = void (*)();
 
 int RunQtApplication(int argc, char** argv, SessionControl& session, NoDisplayReport report_no_display);
 
+// Qt's own texts (the file dialog's labels, a message box's standard buttons)
+// in German, as the rest of the window, whatever the user's locale; false when
+// the translation is not installed. After the QApplication is made.
+bool InstallGermanQtTexts();
+
 }  // namespace mfu

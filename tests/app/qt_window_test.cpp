@@ -1,8 +1,11 @@
 // The update window on Qt, headless (offscreen platform).
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "tests/support/placeholder_session.h"
+#include "app/qt/qt_app.h"
 #include "app/qt/qt_update_window.h"
 #include "ui/log.h"
 #include "ui/window.h"
@@ -502,6 +506,29 @@ TEST_F(QtWindowTest, WorkerBlockedInAWindowCallIsReleasedWhenTheWindowCloses) {
   EXPECT_EQ(session.stops, 1);
   Pump();  // the stale wake-up finds nothing to run
   EXPECT_TRUE(questions.empty());
+}
+
+// Qt's own dialogs speak German beside the window, whatever the locale: the
+// standard buttons of a message box (the log file's create question) and the
+// file dialog's labels and buttons.
+TEST(QtGermanTexts, MessageBoxAndFileDialogAreGerman) {
+  ASSERT_TRUE(InstallGermanQtTexts()) << "qt6-translations-l10n not installed";
+  QMessageBox box(QMessageBox::Question, QStringLiteral("c"), QStringLiteral("t"),
+                  QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+  EXPECT_EQ(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
+
+  QFileDialog dialog;
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  QStringList texts;
+  for (const QAbstractButton* button : dialog.findChildren<QPushButton*>()) texts << button->text();
+  for (const QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+  for (const char* german : {"&Öffnen", "Abbrechen", "Suchen in:", "Datei&name:", "Dateien des Typs:"}) {
+    EXPECT_TRUE(texts.contains(QString::fromUtf8(german)))
+        << german << " not in " << texts.join(QStringLiteral(" | ")).toStdString();
+  }
 }
 
 }  // namespace
