@@ -115,8 +115,12 @@ bool NoDisplayNamed() {
 }  // namespace
 
 bool InstallGermanQtTexts() {
+  const QLocale german(QLocale::German, QLocale::Germany);
+  // Dates, sizes and file type names in the file dialog follow the default
+  // locale, not the translation.
+  QLocale::setDefault(german);
   auto* translator = new QTranslator(QCoreApplication::instance());
-  if (!translator->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"), QStringLiteral("_"),
+  if (!translator->load(german, QStringLiteral("qtbase"), QStringLiteral("_"),
                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     delete translator;
     return false;

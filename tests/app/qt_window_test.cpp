@@ -510,9 +510,10 @@ TEST_F(QtWindowTest, WorkerBlockedInAWindowCallIsReleasedWhenTheWindowCloses) {
 
 // Qt's own dialogs speak German beside the window, whatever the locale: the
 // standard buttons of a message box (the log file's create question) and the
-// file dialog's labels and buttons.
+// file dialog's labels and buttons, and the default locale its file list uses.
 TEST(QtGermanTexts, MessageBoxAndFileDialogAreGerman) {
   ASSERT_TRUE(InstallGermanQtTexts()) << "qt6-translations-l10n not installed";
+  EXPECT_EQ(QLocale().language(), QLocale::German);  // file type names, sizes
   QMessageBox box(QMessageBox::Question, QStringLiteral("c"), QStringLiteral("t"),
                   QMessageBox::Yes | QMessageBox::No);
   EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
