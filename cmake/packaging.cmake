@@ -65,6 +65,9 @@ if(MFU_PLATFORM STREQUAL "posix")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # Depends: from the libraries the programs link (dpkg-shlibdeps).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Qt's own dialogs (the log file dialog, its question) in German, as the
+  # window; without it they are English and work all the same.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
   # The long description; CPack puts the summary line above it.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "modem-update replaces the firmware of KELVORA external serial modems with the

@@ -32,8 +32,9 @@ enum TextId : unsigned {
   kTextPortNoIdentifier = 36,    // "%s antwortet, aber nicht als KELVORA-Modem."
   kTextPortCannotOpen = 37,      // "%s lässt sich nicht öffnen."
 
-  // The console.
+  // The console and the window.
   kTextNoDownloadMode = 32,      // "Das Modem hat im Download-Modus nicht geantwortet. ..."
+  kTextNoDisplay = 33,           // "Keine grafische Oberfläche gefunden. ..." (no display for the window)
 
   // The progress log.
   kTextRetryHint = 2001,         // "Sie können noch mal probieren, ..." (first half)

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev xvfb xauth xdotool fonts-dejavu-core fonts-liberation2
+  qt6-base-dev qt6-translations-l10n xvfb xauth xdotool fonts-dejavu-core fonts-liberation2
   libudev-dev
   lrzsz
   clang libclang-rt-14-dev

@@ -2,10 +2,16 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
+#include <vector>
 
+#include "app/exit_status.h"
 #include "app/qt/qt_icon.h"
 #include "app/qt/qt_signals.h"
 #include "app/qt/qt_update_window.h"
@@ -55,10 +61,85 @@ class StopSessionOnExit {
   StopSessionOnExit& operator=(const StopSessionOnExit&) = delete;
 };
 
+// While the QApplication is being made: the toolkit ends the program with a
+// fatal message when no platform plugin can start, which is what happens
+// when DISPLAY names a server that does not answer. That message is replaced
+// by the report and the program's own status. What the toolkit says before it
+// (its plugin's English warnings) is held back, and passed on only when the
+// application came up after all.
+NoDisplayReport g_report_no_display = nullptr;
+QtMessageHandler g_previous_handler = nullptr;
+struct HeldMessage {
+  QtMsgType type;
+  QByteArray category;
+  QString text;
+};
+std::mutex g_held_lock;
+std::vector<HeldMessage> g_held;
+
+void WhileStartingUp(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtFatalMsg && message.contains(QLatin1String("platform plugin"))) {
+    if (g_report_no_display != nullptr) g_report_no_display();
+    std::fflush(stderr);
+    // Not exit(): nothing of the half-made application may run its clean-up.
+    std::_Exit(kExitDeclined);
+  }
+  if (type == QtFatalMsg) {
+    g_previous_handler(type, context, message);
+    return;
+  }
+  const std::lock_guard<std::mutex> guard(g_held_lock);
+  g_held.push_back({type, QByteArray(context.category != nullptr ? context.category : "default"), message});
+}
+
+// Ends the start-up watch and passes on what it held back.
+void EndStartUpWatch() {
+  qInstallMessageHandler(g_previous_handler);
+  std::vector<HeldMessage> held;
+  {
+    const std::lock_guard<std::mutex> guard(g_held_lock);
+    held.swap(g_held);
+  }
+  for (const HeldMessage& m : held) {
+    const QMessageLogContext context(nullptr, 0, nullptr, m.category.constData());
+    g_previous_handler(m.type, context, m.text);
+  }
+}
+
+// No platform chosen and no display named: the toolkit could only fail.
+bool NoDisplayNamed() {
+  return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 }  // namespace
 
-int RunQtApplication(int argc, char** argv, SessionControl& session) {
+bool InstallGermanQtTexts() {
+  const QLocale german(QLocale::German, QLocale::Germany);
+  // Dates, sizes and file type names in the file dialog follow the default
+  // locale, not the translation.
+  QLocale::setDefault(german);
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(german, QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
+
+int RunQtApplication(int argc, char** argv, SessionControl& session, NoDisplayReport report_no_display) {
+  if (NoDisplayNamed()) {
+    if (report_no_display != nullptr) report_no_display();
+    return kExitDeclined;
+  }
+  g_report_no_display = report_no_display;
+  g_previous_handler = qInstallMessageHandler(&WhileStartingUp);
   QApplication application(argc, argv);
+  EndStartUpWatch();
+  // The window's own texts are German; Qt's dialogs must not be English
+  // beside them. Without the translation they stay English, and work.
+  if (!InstallGermanQtTexts()) Diag("Qt's German translation (qtbase_de) not found: its dialogs stay English\n");
   // Every message box carries the program file's base name as its caption.
   QString name;
   if (argc > 0 && argv[0] != nullptr) name = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();

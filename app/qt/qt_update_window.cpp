@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -12,8 +14,11 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QWindow>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "app/qt/qt_file_dialog.h"
 #include "app/qt/qt_icon.h"
@@ -193,6 +198,32 @@ QString QtUpdateWindow::ControlText(int id) const {
 void QtUpdateWindow::AppendLog(const char* text) {
   if (text == nullptr) return;
   gate_.Run([&] { AppendOnGuiThread(text); });
+  // A call on the GUI thread comes from a handler that holds the thread (the
+  // connection procedure waits up to 100 s for the modem): no event loop would
+  // show the line before it returns. Painted here, without letting any event
+  // through, so no input and no queued call can run inside the handler.
+  if (gate_.OnWindowThread()) PaintNow();
+}
+
+void QtUpdateWindow::PaintNow() {
+  if (isVisible()) repaint();
+}
+
+void QtUpdateWindow::WaitUntilOnScreen() {
+  if (!isVisible()) return;
+  // The display maps the window a moment after show(); until it reports the
+  // window exposed nothing can be drawn. Its events are let through meanwhile,
+  // the user's input and the signal pipe are not. A display that never
+  // exposes the window (a minimised start) holds the procedure up no longer
+  // than this.
+  constexpr int kLongestWaitMs = 2000;
+  QElapsedTimer waited;
+  waited.start();
+  while ((windowHandle() == nullptr || !windowHandle()->isExposed()) && waited.elapsed() < kLongestWaitMs) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  PaintNow();
 }
 
 void QtUpdateWindow::AppendOnGuiThread(const char* text) {
@@ -320,7 +351,23 @@ bool QtUpdateWindow::ChooseFile(FileDialogRequest& request) {
 // --- DialogView ------------------------------------------------------------
 
 void QtUpdateWindow::PostStartupMessage() {
+  // The procedure holds the GUI thread for up to 100 s: the window must be on
+  // screen and drawn before it starts, not left blank until it returns. So
+  // the message goes out once the window is shown (setVisible); nothing can
+  // have been queued before it by then.
+  if (!isVisible()) {
+    startup_on_show_ = true;
+    return;
+  }
   QMetaObject::invokeMethod(this, [this] { controller_.OnStartupMessage(); }, Qt::QueuedConnection);
+}
+
+void QtUpdateWindow::setVisible(bool visible) {
+  QDialog::setVisible(visible);
+  if (!visible || !startup_on_show_) return;
+  startup_on_show_ = false;
+  WaitUntilOnScreen();
+  PostStartupMessage();
 }
 
 void QtUpdateWindow::BeginClosing() { gate_.Close(); }

@@ -52,8 +52,11 @@ class QtUpdateWindow : public QDialog, public Window, public DialogView {
   void ShowNotice(const char* text) override;
   bool ChooseFile(FileDialogRequest& request) override;
 
-  // DialogView, GUI thread.
+  // DialogView, GUI thread. The start-up message is held back until the
+  // window is shown: setVisible waits until the display shows the window,
+  // draws it, and only then posts the message.
   void PostStartupMessage() override;
+  void setVisible(bool visible) override;
   void BeginClosing() override;
   void CloseWindow(int result) override;
 
@@ -85,6 +88,11 @@ class QtUpdateWindow : public QDialog, public Window, public DialogView {
  private:
   void AddControl(int id, QWidget* widget, const char* dialog_class, int x, int y, int w, int h);
   void AppendOnGuiThread(const char* text);
+  // GUI thread: draws the window at once, without event processing.
+  void PaintNow();
+  // GUI thread, before the connection procedure: waits until the display
+  // shows the window (2 s at most), then draws it.
+  void WaitUntilOnScreen();
   void ShowProgress();
 
   UpdateDialog controller_;
@@ -97,6 +105,8 @@ class QtUpdateWindow : public QDialog, public Window, public DialogView {
   // appended (the display turns "\r\n" into one line break).
   std::string log_;
   bool last_was_cr_ = false;
+  // The start-up message waits for the window to be shown.
+  bool startup_on_show_ = false;
   // GUI thread only: the progress control's own range, step and position.
   int progress_min_ = 0;
   int progress_max_ = 100;

@@ -1,13 +1,17 @@
 // The update window on Qt, headless (offscreen platform).
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QWindow>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -18,6 +22,7 @@
 #include <vector>
 
 #include "tests/support/placeholder_session.h"
+#include "app/qt/qt_app.h"
 #include "app/qt/qt_update_window.h"
 #include "ui/log.h"
 #include "ui/window.h"
@@ -142,6 +147,46 @@ TEST_F(QtWindowTest, FirstLogLinesArePresentBeforeAnyClickIsHandled) {
   EXPECT_TRUE(Enabled(*window, kIdHelp));
   EXPECT_TRUE(Enabled(*window, kIdSaveLog));
   EXPECT_TRUE(Enabled(*window, kIdBeenden));
+}
+
+// Counts the paint events of one widget.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+TEST_F(QtWindowTest, DrawnBeforeTheProcedureAndEachLinePaintedAsItIsAppended) {
+  QtUpdateWindow* raw = nullptr;
+  PaintCounter pane_paints;
+  bool exposed = false;
+  bool queued_ran = false;
+  std::vector<int> paints_per_line;
+  session.on_setup = [&] {
+    exposed = raw->windowHandle() != nullptr && raw->windowHandle()->isExposed();
+    // Whatever is queued meanwhile (a click, a worker's wake-up) waits until
+    // the procedure has returned.
+    QMetaObject::invokeMethod(raw, [&] { queued_ran = true; }, Qt::QueuedConnection);
+    for (const char* line : {"erste Zeile\r\n", "zweite Zeile\r\n"}) {
+      const int before = pane_paints.paints;
+      AppendLog(line);
+      paints_per_line.push_back(pane_paints.paints - before);
+    }
+    EXPECT_FALSE(queued_ran);
+  };
+  auto window = Open(session);
+  raw = window.get();
+  Pane(*window)->viewport()->installEventFilter(&pane_paints);
+  Pump();
+  EXPECT_EQ(session.setups, 1);
+  EXPECT_TRUE(exposed);
+  EXPECT_EQ(paints_per_line, (std::vector<int>{1, 1}));
+  EXPECT_TRUE(queued_ran);
 }
 
 TEST_F(QtWindowTest, NoToTheStartQuestionChangesNothingAndStartsNothing) {
@@ -463,6 +508,30 @@ TEST_F(QtWindowTest, WorkerBlockedInAWindowCallIsReleasedWhenTheWindowCloses) {
   EXPECT_EQ(session.stops, 1);
   Pump();  // the stale wake-up finds nothing to run
   EXPECT_TRUE(questions.empty());
+}
+
+// Qt's own dialogs speak German beside the window, whatever the locale: the
+// standard buttons of a message box (the log file's create question) and the
+// file dialog's labels and buttons, and the default locale its file list uses.
+TEST(QtGermanTexts, MessageBoxAndFileDialogAreGerman) {
+  ASSERT_TRUE(InstallGermanQtTexts()) << "qt6-translations-l10n not installed";
+  EXPECT_EQ(QLocale().language(), QLocale::German);  // file type names, sizes
+  QMessageBox box(QMessageBox::Question, QStringLiteral("c"), QStringLiteral("t"),
+                  QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+  EXPECT_EQ(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
+
+  QFileDialog dialog;
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  QStringList texts;
+  for (const QAbstractButton* button : dialog.findChildren<QPushButton*>()) texts << button->text();
+  for (const QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+  for (const char* german : {"&Öffnen", "Abbrechen", "Suchen in:", "Datei&name:", "Dateien des Typs:"}) {
+    EXPECT_TRUE(texts.contains(QString::fromUtf8(german)))
+        << german << " not in " << texts.join(QStringLiteral(" | ")).toStdString();
+  }
 }
 
 }  // namespace

@@ -19,10 +19,10 @@ std::string Load(unsigned id, int limit = 256) {
 TEST(TextTable, HoldsExactlyTheProgramsEntries) {
   int count = 0;
   const TextEntry* table = TextTable(count);
-  ASSERT_EQ(count, 54);
+  ASSERT_EQ(count, 55);
   int longest = 0;
   for (int i = 0; i < count; ++i) {
-    const bool known = (table[i].id >= 16 && table[i].id <= 32) || (table[i].id >= 35 && table[i].id <= 37) ||
+    const bool known = (table[i].id >= 16 && table[i].id <= 33) || (table[i].id >= 35 && table[i].id <= 37) ||
                        (table[i].id >= 2001 && table[i].id <= 2021) ||
                        (table[i].id >= 2029 && table[i].id <= 2034) || (table[i].id >= 2040 && table[i].id <= 2046);
     EXPECT_TRUE(known) << table[i].id;
@@ -38,6 +38,7 @@ TEST(TextTable, UmlautsAreWindows1252Bytes) {
   EXPECT_EQ(Load(2015), "\r\nDas Modem wird gepr\xFC" "ft, bitte warten ...\r\n");
   EXPECT_EQ(static_cast<unsigned char>(Load(2005)[10]), 0xE4u);
   EXPECT_EQ(Load(20), "Die Log-Datei konnte nicht vollst\xE4ndig geschrieben werden");
+  EXPECT_EQ(Load(33), "Keine grafische Oberfl\xE4" "che gefunden. Starten Sie das Programm mit --console im Terminal.");
 }
 
 TEST(TextTable, RetryHintHasTwoBlanksBetweenItsHalves) {

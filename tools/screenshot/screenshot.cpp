@@ -1,6 +1,8 @@
-// Renders the update window offscreen as it looks after a connection
-// procedure that found the modem, and saves it as a PNG.
-// Usage: mfu-screenshot [OUTPUT.png]   (default docs/window.png)
+// Renders the update window offscreen with the log lines of a connection
+// procedure that found the modem (written here, no session runs), and saves
+// it as a PNG: a quick look at the layout and the dialog font. The pictures
+// in docs/ show the real program instead (capture-window.sh).
+// Usage: mfu-screenshot [OUTPUT.png]   (default window-offscreen.png)
 #include <QApplication>
 #include <QFontInfo>
 #include <QPixmap>
@@ -41,7 +43,7 @@ class FoundModemSession : public mfu::SessionControl {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
-  const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/window.png");
+  const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("window-offscreen.png");
   FoundModemSession session;
   mfu::QtUpdateWindow window(session);
   mfu::SetMainDialog(&window);

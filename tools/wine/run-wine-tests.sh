@@ -234,7 +234,7 @@ nt_key='HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E96D-E325-11CE-BFC1-080
 wine reg add "$nt_key" /v Model /t REG_SZ /d "Kelvora 56000 USB" /f >/dev/null
 wine reg add "$nt_key" /v AttachedTo /t REG_SZ /d COM1 /f >/dev/null
 start_sim "$work/sim3.log"
-run_window "$work/log3.txt" "$exe" --timeout 120
+run_window "$work/log3.txt" 3 "$exe" --timeout 120   # Beenden, no update: 3
 sleep 0.5
 kill "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
@@ -251,7 +251,7 @@ rm -f "$WINEPREFIX/dosdevices/com1"
 ln -s "$work/com1" "$WINEPREFIX/dosdevices/com7"
 wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\MfuSerial6' /t REG_SZ /d COM7 /f >/dev/null
 start_sim "$work/sim4.log"
-run_window "$work/log4.txt" "$exe" --timeout 120
+run_window "$work/log4.txt" 3 "$exe" --timeout 120   # Beenden, no update: 3
 sleep 0.5
 kill "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
