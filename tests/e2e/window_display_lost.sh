@@ -6,9 +6,11 @@
 # status, having closed the port with its settings restored and its exclusive
 # flag cleared (modem-sim keeps its own end of the terminal open, so the
 # terminal still shows what the program left behind).
-#   window_display_lost.sh MODEM_UPDATE MODEM_SIM
+# With WAY sigterm the program is sent SIGTERM instead: a cancel, as the close
+# box with its question answered Yes (ZABORT to the modem, exit status 1).
+#   window_display_lost.sh MODEM_UPDATE MODEM_SIM [display|sigterm]
 set -u
-update=$1 sim=$2
+update=$1 sim=$2 way=${3:-display}
 for tool in Xvfb xdotool stty python3; do
   command -v $tool >/dev/null || { echo "$tool not installed: skipped"; exit 77; }
 done
@@ -69,19 +71,28 @@ wait_for 200 grep -q "ZDATA (binary) pos 2048" "$work/sim.log" || fail "the tran
 during=$(stty -F "$port" -g)
 [ "$during" != "$before" ] || fail "the program's line settings are not visible on the terminal"
 
-kill "$xvfb_pid"
-killed=$(date +%s%N)
-wait "$xvfb_pid" 2>/dev/null
-xvfb_pid=
+if [ "$way" = sigterm ]; then
+  kill -TERM "$update_pid"
+  killed=$(date +%s%N)
+else
+  kill "$xvfb_pid"
+  killed=$(date +%s%N)
+  wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=
+fi
 wait_for 100 eval '! kill -0 $update_pid 2>/dev/null'
 ended=$(( ($(date +%s%N) - killed) / 1000000 ))
 kill -0 "$update_pid" 2>/dev/null && fail "still running $ended ms after the display went away"
 wait "$update_pid"
 status=$?
 update_pid=
-echo "display lost: exit $status after $ended ms"
+echo "$way: exit $status after $ended ms"
 
 [ "$status" -ne 0 ] || fail "exit status 0"
+if [ "$way" = sigterm ]; then
+  [ "$status" -eq 1 ] || fail "exit status $status after SIGTERM, not 1"
+  grep -q "ZABORT received" "$work/sim.log" || fail "the modem was not told of the cancel"
+fi
 [ "$ended" -lt 5000 ] || fail "ended only after $ended ms"
 pts=$(readlink -f "$port")
 for fd in /proc/[0-9]*/fd/*; do
@@ -96,4 +107,4 @@ fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
 TIOCGEXCL = 0x80045440
 sys.exit(struct.unpack("i", fcntl.ioctl(fd, TIOCGEXCL, b"\0\0\0\0"))[0])
 PY
-echo "PASS (display lost)"
+echo "PASS ($way)"
