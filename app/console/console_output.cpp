@@ -106,14 +106,14 @@ std::string Printable(const std::string& text, bool latin1) {
   shown.reserve(text.size());
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
-    if (c == '\r' || c == '\n' || c == '\t' || (c >= 0x20 && c < 0x7F)) {
-      shown += ch;
-    } else if (c < 0x20 || c == 0x7F) {
+    const bool c0 = (c < 0x20 && c != '\r' && c != '\n' && c != '\t') || c == 0x7F;
+    // C1 controls: in a Latin-1 terminal every byte of 0x80..0x9F; the five
+    // bytes Windows-1252 leaves undefined would become them in UTF-8.
+    const bool c1 = (latin1 && c >= 0x80 && c < 0xA0) || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+    if (c0) {
       shown += '^';
       shown += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
-    } else if ((latin1 && c < 0xA0) || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D) {
-      // C1 controls: in a Latin-1 terminal every byte of 0x80..0x9F; the
-      // five bytes Windows-1252 leaves undefined would become them in UTF-8.
+    } else if (c1) {
       static constexpr char kHex[] = "0123456789ABCDEF";
       shown += '<';
       shown += kHex[c >> 4];
