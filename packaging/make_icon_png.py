@@ -22,9 +22,9 @@ DRAWING = os.path.join(HERE, "..", "resources", "win32", "make_icon.py")
 
 
 def load_drawing():
-    spec = importlib.util.spec_from_file_location("make_icon", DRAWING)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("make_icon", DRAWING)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     px = module.draw()
     rgba = [[(0, 0, 0, 0) if c is None else module.PALETTE[c] + (255,) for c in row] for row in px]
     return rgba, module.SIZE
