@@ -183,6 +183,43 @@ TEST(ConsoleProgress, GermanNumbersRateAndTimeLeft) {
   EXPECT_EQ(FormatProgress(728, 728, 280.0, false), "100 %  364/364 KiB  1,3 KiB/s  noch 0:00");
 }
 
+// A terminal that stops reading (Ctrl-S, a stalled link) must not hold up the
+// session's threads: their texts and steps are queued, and come out whole
+// and in order once it reads again.
+TEST(ConsoleWindowTest, AStoppedTerminalHoldsUpNoCaller) {
+  Pipe stalled;
+  std::FILE* out = fdopen(dup(stalled.fds[1]), "w");
+  ASSERT_NE(out, nullptr);
+  stalled.CloseWriter();
+  std::string full(1 << 20, 'x');  // fill the pipe: nobody reads it yet
+  const int flags = fcntl(fileno(out), F_GETFL);
+  fcntl(fileno(out), F_SETFL, flags | O_NONBLOCK);
+  while (write(fileno(out), full.data(), full.size()) > 0) {
+  }
+  fcntl(fileno(out), F_SETFL, flags);
+  std::string drained;
+  {
+    ConsoleWindow window(out, nullptr, nullptr, false, false);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 1000; ++i) window.AppendLog(("Zeile " + std::to_string(i) + "\r\n").c_str());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "a caller waited for the terminal";
+    EXPECT_FALSE(window.Flush(100));
+    // The terminal reads again: everything comes out.
+    char buffer[65536];
+    while (!window.Flush(10)) {
+      const ssize_t n = read(stalled.fds[0], buffer, sizeof buffer);
+      if (n > 0) drained.append(buffer, static_cast<std::size_t>(n));
+    }
+    ssize_t n = 0;
+    fcntl(stalled.fds[0], F_SETFL, O_NONBLOCK);
+    while ((n = read(stalled.fds[0], buffer, sizeof buffer)) > 0) drained.append(buffer, static_cast<std::size_t>(n));
+  }
+  std::fclose(out);
+  const std::string lines = drained.substr(drained.find("Zeile 0"));
+  EXPECT_EQ(lines.rfind("Zeile 0\r\nZeile 1\r\n", 0), 0u);
+  EXPECT_NE(lines.find("Zeile 998\r\nZeile 999\r\n"), std::string::npos);
+}
+
 TEST(ConsoleProgress, WithoutATerminalAPlainLineEveryTenth) {
   std::FILE* bar = std::tmpfile();
   ConsoleWindow window(nullptr, nullptr, bar, false, /*progress=*/false);
