@@ -23,6 +23,7 @@
 #include "serial/comm_port.h"
 #include "session/answer_reader.h"
 #include "tests/fuzz/fuzz_device.h"
+#include "tests/fuzz/verdict_reference.h"
 #include "tests/support/recording_window.h"
 #include "ui/window.h"
 #include "zmodem/sender.h"
@@ -42,14 +43,7 @@ std::string Text(unsigned id) {
   return std::string(buffer, static_cast<std::size_t>(n));
 }
 
-// The plain reading of the final-answer rule: the bytes up to the first zero
-// byte, searched as text.
-bool ReferenceSuccess(const std::uint8_t* data, std::size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  const std::size_t zero = text.find('\0');
-  if (zero != std::string_view::npos) text = text.substr(0, zero);
-  return text.find("erfolgreich") != std::string_view::npos;
-}
+bool ReferenceSuccess(const std::uint8_t* data, std::size_t size) { return mfu::fuzz::ReferenceVerdict(data, size); }
 
 void FillStale() {
   static constexpr char kStale[] = "Modem-Update erfolgreich ";

@@ -28,6 +28,7 @@
 #include "serial/comm_port.h"
 #include "session/monitor.h"
 #include "tests/fuzz/fuzz_device.h"
+#include "tests/fuzz/verdict_reference.h"
 #include "tests/support/recording_window.h"
 #include "ui/window.h"
 #include "zmodem/sender.h"
@@ -68,12 +69,7 @@ const Bytes kZabort = [] {
   return frame;
 }();
 
-bool ReferenceSuccess(const Bytes& answer) {
-  std::string_view text(reinterpret_cast<const char*>(answer.data()), answer.size());
-  const std::size_t zero = text.find('\0');
-  if (zero != std::string_view::npos) text = text.substr(0, zero);
-  return text.find("erfolgreich") != std::string_view::npos;
-}
+bool ReferenceSuccess(const Bytes& answer) { return mfu::fuzz::ReferenceVerdict(answer.data(), answer.size()); }
 
 void FreshEvents() {
   mfu::SenderErrorEvent = mfu::MakeEvent(mfu::Event::Reset::kAutomatic);
