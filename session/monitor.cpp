@@ -70,7 +70,8 @@ void TellWindowSessionRests() {
   if (Window* window = MainDialog(); window != nullptr) window->SessionRests();
 }
 
-SessionOutlet g_outlet;
+// Never destroyed, as the events are: the sender thread calls it until it is joined.
+SessionOutlet& g_outlet = ProgramLifetime<SessionOutlet>();
 
 void SessionMonitorThread() {
   Event* const waits[] = {QuitMonitorEvent.get(), StartUpdateEvent.get(), UpdateSucceededEvent.get(),

@@ -2,22 +2,19 @@
 // stat and sysfs alone: no device is opened.
 #include "serial/posix/hardware_port.h"
 
-#include <pty.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "tests/serial/pty.h"
 
 namespace mfu {
 namespace {
 
 TEST(HardwarePort, PseudoTerminalsAndOtherFilesAreNotRealPorts) {
-  int master = -1;
-  int slave = -1;
-  char name[64] = {};
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  EXPECT_FALSE(IsHardwareTty(name));
-  close(slave);
-  close(master);
+  const test::Pty pty;
+  ASSERT_FALSE(pty.path.empty());
+  EXPECT_FALSE(IsHardwareTty(pty.path.c_str()));
   EXPECT_FALSE(IsHardwareTty("/dev/ptmx"));
   EXPECT_FALSE(IsHardwareTty("/dev/null"));   // a character device, but no tty
   EXPECT_FALSE(IsHardwareTty("/etc/passwd"));  // no device at all

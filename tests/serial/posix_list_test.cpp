@@ -21,10 +21,13 @@
 #include "serial/modem_list.h"
 #include "serial/posix/port_option.h"
 #include "serial/serial_device.h"
+#include "tests/serial/pty.h"
 #include "tests/support/fake_serial.h"
 
 namespace mfu {
 namespace {
+
+using test::Pty;
 
 class PosixListTest : public ::testing::Test {
  protected:
@@ -80,23 +83,6 @@ TEST_F(PosixListTest, PortListHasOneLineAPortAndSaysWhenThereIsNone) {
             "/dev/ttyS0  driver serial\n");
 }
 
-// A pseudo-terminal pair owned by the test.
-struct Pty {
-  int master = -1;
-  int slave = -1;
-  std::string path;
-  Pty() {
-    char name[128] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
-    path = name;
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);  // a holder keeps only what it is given
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-  }
-  ~Pty() {
-    ::close(master);
-    ::close(slave);
-  }
-};
 
 struct Fd {
   int fd;

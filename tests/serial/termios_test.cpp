@@ -22,10 +22,13 @@
 #include "serial/discovery.h"
 #include "serial/serial_device.h"
 #include "tests/support/diag_recorder.h"
+#include "tests/serial/pty.h"
 #include "tests/support/read_limit_contract.h"
 
 namespace mfu {
 namespace {
+
+using test::Pty;
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -35,51 +38,6 @@ using std::chrono::milliseconds;
 constexpr std::uint32_t kDivisor = 5;
 const auto kGap = milliseconds(250 / kDivisor);
 
-struct Pty {
-  int master = -1;
-  int slave = -1;
-  std::string path;
-
-  Pty() {
-    char name[128] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) == 0) path = name;
-  }
-  ~Pty() {
-    if (master >= 0) ::close(master);
-    if (slave >= 0) ::close(slave);
-  }
-  void CloseMaster() {
-    ::close(master);
-    master = -1;
-  }
-  bool Exclusive() const {
-    int flag = -1;
-    EXPECT_EQ(::ioctl(slave, TIOCGEXCL, &flag), 0);
-    return flag != 0;
-  }
-  void Send(const std::string& bytes) const {
-    ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  // What the port wrote, waiting up to `wait` for the first byte.
-  std::string Received(milliseconds wait = milliseconds(500)) const {
-    std::string all;
-    pollfd fd{master, POLLIN, 0};
-    int timeout = static_cast<int>(wait.count());
-    while (::poll(&fd, 1, timeout) > 0) {
-      char chunk[4096];
-      const ssize_t n = ::read(master, chunk, sizeof chunk);
-      if (n <= 0) break;
-      all.append(chunk, static_cast<std::size_t>(n));
-      timeout = 20;
-    }
-    return all;
-  }
-  termios Settings() const {
-    termios tio{};
-    EXPECT_EQ(::tcgetattr(master, &tio), 0);
-    return tio;
-  }
-};
 
 bool SameSettings(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
