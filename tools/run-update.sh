@@ -7,6 +7,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default
+cmake --build --preset default --target modem-update
 if [ "$#" -eq 0 ]; then set -- --console --yes --simulate; fi
 exec build/default/app/modem-update "$@"
