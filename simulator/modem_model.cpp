@@ -161,7 +161,10 @@ bool ParseFault(const std::string& text, Fault& fault, std::string& error) {
 
 std::string FaultToString(const Fault& fault) {
   std::string s = std::string(StepName(fault.step)) + ":" + KindName(fault.kind);
-  if (fault.step == Step::kZdata) s += ":" + std::to_string(fault.block);
+  if (fault.step == Step::kZdata) {
+    s += ':';
+    s += std::to_string(fault.block);
+  }
   return s;
 }
 

@@ -121,7 +121,10 @@ void ConsoleWindow::DrawBar() {
   // the text has left open (it would be wiped with the bar), never beside a
   // question, and not after the outcome.
   if (!progress_ || !bar_shown_ || closed_ || finished_ || asking_ || line_open_ || bar_ == nullptr) return;
-  output_.Write(bar_, "\r" + ProgressText(true) + "\033[K", /*redraw=*/true);
+  std::string line = "\r";  // appended, not "\r" + ...: GCC 12 at -O3 warns falsely (-Wrestrict) on that
+  line += ProgressText(true);
+  line += "\033[K";
+  output_.Write(bar_, line, /*redraw=*/true);
   bar_drawn_ = true;
   last_draw_ = std::chrono::steady_clock::now();
 }
@@ -152,8 +155,10 @@ std::string FormatProgress(int position, int upper, double elapsed_seconds, bool
   std::string text;
   if (with_bar) {
     const int filled = position * kWidth / upper;
-    text = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(kWidth - filled), '.') + "]  ";
+    text = "[";
+    text.append(static_cast<std::size_t>(filled), '#');
+    text.append(static_cast<std::size_t>(kWidth - filled), '.');
+    text += "]  ";
   }
   const double done = position * kBlockKiB;
   const double total = upper * kBlockKiB;

@@ -139,7 +139,11 @@ TEST_F(SenderTest, WrongAnswersEndTheSessionWithZabort) {
       {"ZNAK", HexHeader(ZNAK)},
       {"ZRPOS for ZACK", HexHeader(ZRPOS, 512)},
       {"binary ZACK", BinaryHeader(ZACK, 1024)},
-      {"damaged ZACK", HexHeader(ZACK, 1024).replace(6, 1, "f")},
+      {"damaged ZACK", [] {
+         std::string s = HexHeader(ZACK, 1024);
+         s[6] = 'f';
+         return s;
+       }()},
       {"text only", "NO CARRIER\r\n"},
   };
   for (const Case& c : cases) {

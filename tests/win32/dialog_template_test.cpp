@@ -46,7 +46,7 @@ class TemplateReader {
         case 0x80: return "button";
         case 0x81: return "edit";
         case 0x82: return "static";
-        default: return "#" + std::to_string(ordinal);
+        default: return std::string(1, '#').append(std::to_string(ordinal));
       }
     }
     return Text();

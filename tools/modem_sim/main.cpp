@@ -236,7 +236,10 @@ bool Program::StartReceiver(Micros now) {
   SetNonBlocking(m);
   rz_.pid = pid;
   rz_.fd = m;
-  Log("[" + std::to_string(now / 1000) + "] rz started (pid " + std::to_string(pid) + ") in " + rz_.dir);
+  std::string line = "[";
+  line += std::to_string(now / 1000);
+  line += "] rz started (pid " + std::to_string(pid) + ") in " + rz_.dir;
+  Log(line);
   return true;
 }
 
