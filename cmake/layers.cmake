@@ -7,8 +7,12 @@
 #                                  file export (knows no session)
 #   serial, zmodem                 the port and modem discovery; the ZMODEM
 #                                  codec and sender (reports through its outlet)
-#   firmware, session              the ZFILE announcement; the connection
-#                                  procedure, the monitor (the sender's outlet)
+#   firmware, session              the image and its file information (data:
+#                                  it links platform and resources only, so it
+#                                  can include nothing of the protocol, the
+#                                  port, the session or the window); the
+#                                  session that owns the monitor, the sender
+#                                  and the port
 #   simulator                      the simulated modem behind the serial seam
 #   app                            the controller and its front-ends
 #

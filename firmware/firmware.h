@@ -1,11 +1,10 @@
-// The firmware image carried inside the program, the file name and date under
-// which it is announced to the modem, and the ZFILE frame that announces it.
+// The firmware image carried inside the program and the file name and date
+// under which it is announced to the modem: data only. The sender frames and
+// writes the announcement itself; nothing here knows the protocol, the port
+// or the window.
 #pragma once
 
 #include <cstdint>
-
-#include "zmodem/sender_outlet.h"
-#include "zmodem/zmodem.h"
 
 namespace mfu {
 
@@ -15,10 +14,19 @@ inline constexpr int kFileInformationSize = 128;
 // the size and the octal date, zeros to the end.
 void BuildFileInformation(std::uint8_t (&block)[kFileInformationSize], std::int32_t image_size);
 
-// Finds the image, records it in the record, sets the progress range through
-// `outlet` (one step per 512-byte block), and sends ZFILE with the file
-// information. 1 when the frame went to the port, 0 when the image could not
-// be found or loaded (nothing sent, the progress bar untouched). Sender thread.
-std::int32_t SendZFILE(ZMSender& zm, SenderOutlet& outlet);
+// What announces the image: where it lies (read-only, as long as the program
+// lives), its size, its date (seconds since 1970, UTC) and the file
+// information that goes out in the ZFILE frame.
+struct FirmwareFile {
+  const std::uint8_t* data = nullptr;
+  std::int32_t size = 0;
+  std::int32_t date = 0;
+  std::uint8_t information[kFileInformationSize] = {};
+};
+
+// Finds the image and fills `file`. false when the image cannot be found or
+// loaded ("Can't FindResource", "Can't LoadResource" on the diagnostic
+// channel); `file` is then left as it was. Any thread.
+bool FindFirmwareFile(FirmwareFile& file);
 
 }  // namespace mfu

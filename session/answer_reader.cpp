@@ -57,9 +57,10 @@ bool ReadModemAnswer(bool show, Millis limit) {
   return true;
 }
 
-void ReadFinalAnswer(Millis limit) {
+std::span<const std::uint8_t> ReadFinalAnswer(Millis limit) {
   const std::uint32_t count = ReadAnswer(limit);
   if (count > 0) ShowAnswer(count);
+  return {ModemResponseBuffer, count};
 }
 
 }  // namespace mfu

@@ -1,6 +1,9 @@
 // Reading one answer of the modem after a command, and telling the user.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "platform/clock.h"
 
 namespace mfu {
@@ -13,7 +16,9 @@ namespace mfu {
 bool ReadModemAnswer(bool show, Millis limit);
 
 // The flash loader's final answer: read as above and always shown (cut at
-// "Modem-Update"), without the hint to press "Update Starten". Sender thread.
-void ReadFinalAnswer(Millis limit);
+// "Modem-Update"), without the hint to press "Update Starten". Returns the
+// bytes the read delivered (empty when none came), for the sender to judge.
+// Sender thread.
+std::span<const std::uint8_t> ReadFinalAnswer(Millis limit);
 
 }  // namespace mfu

@@ -129,9 +129,18 @@ void SessionOutlet::StepProgress() {
   if (Window* window = MainDialog(); window != nullptr) window->StepProgress();
 }
 
-std::int32_t SessionOutlet::SendZFILE(ZMSender& zm) { return mfu::SendZFILE(zm, *this); }
+bool SessionOutlet::FindFile(AnnouncedFile& file) {
+  static_assert(kZfileInformationSize == kFileInformationSize);
+  FirmwareFile firmware;
+  if (!FindFirmwareFile(firmware)) return false;
+  file.data = firmware.data;
+  file.size = firmware.size;
+  file.date = firmware.date;
+  std::memcpy(file.information, firmware.information, sizeof file.information);
+  return true;
+}
 
-void SessionOutlet::ReadFinalAnswer(Millis limit) { mfu::ReadFinalAnswer(limit); }
+std::span<const std::uint8_t> SessionOutlet::ReadFinalAnswer(Millis limit) { return mfu::ReadFinalAnswer(limit); }
 
 void SessionOutlet::Succeeded() {
   if (UpdateSucceededEvent) UpdateSucceededEvent->Set();

@@ -24,7 +24,7 @@ extern EventHandle& UpdateSucceededEvent;
 extern EventHandle& UpdateFailedEvent;
 
 // The sender's outlet as the monitor gives it: log texts and the progress bar
-// go to the window (MainDialog), the file announcement to the firmware, the
+// go to the window (MainDialog), the file comes from the firmware, the
 // final answer through the answer reader, the outcome to UpdateSucceededEvent
 // and UpdateFailedEvent, and the rest to the monitor, which reports it to the
 // window once it has reported the outcome. Sender thread.
@@ -33,8 +33,8 @@ class SessionOutlet : public SenderOutlet {
   void Log(unsigned text_id) override;
   void SetProgressRange(std::uint16_t blocks) override;
   void StepProgress() override;
-  std::int32_t SendZFILE(ZMSender& zm) override;
-  void ReadFinalAnswer(Millis limit) override;
+  bool FindFile(AnnouncedFile& file) override;
+  std::span<const std::uint8_t> ReadFinalAnswer(Millis limit) override;
   void Succeeded() override;
   void Failed() override;
   void Rests() override;

@@ -182,6 +182,31 @@ bool SendZDATA(ZMSender& zm, SenderOutlet& outlet, const std::uint8_t* block, st
   return WriteFrame(zm);
 }
 
+std::int32_t SendZFILE(ZMSender& zm, SenderOutlet& outlet) {
+  AnnouncedFile file;
+  if (!outlet.FindFile(file)) return 0;
+  zm.ImageSize = file.size;
+  zm.ImageData = file.data;
+
+  const std::int32_t blocks = (zm.ImageSize + kMaxBlock - 1) / kMaxBlock;
+  outlet.SetProgressRange(static_cast<std::uint16_t>(blocks));
+  zm.FileDate = file.date;
+
+  zm.TxHeader[0] = ZFILE;
+  zm.TxHeader[1] = 0;
+  zm.TxHeader[2] = zm.FileTransport;
+  zm.TxHeader[3] = zm.FileManagement;
+  zm.TxHeader[4] = zm.FileConversion;
+  zm.FrameLength = 0;
+  PutBinaryHeader(zm);
+  PutDataSubpacket(zm, file.information, kZfileInformationSize, ZCRCW);
+  // The write's result is not looked at: a frame that does not arrive shows
+  // as the missing ZRPOS.
+  (void)WriteFrame(zm);
+  zm.FilePosition = 0;
+  return 1;
+}
+
 bool SendZEOF(ZMSender& zm) {
   StorePosition(zm, zm.FilePosition);
   zm.FrameLength = 0;
@@ -194,13 +219,13 @@ bool SendZFIN(ZMSender& zm) { return SendHexFrame(zm, ZFIN); }
 
 bool SendZABORT(ZMSender& zm) { return SendHexFrame(zm, ZABORT); }
 
-void SendOverAndOut(SenderOutlet& outlet) {
+std::span<const std::uint8_t> SendOverAndOut(SenderOutlet& outlet) {
   // Only what the loader says after "OO" is its verdict: text it sent behind
   // its ZFIN ("Datei erfolgreich empfangen") must not be taken for it.
   PurgeCommInput();
   WriteToComm("OO");
   SleepMs(500);
-  outlet.ReadFinalAnswer(kFinalAnswerTimeout);
+  return outlet.ReadFinalAnswer(kFinalAnswerTimeout);
 }
 
 void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
@@ -232,7 +257,7 @@ void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
   }
   switch (state) {
     case kAwaitZrinit:
-      if (outlet.SendZFILE(zm) == 0) {
+      if (SendZFILE(zm, outlet) == 0) {
         Diag("TO DO!!!!!!\n");
         return;
       }
@@ -260,8 +285,8 @@ void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
       return;
     case kAwaitZfin:
       outlet.Log(kTextCheckingFlash);
-      SendOverAndOut(outlet);
-      if (FinalAnswerReportsSuccess(ModemResponseBuffer, LastReadCount())) {
+      if (const std::span<const std::uint8_t> answer = SendOverAndOut(outlet);
+          FinalAnswerReportsSuccess(answer.data(), static_cast<std::uint32_t>(answer.size()))) {
         outlet.Succeeded();
       } else {
         SenderErrorEvent->Set();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -74,13 +75,19 @@ void ZMSenderInit(ZMSender& zm);
 void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet);
 
 bool SendZRQINIT(ZMSender& zm);
+// Asks `outlet` for the file, records it in `zm`, sets the progress range
+// through `outlet` (one step per 512-byte block) and sends ZFILE with the
+// file information. 1 when the frame went to the port, 0 when there is no
+// file (nothing sent, the progress bar untouched).
+std::int32_t SendZFILE(ZMSender& zm, SenderOutlet& outlet);
 // Steps the progress bar through `outlet` first.
 bool SendZDATA(ZMSender& zm, SenderOutlet& outlet, const std::uint8_t* block, std::int32_t length,
                std::uint8_t frame_end);
 bool SendZEOF(ZMSender& zm);
 bool SendZFIN(ZMSender& zm);
 bool SendZABORT(ZMSender& zm);
-void SendOverAndOut(SenderOutlet& outlet);
+// "OO", then the flash loader's final answer as the outlet read it.
+std::span<const std::uint8_t> SendOverAndOut(SenderOutlet& outlet);
 
 // The flash loader's verdict in the answer the final read delivered (up to its
 // first zero byte, letter case ignored): true when a line holds "erfolgreich"

@@ -1,6 +1,6 @@
 // The sender's one way up. The ZMODEM sender knows nothing of the session, the
 // log or the window: everything it has to tell, and the two things it needs
-// from above (the file announcement and the flash loader's final answer), go
+// from above (the file it announces and the flash loader's final answer), go
 // through this interface, which the session implements.
 //
 // Threads: every operation is called on the sender thread. The outlet must
@@ -8,11 +8,23 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "platform/clock.h"
 #include "zmodem/zmodem.h"
 
 namespace mfu {
+
+// The one file the sender announces in ZFILE and then sends: the image (not
+// owned; it lives as long as the program), its date (seconds since 1970, UTC)
+// and the 128-byte file information of the ZFILE data subpacket.
+inline constexpr int kZfileInformationSize = 128;
+struct AnnouncedFile {
+  const std::uint8_t* data = nullptr;
+  std::int32_t size = 0;
+  std::int32_t date = 0;
+  std::uint8_t information[kZfileInformationSize] = {};
+};
 
 class SenderOutlet {
  public:
@@ -27,14 +39,13 @@ class SenderOutlet {
   virtual void SetProgressRange(std::uint16_t blocks) = 0;
   virtual void StepProgress() = 0;
 
-  // Finds the image, records it in `zm` and sends the ZFILE frame that
-  // announces it (it sets the progress range through this outlet). 1 when the
-  // frame went to the port, 0 when there is no image (nothing sent).
-  virtual std::int32_t SendZFILE(ZMSender& zm) = 0;
+  // Finds the file to send. false when there is none (nothing is sent then).
+  virtual bool FindFile(AnnouncedFile& file) = 0;
 
-  // Reads the flash loader's final answer into ModemResponseBuffer (at most
-  // its size, `limit` ms); the bytes and their count stay there for the test.
-  virtual void ReadFinalAnswer(Millis limit) = 0;
+  // Reads the flash loader's final answer (at most 4096 bytes, `limit` ms),
+  // shows it to the user, and hands back the bytes the read delivered (empty
+  // when none came). They stay valid until the sender's next read.
+  virtual std::span<const std::uint8_t> ReadFinalAnswer(Millis limit) = 0;
 
   // The outcome: the flash loader reported success, or the session failed
   // (each failure the sender sees is reported, also while it goes on).
