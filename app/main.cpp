@@ -49,7 +49,6 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "modem-update: --port: the path is longer than the system allows\n");
       return mfu::kExitUsage;
     }
-    mfu::UsePortOption(options.port.c_str());
   }
 
   if (options.console) mfu::BlockInterruptSignals();
@@ -64,7 +63,7 @@ int main(int argc, char** argv) {
   if (options.console) {
     status = mfu::RunConsole(options);
   } else {
-    status = mfu::RunWindowFrontEnd(argc, argv);
+    status = mfu::RunWindowFrontEnd(argc, argv, options.port);
   }
   mfu::SetSerialBackend(nullptr);
   return status;

@@ -5,7 +5,6 @@
 #include "resources/text_ids.h"
 #include "ui/log.h"
 #include "ui/log_export.h"
-#include "zmodem/sender.h"
 
 namespace mfu {
 
@@ -79,8 +78,8 @@ int UpdateDialog::ExitStatus() const {
 
 void UpdateDialog::OnCancel() {
   if (closing_) return;
-  // Once the sender is under way the update must not be cut without asking.
-  if (session_.SenderThreadHandle() && session_.SenderState() != kSenderStarting) {
+  // Once the update is under way it must not be cut without asking.
+  if (session_.UpdateUnderWay()) {
     char message[kMessageBufferSize];
     LoadText(kTextAskCancelRunning, message, kMessageBufferSize);
     if (!window_.AskYesNo(message)) return;

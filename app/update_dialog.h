@@ -10,7 +10,7 @@
 namespace mfu {
 
 // The session as the window drives it. The program's own implementation
-// (RealSession) sits on session/session.h; tests use fakes.
+// (RealSession) holds a Session (session/session.h); tests use fakes.
 struct SessionControl {
   virtual ~SessionControl() = default;
   // The connection procedure; runs once as the handler of the start-up message.
@@ -20,9 +20,11 @@ struct SessionControl {
   virtual bool DownloadModeAnswered() = 0;
   // Cuts the connection procedure short; any thread, while it runs.
   virtual void InterruptConnection() = 0;
-  // True while a sender thread exists.
+  // True while a sender thread exists (the user's start was served).
   virtual bool SenderThreadHandle() = 0;
-  virtual std::int32_t SenderState() = 0;
+  // The session's one answer to "is an update under way?": closing then
+  // asks first.
+  virtual bool UpdateUnderWay() = 0;
   // True when the session's last reported outcome is a success.
   virtual bool UpdateSucceeded() = 0;
   // The user confirmed the update.

@@ -2,9 +2,12 @@
 // without a toolkit (which still has the console front-end).
 #pragma once
 
+#include <string>
+
 namespace mfu {
 
 // Runs the update window until it closes; returns the exit status.
-int RunWindowFrontEnd(int argc, char** argv);
+// `port_option` is the port --port named (empty: the search finds one).
+int RunWindowFrontEnd(int argc, char** argv, const std::string& port_option);
 
 }  // namespace mfu

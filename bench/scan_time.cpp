@@ -113,10 +113,11 @@ int main(int argc, char** argv) {
   }
 
   static char port[mfu::kPortNameSize];
+  mfu::CommPort comm;
   BenchBackend scan_ports({silent1.path, silent2.path, link}, {});
   mfu::SetSerialBackend(&scan_ports);
   auto start = Clock::now();
-  const bool scan_found = mfu::FindModemPort(port);
+  const bool scan_found = mfu::FindModemPort(comm, nullptr, port);
   const double scan = Seconds(Clock::now() - start);
   std::printf("quick scan, modem listed after two silent ports: %s in %.2f s (goal: under 3.5 s)\n",
               scan_found ? port : "not found", scan);
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
   BenchBackend modem_first({link, silent1.path, silent2.path}, {});
   mfu::SetSerialBackend(&modem_first);
   start = Clock::now();
-  const bool first_found = mfu::FindModemPort(port);
+  const bool first_found = mfu::FindModemPort(comm, nullptr, port);
   std::printf("quick scan, modem listed first: %s in %.2f s\n", first_found ? port : "not found",
               Seconds(Clock::now() - start));
   std::fflush(stdout);
@@ -135,7 +136,7 @@ int main(int argc, char** argv) {
     BenchBackend probe_ports({}, {silent1.path, link});
     mfu::SetSerialBackend(&probe_ports);
     start = Clock::now();
-    const bool probe_found = mfu::ProbeCommPorts(port);
+    const bool probe_found = mfu::ProbeCommPorts(comm, port);
     const double sequential = Seconds(Clock::now() - start);
     std::printf("sequential probe, one silent port (COM1) before the modem (COM2): %s in %.2f s;\n"
                 "  with two silent ports before it: about %.0f s\n",

@@ -137,16 +137,17 @@ int main() {
   mfu::SetMainDialog(&window);
 
   const double cpu_before = CpuSeconds();
-  mfu::SetupCommPort();
-  if (!mfu::SessionMonitorExists()) {
+  mfu::Session session;
+  session.SetupCommPort();
+  if (!session.SessionMonitorExists()) {
     std::fprintf(stderr, "no modem\n");
     return 1;
   }
-  mfu::SignalStartUpdate();
+  session.SignalStartUpdate();
   window.rested.Wait(mfu::kInfinite);
   const Clock::time_point end = Clock::now();
-  const bool succeeded = mfu::LastOutcome() == mfu::Outcome::kSucceeded;
-  mfu::StopSessionMonitor();
+  const bool succeeded = session.UpdateSucceeded();
+  session.StopSessionMonitor();
   const double cpu = CpuSeconds() - cpu_before;
   mfu::SetMainDialog(nullptr);
   mfu::SetSerialBackend(nullptr);

@@ -50,18 +50,4 @@ inline int WaitForAny(std::initializer_list<Event*> events, Millis limit) {
 using EventHandle = std::unique_ptr<Event>;
 inline EventHandle MakeEvent(Event::Reset reset) { return std::make_unique<Event>(reset); }
 
-// Storage for a namespace-scope object that worker threads use while they run
-// (the session's event handles, the owners of its threads), bound once:
-//   EventHandle& QuitMonitorEvent = ProgramLifetime<EventHandle>();
-// It is never destroyed: exit() runs the static destructors on the thread that
-// calls it, and a thread that still waits on an event must not find it freed
-// (nor a worker's owner join a thread that waits for good). Whoever starts the
-// threads still stops them and closes the events in the ordinary way; only
-// static destruction leaves them alone. Reachable through the reference, so it
-// is no leak.
-template <typename T>
-T& ProgramLifetime() {
-  return *new T();
-}
-
 }  // namespace mfu

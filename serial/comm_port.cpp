@@ -11,29 +11,8 @@
 namespace mfu {
 
 std::uint8_t ModemResponseBuffer[kModemResponseBufferSize];
-EventHandle& ReadCompleteEvent = ProgramLifetime<EventHandle>();
-EventHandle& WriteCompleteEvent = ProgramLifetime<EventHandle>();
 
 namespace {
-
-// The handle is read by the sender thread while the monitor thread may close
-// it: every user takes its own reference under the lock, so the device lives
-// until the last call on it has returned, and Close() ends a blocked call.
-std::mutex g_port_lock;
-SerialHandle g_port;
-
-std::atomic<std::uint32_t> g_last_read_count{0};
-
-struct SavedSettings {
-  PortSettings settings;
-  bool saved = false;
-};
-
-// Open and close run on one thread at a time (window thread, then monitor),
-// but never at once with each other; the lock keeps that honest anyway.
-std::mutex g_saved_lock;
-SavedSettings SavedPortState;     // line settings of the first open
-SavedSettings SavedPortTimeouts;  // timeouts of the first open
 
 std::atomic<SerialBackend*> g_backend{nullptr};
 
@@ -49,18 +28,17 @@ void SetEventIfAny(const EventHandle& event) {
 
 }  // namespace
 
-SerialHandle PortHandle() {
-  std::lock_guard<std::mutex> guard(g_port_lock);
-  return g_port;
+CommPort::~CommPort() { CloseCommPort(); }
+
+SerialHandle CommPort::PortHandle() const {
+  std::lock_guard<std::mutex> guard(port_lock_);
+  return port_;
 }
 
-void SetPortHandle(SerialHandle handle) {
-  std::lock_guard<std::mutex> guard(g_port_lock);
-  g_port = std::move(handle);
+void CommPort::SetPortHandle(SerialHandle handle) {
+  std::lock_guard<std::mutex> guard(port_lock_);
+  port_ = std::move(handle);
 }
-
-std::uint32_t LastReadCount() { return g_last_read_count.load(); }
-void SetLastReadCount(std::uint32_t count) { g_last_read_count.store(count); }
 
 SerialBackend& TheSerialBackend() {
   SerialBackend* backend = g_backend.load();
@@ -98,12 +76,12 @@ void EndPortOpen(SerialDevice& port, PortSettings* save_timeouts) {
   (void)port.Purge();
 }
 
-SerialHandle OpenCommPort(const char* port_name) {
+SerialHandle CommPort::OpenCommPort(const char* port_name) {
   OpenFailure ignored;
   return OpenCommPort(port_name, ignored);
 }
 
-SerialHandle OpenCommPort(const char* port_name, OpenFailure& failure) {
+SerialHandle CommPort::OpenCommPort(const char* port_name, OpenFailure& failure) {
   failure = OpenFailure{};
   if (port_name == nullptr) {
     failure.kind = OpenFailureKind::kMissing;
@@ -114,7 +92,7 @@ SerialHandle OpenCommPort(const char* port_name, OpenFailure& failure) {
 
   // The results of the configuration calls are not acted on: once the port
   // is open, a driver that refuses one setting still carries the modem.
-  std::lock_guard<std::mutex> guard(g_saved_lock);
+  std::lock_guard<std::mutex> guard(saved_lock_);
   BeginPortOpen(*port, SavedPortState.saved ? nullptr : &SavedPortState.settings, SavedPortState.settings);
   SavedPortState.saved = true;
   SleepMs(kDtrDropMs);
@@ -123,25 +101,25 @@ SerialHandle OpenCommPort(const char* port_name, OpenFailure& failure) {
   return port;
 }
 
-bool PurgeCommInput() {
+bool CommPort::PurgeCommInput() {
   const SerialHandle port = PortHandle();
   return port && port->Purge();
 }
 
-void CloseCommPort() {
+void CommPort::CloseCommPort() {
   // Taking the handle out first means a read or write that starts from now
   // on finds no port, and a second close (window and monitor racing at the
   // end) finds nothing to restore twice.
   SerialHandle port;
   {
-    std::lock_guard<std::mutex> guard(g_port_lock);
-    port.swap(g_port);
+    std::lock_guard<std::mutex> guard(port_lock_);
+    port.swap(port_);
   }
   if (!port) return;
 
   (void)port->Purge();  // ends a read or write another thread waits in
   {
-    std::lock_guard<std::mutex> guard(g_saved_lock);
+    std::lock_guard<std::mutex> guard(saved_lock_);
     if (SavedPortTimeouts.saved) {
       (void)port->SetTimeouts(SavedPortTimeouts.settings);
       SavedPortTimeouts.saved = false;
@@ -154,7 +132,7 @@ void CloseCommPort() {
   port->Close();
 }
 
-bool WriteToComm(const std::uint8_t* data, std::int32_t count) {
+bool CommPort::WriteToComm(const std::uint8_t* data, std::int32_t count) {
   SerialHandle port = PortHandle();
   if (!port) return false;
   (void)port->ClearErrors();
@@ -191,60 +169,46 @@ bool WriteToComm(const std::uint8_t* data, std::int32_t count) {
   return false;
 }
 
-bool WriteToComm(const char* text) {
+bool CommPort::WriteToComm(const char* text) {
   if (text == nullptr) return WriteToComm(static_cast<const std::uint8_t*>(nullptr), 0);
   std::int32_t length = 0;
   while (text[length] != '\0') ++length;
   return WriteToComm(reinterpret_cast<const std::uint8_t*>(text), length);
 }
 
-namespace {
-
-// Set by InterruptCommWaits: reads and pauses of the connection procedure end
-// at once. An event, so that a pause can wait on it.
-std::atomic<bool> g_waits_interrupted{false};
-Event& InterruptEvent() {
-  static Event& event = *new Event(Event::Reset::kManual);  // outlives every waiting thread
-  return event;
-}
-
-}  // namespace
-
-void InterruptCommWaits() {
-  g_waits_interrupted = true;
-  InterruptEvent().Set();
+void CommPort::InterruptCommWaits() {
+  waits_interrupted_ = true;
+  interrupt_event_.Set();
   // The flag is up before the purge: a read armed after it sees the flag, one
   // armed before it is ended by the purge.
   if (const SerialHandle port = PortHandle()) (void)port->Purge();
 }
 
-bool CommWaitsInterrupted() { return g_waits_interrupted.load(); }
-
-void ClearCommInterrupt() {
-  g_waits_interrupted = false;
-  InterruptEvent().ResetEvent();
+void CommPort::ClearCommInterrupt() {
+  waits_interrupted_ = false;
+  interrupt_event_.ResetEvent();
 }
 
-void PauseComm(Millis ms) {
-  if (g_waits_interrupted) return;
-  (void)InterruptEvent().Wait(ms);
+void CommPort::PauseComm(Millis ms) {
+  if (waits_interrupted_) return;
+  (void)interrupt_event_.Wait(ms);
 }
 
-int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit) {
+int CommPort::ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit) {
   SerialHandle port = PortHandle();
   if (!port) return 0;
-  SetLastReadCount(0);
-  if (g_waits_interrupted) return 0;
+  last_read_count_.store(0);
+  if (waits_interrupted_) return 0;
   (void)port->ClearErrors();
   ResetEventIfAny(ReadCompleteEvent);
 
   const IoResult start = port->StartRead(buffer, max);
-  if (g_waits_interrupted) {
+  if (waits_interrupted_) {
     (void)port->Purge();
     return 0;
   }
   if (start.state == IoResult::State::kCompleted) {
-    SetLastReadCount(start.count);
+    last_read_count_.store(start.count);
     SetEventIfAny(ReadCompleteEvent);
     return static_cast<int>(start.count);
   }
@@ -261,12 +225,12 @@ int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit) {
   }
   SetEventIfAny(ReadCompleteEvent);
   const IoResult result = port->ReadResult();
-  SetLastReadCount(result.count);
+  last_read_count_.store(result.count);
   if (result.state != IoResult::State::kCompleted) Diag("GOT ERROR FROM READ FN\n");
   return static_cast<int>(LastReadCount());
 }
 
-bool GetOverlappedReadResult(std::uint32_t& error) {
+bool CommPort::GetOverlappedReadResult(std::uint32_t& error) {
   SerialHandle port = PortHandle();
   if (!port) {
     error = kErrorInvalidHandle;
@@ -274,7 +238,7 @@ bool GetOverlappedReadResult(std::uint32_t& error) {
   }
   const IoResult result = port->ReadResult();
   if (result.state == IoResult::State::kCompleted) {
-    SetLastReadCount(result.count);
+    last_read_count_.store(result.count);
     SetEventIfAny(ReadCompleteEvent);
     error = kErrorSuccess;
     return true;
@@ -283,26 +247,11 @@ bool GetOverlappedReadResult(std::uint32_t& error) {
   return false;
 }
 
-bool GetCommModemStatus(std::uint32_t& bits) {
+bool CommPort::GetCommModemStatus(std::uint32_t& bits) {
   SerialHandle port = PortHandle();
   if (!port) return false;
   std::uint32_t error = kErrorSuccess;
   return port->GetModemStatus(bits, error);
-}
-
-void ResetReadRecord() { SetLastReadCount(0); }
-
-void ResetCommPortForTest() {
-  SerialHandle port;
-  {
-    std::lock_guard<std::mutex> guard(g_port_lock);
-    port.swap(g_port);
-  }
-  if (port) port->Close();
-  std::lock_guard<std::mutex> guard(g_saved_lock);
-  SavedPortState = SavedSettings{};
-  SavedPortTimeouts = SavedSettings{};
-  SetLastReadCount(0);
 }
 
 }  // namespace mfu

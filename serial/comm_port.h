@@ -5,12 +5,14 @@
 //
 // Threads: the window thread (connection procedure, exit byte), the session
 // monitor (the close when it stops) and the sender thread (frames and
-// answers) all use these calls. One read at a time; a read and a write may
+// answers) all use one CommPort. One read at a time; a read and a write may
 // overlap; CloseCommPort from another thread ends a read or write in
 // progress.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -22,27 +24,9 @@ inline constexpr std::uint32_t kModemResponseBufferSize = 4096;
 
 // Every answer of the modem lands here, from the probe to the ZMODEM headers.
 // A read neither clears it nor adds a terminator: an answer is exactly the
-// LastReadCount() bytes at its start.
+// bytes the read returned at its start. One reader at a time: the window
+// thread until the monitor starts, then the sender thread.
 extern std::uint8_t ModemResponseBuffer[kModemResponseBufferSize];
-
-// The open port, or nullptr. Callers store OpenCommPort's result here.
-SerialHandle PortHandle();
-void SetPortHandle(SerialHandle handle);
-
-// Bytes delivered by the latest read (0 when a read starts).
-std::uint32_t LastReadCount();
-void SetLastReadCount(std::uint32_t count);
-
-// The manual-reset events of every read and write; created by the probe and
-// by the session monitor's start, closed by them. Null while none exist. The
-// handles are never destroyed (ProgramLifetime).
-extern EventHandle& ReadCompleteEvent;
-extern EventHandle& WriteCompleteEvent;
-
-// Opens and configures a port; nullptr when it cannot be opened (nothing is
-// saved then), with the reason in `failure`. Does not set PortHandle.
-SerialHandle OpenCommPort(const char* port_name);
-SerialHandle OpenCommPort(const char* port_name, OpenFailure& failure);
 
 // The opening steps of OpenCommPort around its DTR drop, for a caller that
 // opens several ports at once and keeps each port's settings itself (the
@@ -54,52 +38,106 @@ inline constexpr Millis kDtrDropMs = 100;
 void BeginPortOpen(SerialDevice& port, PortSettings* save_state, const PortSettings& working_from);
 void EndPortOpen(SerialDevice& port, PortSettings* save_timeouts);
 
-// Drops what the modem sent and nobody has read yet (PurgeComm on
-// PortHandle). A completed write is not touched. false when no port is open
-// or the purge failed.
-bool PurgeCommInput();
+// The port a session talks through: the open device, the count of its latest
+// read, the settings it had before the first open, the flag that cuts the
+// connection procedure's waits short, and the events of its reads and writes.
+// Owned by the session (or by a test); it closes the port when destroyed.
+class CommPort {
+ public:
+  CommPort() = default;
+  ~CommPort();
+  CommPort(const CommPort&) = delete;
+  CommPort& operator=(const CommPort&) = delete;
 
-// Purges, restores the saved timeouts and line settings, closes PortHandle
-// and clears it. Does nothing when no port is open.
-void CloseCommPort();
+  // The open port, or nullptr. Callers store OpenCommPort's result here.
+  SerialHandle PortHandle() const;
+  void SetPortHandle(SerialHandle handle);
 
-// Writes `count` bytes to PortHandle and waits until they are written (no
-// time limit). true when exactly `count` bytes went out.
-bool WriteToComm(const std::uint8_t* data, std::int32_t count);
-bool WriteToComm(const char* text);  // the NUL-terminated text's bytes
+  // Bytes delivered by the latest read (0 when a read starts).
+  std::uint32_t LastReadCount() const { return last_read_count_.load(); }
 
-// Reads at most `max` bytes into `buffer` within `limit` ms: the read ends
-// when `max` bytes are in or 250 ms pass without a further byte, and the
-// limit bounds the whole read, so a line that keeps dribbling cannot stretch
-// it. Returns the count (> 0), 0 when nothing was read (no port, or the read
-// failed), or -1 when the limit passed before the read ended ("READ
-// TIMEOUT"), whether or not bytes had begun to arrive; the read then stays
-// pending on the port with its bytes, for GetOverlappedReadResult or the
-// next read.
-int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit);
+  // The manual-reset events of every read and write; created by the probe and
+  // by the session monitor's start, closed by them. Null while none exist.
+  // Written only while no other thread uses the port.
+  EventHandle ReadCompleteEvent;
+  EventHandle WriteCompleteEvent;
 
-// Cuts the waits of the connection procedure short (Ctrl-C while the modem
-// is searched for or brought into download mode): a read waiting on
-// PortHandle ends at once, and later reads and pauses return at once, until
-// ClearCommInterrupt. Any thread.
-void InterruptCommWaits();
-bool CommWaitsInterrupted();
-void ClearCommInterrupt();
-// Pauses `ms` program ms, or less when the waits are interrupted.
-void PauseComm(Millis ms);
+  // Opens and configures a port; nullptr when it cannot be opened (nothing is
+  // saved then), with the reason in `failure`. Does not set PortHandle. The
+  // settings the first open finds are kept until CloseCommPort gives them
+  // back.
+  SerialHandle OpenCommPort(const char* port_name);
+  SerialHandle OpenCommPort(const char* port_name, OpenFailure& failure);
 
-// GetOverlappedResult on the pending read of PortHandle, without waiting:
-// true with LastReadCount() set to the read's count, or false with `error`
-// (kErrorIoIncomplete while the read has no bytes yet).
-bool GetOverlappedReadResult(std::uint32_t& error);
+  // Drops what the modem sent and nobody has read yet (PurgeComm on
+  // PortHandle). A completed write is not touched. false when no port is
+  // open or the purge failed.
+  bool PurgeCommInput();
 
-// GetCommModemStatus on PortHandle; false when it fails or no port is open.
-bool GetCommModemStatus(std::uint32_t& bits);
+  // Purges, restores the saved timeouts and line settings, closes PortHandle
+  // and clears it. Does nothing when no port is open.
+  void CloseCommPort();
 
-// Zeroes the read record (a fresh record for the probe and the session).
-void ResetReadRecord();
+  // Writes `count` bytes to PortHandle and waits until they are written (no
+  // time limit). true when exactly `count` bytes went out.
+  bool WriteToComm(const std::uint8_t* data, std::int32_t count);
+  bool WriteToComm(const char* text);  // the NUL-terminated text's bytes
 
-// Tests: forget the saved settings and the port.
-void ResetCommPortForTest();
+  // Reads at most `max` bytes into `buffer` within `limit` ms: the read ends
+  // when `max` bytes are in or 250 ms pass without a further byte, and the
+  // limit bounds the whole read, so a line that keeps dribbling cannot
+  // stretch it. Returns the count (> 0), 0 when nothing was read (no port, or
+  // the read failed), or -1 when the limit passed before the read ended
+  // ("READ TIMEOUT"), whether or not bytes had begun to arrive; the read then
+  // stays pending on the port with its bytes, for GetOverlappedReadResult or
+  // the next read.
+  int ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit);
+
+  // Cuts the waits of the connection procedure short (Ctrl-C while the modem
+  // is searched for or brought into download mode): a read waiting on
+  // PortHandle ends at once, and later reads and pauses return at once,
+  // until ClearCommInterrupt. Any thread.
+  void InterruptCommWaits();
+  bool CommWaitsInterrupted() const { return waits_interrupted_.load(); }
+  void ClearCommInterrupt();
+  // Pauses `ms` program ms, or less when the waits are interrupted.
+  void PauseComm(Millis ms);
+
+  // GetOverlappedResult on the pending read of PortHandle, without waiting:
+  // true with LastReadCount() set to the read's count, or false with `error`
+  // (kErrorIoIncomplete while the read has no bytes yet).
+  bool GetOverlappedReadResult(std::uint32_t& error);
+
+  // GetCommModemStatus on PortHandle; false when it fails or no port is open.
+  bool GetCommModemStatus(std::uint32_t& bits);
+
+  // Zeroes the read record (a fresh record for the probe and the session).
+  void ResetReadRecord() { last_read_count_.store(0); }
+
+ private:
+  struct SavedSettings {
+    PortSettings settings;
+    bool saved = false;
+  };
+
+  // The handle is read by the sender thread while the monitor thread may
+  // close it: every user takes its own reference under the lock, so the
+  // device lives until the last call on it has returned, and Close() ends a
+  // blocked call.
+  mutable std::mutex port_lock_;
+  SerialHandle port_;
+  std::atomic<std::uint32_t> last_read_count_{0};
+
+  // Open and close run on one thread at a time (window thread, then
+  // monitor), but never at once with each other; the lock keeps that honest.
+  std::mutex saved_lock_;
+  SavedSettings SavedPortState;     // line settings of the first open
+  SavedSettings SavedPortTimeouts;  // timeouts of the first open
+
+  // Set by InterruptCommWaits: reads and pauses of the connection procedure
+  // end at once. With an event, so that a pause can wait on it.
+  std::atomic<bool> waits_interrupted_{false};
+  Event interrupt_event_{Event::Reset::kManual};
+};
 
 }  // namespace mfu

@@ -24,9 +24,6 @@ constexpr const char kIdentifier[] = "QVRLMAZZ";
 // How often the quick scan looks at its ports while it waits.
 constexpr Millis kScanPollMs = 10;
 
-// The port named on the command line; window thread only.
-std::string g_named_port;
-
 bool IsSupportedModel(const char* model) {
   return std::strstr(model, "Orbalis 56") != nullptr || std::strstr(model, "Kelvora 56000") != nullptr;
 }
@@ -195,15 +192,15 @@ void FindModemInRegistry(char* port_name) {
   if (port_name[0] == '\0' && TheSecondModemList() != nullptr) FindModemInList(*TheSecondModemList(), port_name);
 }
 
-bool IsSupportedModemAnswer(Millis limit) {
-  const int read = ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
+bool IsSupportedModemAnswer(CommPort& port, Millis limit) {
+  const int read = port.ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
   if (read <= 0) return false;
   // The buffer carries no terminator and may hold an earlier answer behind
   // this one: search only the bytes of this read.
-  return HoldsIdentifier(ModemResponseBuffer, std::min<std::uint32_t>(LastReadCount(), kModemResponseBufferSize));
+  return HoldsIdentifier(ModemResponseBuffer, std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize));
 }
 
-bool ScanListedPorts(char* port_name, SearchReport* report) {
+bool ScanListedPorts(CommPort& comm, char* port_name, SearchReport* report) {
   port_name[0] = '\0';
   SerialBackend& backend = TheSerialBackend();
   std::vector<std::unique_ptr<ScannedPort>> ports;
@@ -253,7 +250,7 @@ bool ScanListedPorts(char* port_name, SearchReport* report) {
         break;
       }
     }
-    if (hit != nullptr || !waiting || CommWaitsInterrupted()) break;
+    if (hit != nullptr || !waiting || comm.CommWaitsInterrupted()) break;
     SleepMs(kScanPollMs);
   }
 
@@ -266,11 +263,11 @@ bool ScanListedPorts(char* port_name, SearchReport* report) {
   return hit != nullptr;
 }
 
-bool ProbeCommPorts(char* port_name, SearchReport* report) {
+bool ProbeCommPorts(CommPort& port, char* port_name, SearchReport* report) {
   port_name[0] = '\0';
-  ResetReadRecord();
-  ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
-  WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
+  port.ResetReadRecord();
+  port.ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
+  port.WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
 
   std::vector<std::string> names;
   for (int n = 1; n <= 4; ++n) {
@@ -284,51 +281,47 @@ bool ProbeCommPorts(char* port_name, SearchReport* report) {
   }
 
   bool found = false;
-  for (std::size_t i = 0; i < names.size() && !found && !CommWaitsInterrupted(); ++i) {
+  for (std::size_t i = 0; i < names.size() && !found && !port.CommWaitsInterrupted(); ++i) {
     const char* name = names[i].c_str();
     OpenFailure failure;
-    SetPortHandle(OpenCommPort(name, failure));
-    if (!PortHandle()) {
+    port.SetPortHandle(port.OpenCommPort(name, failure));
+    if (!port.PortHandle()) {
       Record(report, names[i], PortVerdict::kCannotOpen, failure);
       continue;
     }
     std::uint32_t status = 0;
-    if (!GetCommModemStatus(status)) {
-      CloseCommPort();
+    if (!port.GetCommModemStatus(status)) {
+      port.CloseCommPort();
       Record(report, names[i], PortVerdict::kStatusFailed);
       continue;
     }
-    (void)WriteToComm(kProbeCommand);
-    if (IsSupportedModemAnswer(kProbeAnswerLimit)) {
+    (void)port.WriteToComm(kProbeCommand);
+    if (IsSupportedModemAnswer(port, kProbeAnswerLimit)) {
       CopyName(name, port_name);
       found = true;
     } else {
       port_name[0] = '\0';
-      Record(report, names[i], LastReadCount() > 0 ? PortVerdict::kNoIdentifier : PortVerdict::kNoAnswer);
+      Record(report, names[i], port.LastReadCount() > 0 ? PortVerdict::kNoIdentifier : PortVerdict::kNoAnswer);
     }
-    CloseCommPort();
+    port.CloseCommPort();
   }
 
-  ReadCompleteEvent.reset();
-  WriteCompleteEvent.reset();
+  port.ReadCompleteEvent.reset();
+  port.WriteCompleteEvent.reset();
   return found;
 }
 
-void SetNamedPort(const char* port_name) { g_named_port = port_name != nullptr ? port_name : ""; }
-
-bool FindModemPort(char* port_name) { return FindModemPort(port_name, nullptr); }
-
-bool FindModemPort(char* port_name, SearchReport* report) {
+bool FindModemPort(CommPort& port, const char* named_port, char* port_name, SearchReport* report) {
   if (report != nullptr) report->clear();
-  if (!g_named_port.empty()) {
-    CopyName(g_named_port.c_str(), port_name);  // taken as it is, without a probe
+  if (named_port != nullptr && named_port[0] != '\0') {
+    CopyName(named_port, port_name);  // taken as it is, without a probe
     return true;
   }
   FindModemInRegistry(port_name);
   if (port_name[0] != '\0') return true;  // taken as it is, without a probe
-  if (ScanListedPorts(port_name, report)) return true;  // as good as a registry hit
-  if (CommWaitsInterrupted()) return false;
-  return ProbeCommPorts(port_name, report);
+  if (ScanListedPorts(port, port_name, report)) return true;  // as good as a registry hit
+  if (port.CommWaitsInterrupted()) return false;
+  return ProbeCommPorts(port, port_name, report);
 }
 
 }  // namespace mfu

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "serial/comm_port.h"
 #include "serial/serial_device.h"
 
 namespace mfu {
@@ -41,13 +42,11 @@ struct PortAttempt {
 // Every port the search tried and passed over, in the order tried.
 using SearchReport = std::vector<PortAttempt>;
 
-// The port named on the command line (--port): taken as it is, before the
-// lists and without a probe. Copied; nullptr or "" names none. Call before
-// threads start.
-void SetNamedPort(const char* port_name);
-
-bool FindModemPort(char* port_name);                          // kPortNameSize bytes
-bool FindModemPort(char* port_name, SearchReport* report);    // report: null or filled
+// The search, through `port` (its probe, and its interrupt flag, which cuts
+// the search short). `named_port` (--port) is taken as it is, before the
+// lists and without a probe; nullptr or "" names none. `port_name` holds
+// kPortNameSize bytes; `report` is null or filled.
+bool FindModemPort(CommPort& port, const char* named_port, char* port_name, SearchReport* report = nullptr);
 void FindModemInRegistry(char* port_name);                    // kPortNameSize bytes
 char* ReadRegistryString(std::uintptr_t key, const char* value_name, char* buffer, std::uint32_t size);
 
@@ -56,9 +55,9 @@ char* ReadRegistryString(std::uintptr_t key, const char* value_name, char* buffe
 // waits up to kScanAnswerLimit for the first burst of every answer. The
 // first port in list order whose burst holds the identifier is the modem.
 // Every port is closed with its settings given back before it returns.
-bool ScanListedPorts(char* port_name, SearchReport* report = nullptr);
+bool ScanListedPorts(CommPort& port, char* port_name, SearchReport* report = nullptr);
 
-bool ProbeCommPorts(char* port_name, SearchReport* report = nullptr);  // kPortNameSize bytes
-bool IsSupportedModemAnswer(Millis limit);
+bool ProbeCommPorts(CommPort& port, char* port_name, SearchReport* report = nullptr);  // kPortNameSize bytes
+bool IsSupportedModemAnswer(CommPort& port, Millis limit);
 
 }  // namespace mfu

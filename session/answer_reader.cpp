@@ -18,11 +18,11 @@ constexpr char kMarker[] = "Modem-Update";
 namespace {
 
 // Reads one answer; appends text 2004 when none came. Returns the count.
-std::uint32_t ReadAnswer(Millis limit) {
-  const int read = ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
+std::uint32_t ReadAnswer(CommPort& port, Millis limit) {
+  const int read = port.ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
   if (read <= 0) {
     // A read the user cut short proves nothing of the modem.
-    if (!CommWaitsInterrupted()) AppendLogString(kTextNoAnswer);
+    if (!port.CommWaitsInterrupted()) AppendLogString(kTextNoAnswer);
     return 0;
   }
   return std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize);
@@ -48,8 +48,8 @@ void ShowAnswer(std::uint32_t count) {
 
 }  // namespace
 
-bool ReadModemAnswer(bool show, Millis limit) {
-  const std::uint32_t count = ReadAnswer(limit);
+bool ReadModemAnswer(CommPort& port, bool show, Millis limit) {
+  const std::uint32_t count = ReadAnswer(port, limit);
   if (count == 0) return false;
   if (!show) return true;
   ShowAnswer(count);
@@ -57,8 +57,8 @@ bool ReadModemAnswer(bool show, Millis limit) {
   return true;
 }
 
-std::span<const std::uint8_t> ReadFinalAnswer(Millis limit) {
-  const std::uint32_t count = ReadAnswer(limit);
+std::span<const std::uint8_t> ReadFinalAnswer(CommPort& port, Millis limit) {
+  const std::uint32_t count = ReadAnswer(port, limit);
   if (count > 0) ShowAnswer(count);
   return {ModemResponseBuffer, count};
 }

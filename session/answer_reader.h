@@ -5,20 +5,21 @@
 #include <span>
 
 #include "platform/clock.h"
+#include "serial/comm_port.h"
 
 namespace mfu {
 
-// Reads one answer (at most 4096 bytes, `limit` ms) into ModemResponseBuffer.
-// No answer: appends text 2004, shown or not. Shown: appends the answer cut
-// at its first "Modem-Update", then text 2003. The answer stays in the
-// buffer with its length in LastReadCount(). Caller's thread.
+// Reads one answer on `port` (at most 4096 bytes, `limit` ms) into
+// ModemResponseBuffer. No answer: appends text 2004, shown or not (unless the
+// port's waits were interrupted). Shown: appends the answer cut at its first
+// "Modem-Update", then text 2003. Caller's thread.
 // Returns true when an answer came.
-bool ReadModemAnswer(bool show, Millis limit);
+bool ReadModemAnswer(CommPort& port, bool show, Millis limit);
 
 // The flash loader's final answer: read as above and always shown (cut at
 // "Modem-Update"), without the hint to press "Update Starten". Returns the
 // bytes the read delivered (empty when none came), for the sender to judge.
 // Sender thread.
-std::span<const std::uint8_t> ReadFinalAnswer(Millis limit);
+std::span<const std::uint8_t> ReadFinalAnswer(CommPort& port, Millis limit);
 
 }  // namespace mfu

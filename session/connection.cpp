@@ -12,24 +12,13 @@
 #include "session/answer_reader.h"
 #include "session/connection.h"
 #include "session/monitor.h"
+#include "session/session.h"
 #include "ui/log.h"
 #include "ui/window.h"
 
 namespace mfu {
 
 char PortName[kPortNameSize];
-
-namespace {
-// Whether the modem answered "a": a front-end that starts the update by
-// itself (--yes) must not flash a modem that never showed its download mode.
-std::atomic<bool> g_download_mode_answered{false};
-}  // namespace
-
-bool DownloadModeAnswered() { return g_download_mode_answered.load(); }
-
-void InterruptConnectionProcedure() { InterruptCommWaits(); }
-
-bool ConnectionProcedureInterrupted() { return CommWaitsInterrupted(); }
 
 namespace {
 void EnableButton(int id, bool enable) {
@@ -112,18 +101,18 @@ void WarnOtherHolders(const char* port) {
 }
 }  // namespace
 
-void SetupCommPort() {
-  g_download_mode_answered = false;
-  ClearCommInterrupt();
+void Session::SetupCommPort() {
+  download_mode_answered_ = false;
+  port_.ClearCommInterrupt();
   AppendLogString(kTextToolStarts);
   // A build without real firmware must not be taken for one.
   if (FirmwareIsStandIn()) AppendLogString(kTextStandInImage);
   AppendLogString(kTextSearching);
 
   SearchReport tried;
-  if (!FindModemPort(PortName, &tried)) {
+  if (!FindModemPort(port_, port_option_.c_str(), PortName, &tried)) {
     // Cut short by the user: nothing was found because nothing was finished.
-    if (CommWaitsInterrupted()) return;
+    if (port_.CommWaitsInterrupted()) return;
     AppendLogString(kTextNoModemFound);
     ReportPortsTried(tried);
     return;
@@ -136,13 +125,13 @@ void SetupCommPort() {
   }
 
   OpenFailure failure;
-  SetPortHandle(OpenCommPort(PortName, failure));
-  if (!PortHandle()) {
+  port_.SetPortHandle(port_.OpenCommPort(PortName, failure));
+  if (!port_.PortHandle()) {
     Diag("SetupCommPort() failed\n");
   } else {
     std::uint32_t bits = 0;
-    if (!GetCommModemStatus(bits)) {
-      CloseCommPort();
+    if (!port_.GetCommModemStatus(bits)) {
+      port_.CloseCommPort();
       AppendLogFormatted(kTextStatusLinesFailed, PortName);
     } else if ((bits & (kMsDsrOn | kMsCtsOn)) != 0) {
       // With CTS alone the session goes on as with DSR, so the user is told
@@ -150,12 +139,12 @@ void SetupCommPort() {
       AppendLogFormatted(kTextModemFound, PortName);
       WarnOtherHolders(PortName);
     } else {
-      CloseCommPort();
+      port_.CloseCommPort();
       AppendLogFormatted(kTextConnectionNotRight, PortName);
     }
   }
 
-  if (!StartSessionMonitor()) {
+  if (!monitor_.StartSessionMonitor()) {
     EnableButton(kIdStartUpdate, false);
     AppendLogString(kTextCannotAccessModem);
     if (failure.kind != OpenFailureKind::kNone) {
@@ -167,19 +156,19 @@ void SetupCommPort() {
   }
 
   AppendLogString(kTextCheckingModem);
-  PauseComm(kDownloadModePause);
-  if (CommWaitsInterrupted()) return;
+  port_.PauseComm(kDownloadModePause);
+  if (port_.CommWaitsInterrupted()) return;
 
   EnableButton(kIdStartUpdate, true);
   EnableButton(kIdHelp, true);
   EnableButton(kIdSaveLog, true);
   EnableButton(kIdBeenden, true);
 
-  WriteToComm("at@d\r\n");
-  ReadModemAnswer(false, kCommandAnswerTimeout);
-  if (CommWaitsInterrupted()) return;
-  WriteToComm("a\r\n");
-  g_download_mode_answered = ReadModemAnswer(true, kCommandAnswerTimeout);
+  port_.WriteToComm("at@d\r\n");
+  ReadModemAnswer(port_, false, kCommandAnswerTimeout);
+  if (port_.CommWaitsInterrupted()) return;
+  port_.WriteToComm("a\r\n");
+  download_mode_answered_ = ReadModemAnswer(port_, true, kCommandAnswerTimeout);
 }
 
 }  // namespace mfu

@@ -7,39 +7,23 @@
 #include "firmware/firmware.h"
 #include "platform/diag.h"
 #include "platform/utc_time.h"
-#include "platform/worker.h"
 #include "resources/resources.h"
 #include "resources/text_ids.h"
-#include "serial/comm_port.h"
 #include "session/answer_reader.h"
 #include "ui/log.h"
 #include "ui/window.h"
-#include "zmodem/sender.h"
 
 namespace mfu {
 
-EventHandle& QuitMonitorEvent = ProgramLifetime<EventHandle>();
-EventHandle& StartUpdateEvent = ProgramLifetime<EventHandle>();
-EventHandle& UpdateSucceededEvent = ProgramLifetime<EventHandle>();
-EventHandle& UpdateFailedEvent = ProgramLifetime<EventHandle>();
-
 namespace {
-
-// The sender has nothing left to do; the lowest slot of the monitor's wait, so
-// the outcome that led there has been reported before the window hears of it.
-EventHandle& g_sender_rests = ProgramLifetime<EventHandle>();
-
-// Not destroyed at exit(): its destructor would join a thread that may wait
-// for good (see ProgramLifetime).
-std::unique_ptr<Worker>& g_monitor_thread = ProgramLifetime<std::unique_ptr<Worker>>();
-std::atomic<bool> g_monitor_exists{false};
-std::atomic<Outcome> g_last_outcome{Outcome::kNone};
 
 void EnableButton(int id) {
   if (Window* window = MainDialog(); window != nullptr) window->EnableButton(id, true);
 }
 
-void ReportSuccess() {
+}  // namespace
+
+void SessionMonitor::ReportSuccess() {
   AppendLogString(kTextUpdateSucceeded);
 
   char name[32];
@@ -53,36 +37,37 @@ void ReportSuccess() {
   EnableButton(kIdHelp);
   EnableButton(kIdSaveLog);
   EnableButton(kIdBeenden);
-  g_last_outcome = Outcome::kSucceeded;
+  last_outcome_ = Outcome::kSucceeded;
 }
 
-void ReportFailureOutcome() {
+void SessionMonitor::ReportFailureOutcome() {
   // One report per session, whatever more the sender raised.
-  if (g_last_outcome == Outcome::kFailed) return;
+  if (last_outcome_ == Outcome::kFailed) return;
   char format[64];
   LoadText(kTextUpdateFailed, format, sizeof format);
   ReportFailure(format);
   EnableButton(kIdBeenden);
-  g_last_outcome = Outcome::kFailed;
+  last_outcome_ = Outcome::kFailed;
 }
+
+namespace {
 
 void TellWindowSessionRests() {
   if (Window* window = MainDialog(); window != nullptr) window->SessionRests();
 }
 
-// Never destroyed, as the events are: the sender thread calls it until it is joined.
-SessionOutlet& g_outlet = ProgramLifetime<SessionOutlet>();
+}  // namespace
 
-void SessionMonitorThread() {
+void SessionMonitor::Run() {
   Event* const waits[] = {QuitMonitorEvent.get(), StartUpdateEvent.get(), UpdateSucceededEvent.get(),
-                          UpdateFailedEvent.get(), g_sender_rests.get()};
+                          UpdateFailedEvent.get(), sender_rests_.get()};
   for (;;) {
     switch (WaitForAny(waits, 5, kInfinite)) {
       case 0:
-        CloseCommPort();
+        port_.CloseCommPort();
         return;
       case 1:
-        if (StartSender(g_outlet) != 0) {
+        if (sender_.StartSender(outlet_) != 0) {
           AppendLogString(kTextUpdateRunning);
         } else {
           // No sender will ever report: the session has nothing left to do.
@@ -104,17 +89,15 @@ void SessionMonitorThread() {
   }
 }
 
-void CloseSessionEvents() {
+void SessionMonitor::CloseSessionEvents() {
   QuitMonitorEvent.reset();
   StartUpdateEvent.reset();
   UpdateSucceededEvent.reset();
   UpdateFailedEvent.reset();
-  ReadCompleteEvent.reset();
-  WriteCompleteEvent.reset();
-  g_sender_rests.reset();
+  port_.ReadCompleteEvent.reset();
+  port_.WriteCompleteEvent.reset();
+  sender_rests_.reset();
 }
-
-}  // namespace
 
 void SessionOutlet::Log(unsigned text_id) { AppendLogString(text_id); }
 
@@ -140,18 +123,20 @@ bool SessionOutlet::FindFile(AnnouncedFile& file) {
   return true;
 }
 
-std::span<const std::uint8_t> SessionOutlet::ReadFinalAnswer(Millis limit) { return mfu::ReadFinalAnswer(limit); }
+std::span<const std::uint8_t> SessionOutlet::ReadFinalAnswer(Millis limit) {
+  return mfu::ReadFinalAnswer(port_, limit);
+}
 
 void SessionOutlet::Succeeded() {
-  if (UpdateSucceededEvent) UpdateSucceededEvent->Set();
+  if (succeeded_) succeeded_->Set();
 }
 
 void SessionOutlet::Failed() {
-  if (UpdateFailedEvent) UpdateFailedEvent->Set();
+  if (failed_) failed_->Set();
 }
 
 void SessionOutlet::Rests() {
-  if (g_sender_rests) g_sender_rests->Set();
+  if (rests_) rests_->Set();
 }
 
 void FormatFirmwareDate(std::int64_t seconds, char* text, std::size_t capacity) {
@@ -164,52 +149,46 @@ void FormatFirmwareDate(std::int64_t seconds, char* text, std::size_t capacity) 
   text[length] = '\0';
 }
 
-bool StartSessionMonitor() {
+bool SessionMonitor::StartSessionMonitor() {
   std::uint32_t bits = 0;
-  if (!GetCommModemStatus(bits) || (bits & (kMsCtsOn | kMsDsrOn)) == 0) {
-    CloseCommPort();
+  if (!port_.GetCommModemStatus(bits) || (bits & (kMsCtsOn | kMsDsrOn)) == 0) {
+    port_.CloseCommPort();
     return false;
   }
-  ResetReadRecord();
+  port_.ResetReadRecord();
   QuitMonitorEvent = MakeEvent(Event::Reset::kAutomatic);
   StartUpdateEvent = MakeEvent(Event::Reset::kAutomatic);
   UpdateSucceededEvent = MakeEvent(Event::Reset::kAutomatic);
   UpdateFailedEvent = MakeEvent(Event::Reset::kAutomatic);
-  ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
-  WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
-  g_sender_rests = MakeEvent(Event::Reset::kAutomatic);
-  g_last_outcome = Outcome::kNone;
+  port_.ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
+  port_.WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
+  sender_rests_ = MakeEvent(Event::Reset::kAutomatic);
+  last_outcome_ = Outcome::kNone;
 
   auto thread = std::make_unique<Worker>();
-  if (!thread->Start(&SessionMonitorThread)) {
+  if (!thread->Start([this] { Run(); })) {
     Diag("CreateThread() failed\n");
     // Nothing would ever close the port or the events: the stop procedure
     // finds no monitor. Give them back now.
     CloseSessionEvents();
-    CloseCommPort();
+    port_.CloseCommPort();
     return false;
   }
-  g_monitor_thread = std::move(thread);
-  g_monitor_exists = true;
+  thread_ = std::move(thread);
+  exists_ = true;
   return true;
 }
 
-void StopSessionMonitor() {
-  if (!g_monitor_exists) return;
+void SessionMonitor::StopSessionMonitor() {
+  if (!exists_) return;
   QuitMonitorEvent->Set();
-  if (!g_monitor_thread->Join(5000)) Diag("SessionMonitorThread did not end within 5000 ms\n");
-  g_monitor_exists = false;
-  g_monitor_thread.reset();
+  if (!thread_->Join(5000)) Diag("SessionMonitorThread did not end within 5000 ms\n");
+  exists_ = false;
+  thread_.reset();
   // The monitor has closed the port as it quit, which ended a read the sender
   // may be waiting in.
-  if (SenderThreadHandle()) StopSender();
+  if (sender_.SenderThreadHandle()) sender_.StopSender();
   CloseSessionEvents();
 }
-
-bool SessionMonitorExists() { return g_monitor_exists.load(); }
-
-Outcome LastOutcome() { return g_last_outcome.load(); }
-
-void MarkUpdateCancelled() { g_last_outcome = Outcome::kFailed; }
 
 }  // namespace mfu

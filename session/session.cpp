@@ -3,25 +3,26 @@
 #include "platform/diag.h"
 #include "resources/resources.h"
 #include "resources/text_ids.h"
-#include "session/monitor.h"
 #include "ui/log.h"
-#include "zmodem/sender.h"
 #include "zmodem/zmodem.h"
 
 namespace mfu {
 
-std::int32_t SenderState() { return SenderRecord.State.load(); }
-
-void SignalStartUpdate() {
-  if (StartUpdateEvent) StartUpdateEvent->Set();
+bool Session::UpdateUnderWay() const {
+  return sender_.SenderThreadHandle() && SenderRecord.State.load() != kSenderStarting && !sender_.SenderRests() &&
+         monitor_.LastOutcome() == Outcome::kNone;
 }
 
-void CancelUpdate() {
-  if (!SenderThreadHandle() || SenderRests() || LastOutcome() != Outcome::kNone) return;
+void Session::SignalStartUpdate() {
+  if (monitor_.StartUpdateEvent) monitor_.StartUpdateEvent->Set();
+}
+
+void Session::CancelUpdate() {
+  if (!UpdateUnderWay()) return;
   // 500 ms lets a frame being written (180 ms for a full block) finish whole;
   // the stop's own limit then still holds.
-  if (!AbortSender(500, 4000)) Diag("SenderThread did not end after the cancel\n");
-  MarkUpdateCancelled();
+  if (!sender_.AbortSender(500, 4000)) Diag("SenderThread did not end after the cancel\n");
+  monitor_.MarkUpdateCancelled();
   char text[kMessageBufferSize];
   LoadText(kTextUpdateInterrupted, text, sizeof text);
   ReportFailure(text);

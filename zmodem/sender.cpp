@@ -7,35 +7,17 @@
 #include <string_view>
 
 #include "platform/diag.h"
-#include "platform/worker.h"
 #include "resources/text_ids.h"
-#include "serial/comm_port.h"
 
 namespace mfu {
 
-EventHandle& QuitSenderEvent = ProgramLifetime<EventHandle>();
-EventHandle& SenderErrorEvent = ProgramLifetime<EventHandle>();
-EventHandle& SenderDataEvent = ProgramLifetime<EventHandle>();
-
-namespace {
-
-// Not destroyed at exit(): its destructor would join a thread that may wait
-// for good (see ProgramLifetime).
-std::unique_ptr<Worker>& g_sender_thread = ProgramLifetime<std::unique_ptr<Worker>>();
-std::atomic<bool> g_sender_exists{false};
-std::atomic<bool> g_sender_rests{false};
-// Set by AbortSender: no further read is armed, and the quit sends ZABORT.
-std::atomic<bool> g_abort_requested{false};
-// Set by StartSender before the thread starts, read only by that thread.
-SenderOutlet* g_outlet = nullptr;
-
-bool WriteFrame(ZMSender& zm) {
-  const bool written = WriteToComm(zm.FrameBuffer, zm.FrameLength);
+bool SenderThread::WriteFrame(ZMSender& zm) {
+  const bool written = port_.WriteToComm(zm.FrameBuffer, zm.FrameLength);
   zm.FrameLength = 0;
   return written;
 }
 
-bool SendHexFrame(ZMSender& zm, std::uint8_t type) {
+bool SenderThread::SendHexFrame(ZMSender& zm, std::uint8_t type) {
   StorePosition(zm, 0);
   zm.FrameLength = 0;
   zm.TxHeader[0] = type;
@@ -43,14 +25,14 @@ bool SendHexFrame(ZMSender& zm, std::uint8_t type) {
   return WriteFrame(zm);
 }
 
-void GiveUp(ZMSender& zm) {
+void SenderThread::GiveUp(ZMSender& zm) {
   SendZABORT(zm);
   SenderErrorEvent->Set();
 }
 
 // The next block from FilePosition; the block that sends the last byte moves
 // on to the wait for its ZACK before ZEOF.
-void SendNextBlock(ZMSender& zm, SenderOutlet& outlet) {
+void SenderThread::SendNextBlock(ZMSender& zm, SenderOutlet& outlet) {
   const std::int32_t remainder = zm.ImageSize - zm.FilePosition;
   const bool last = remainder <= kMaxBlock;
   SendZDATA(zm, outlet, zm.ImageData + zm.FilePosition, last ? remainder : kMaxBlock, ZCRCW);
@@ -58,15 +40,14 @@ void SendNextBlock(ZMSender& zm, SenderOutlet& outlet) {
   WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
 }
 
-void SenderThread() {
-  SenderOutlet& outlet = *g_outlet;
+void SenderThread::Run(SenderOutlet& outlet) {
   Event* const waits[] = {QuitSenderEvent.get(), SenderErrorEvent.get(), SenderDataEvent.get()};
-  WriteToComm("b");
+  port_.WriteToComm("b");
   SleepMs(100);
   // The answer to "b" is not looked at: its absence is no failure (the
   // answer to ZRQINIT decides), so it raises no error.
   WaitForModemRsp(kAnswerToBTimeout, kModemResponseBufferSize, /*silence_fails=*/false);
-  if (!g_abort_requested) {
+  if (!abort_requested_) {
     ZMSenderInit(SenderRecord);
     SendZRQINIT(SenderRecord);
     SenderRecord.State = kAwaitZrinit;
@@ -78,11 +59,11 @@ void SenderThread() {
   bool failed = false;
   for (;;) {
     const int slot = WaitForAny(waits, 3, kInfinite);
-    g_sender_rests = false;
+    rests_ = false;
     if (slot == 0) {
       // A cancelled update tells the modem's receiver so before the port
       // closes; a plain stop (the session is over) does not.
-      if (g_abort_requested) SendZABORT(SenderRecord);
+      if (abort_requested_) SendZABORT(SenderRecord);
       break;
     }
     if (slot == 1) {
@@ -96,13 +77,11 @@ void SenderThread() {
     // Only this thread raises an error or data, each from a read it armed or
     // from giving up: with neither pending, nothing will come but a quit.
     if (!SenderErrorEvent->IsSet() && !SenderDataEvent->IsSet()) {
-      g_sender_rests = true;
+      rests_ = true;
       outlet.Rests();
     }
   }
 }
-
-}  // namespace
 
 bool FinalAnswerReportsSuccess(const std::uint8_t* answer, std::uint32_t length) {
   const void* zero = std::memchr(answer, 0, length);
@@ -132,11 +111,11 @@ bool FinalAnswerReportsSuccess(const std::uint8_t* answer, std::uint32_t length)
   return success;
 }
 
-void WaitForModemRsp(Millis limit, std::uint32_t max, bool silence_fails) {
+void SenderThread::WaitForModemRsp(Millis limit, std::uint32_t max, bool silence_fails) {
   // After a cancel no answer is awaited: the quit is pending.
-  if (g_abort_requested) return;
-  if (ReadCompleteEvent) ReadCompleteEvent->ResetEvent();
-  if (ReadFromComm(ModemResponseBuffer, max, limit) > 0) {
+  if (abort_requested_) return;
+  if (port_.ReadCompleteEvent) port_.ReadCompleteEvent->ResetEvent();
+  if (port_.ReadFromComm(ModemResponseBuffer, max, limit) > 0) {
     SenderDataEvent->Set();
   } else {
     Diag("WaitForModemRsp() failed!\n");
@@ -164,13 +143,13 @@ void ZMSenderInit(ZMSender& zm) {
   zm.StepTimeout = static_cast<std::int32_t>(kStepTimeout);
 }
 
-bool SendZRQINIT(ZMSender& zm) {
+bool SenderThread::SendZRQINIT(ZMSender& zm) {
   const bool written = SendHexFrame(zm, ZRQINIT);
   SleepMs(500);
   return written;
 }
 
-bool SendZDATA(ZMSender& zm, SenderOutlet& outlet, const std::uint8_t* block, std::int32_t length,
+bool SenderThread::SendZDATA(ZMSender& zm, SenderOutlet& outlet, const std::uint8_t* block, std::int32_t length,
                std::uint8_t frame_end) {
   outlet.StepProgress();
   StorePosition(zm, zm.FilePosition);
@@ -182,7 +161,7 @@ bool SendZDATA(ZMSender& zm, SenderOutlet& outlet, const std::uint8_t* block, st
   return WriteFrame(zm);
 }
 
-std::int32_t SendZFILE(ZMSender& zm, SenderOutlet& outlet) {
+std::int32_t SenderThread::SendZFILE(ZMSender& zm, SenderOutlet& outlet) {
   AnnouncedFile file;
   if (!outlet.FindFile(file)) return 0;
   zm.ImageSize = file.size;
@@ -207,7 +186,7 @@ std::int32_t SendZFILE(ZMSender& zm, SenderOutlet& outlet) {
   return 1;
 }
 
-bool SendZEOF(ZMSender& zm) {
+bool SenderThread::SendZEOF(ZMSender& zm) {
   StorePosition(zm, zm.FilePosition);
   zm.FrameLength = 0;
   zm.TxHeader[0] = ZEOF;
@@ -215,25 +194,25 @@ bool SendZEOF(ZMSender& zm) {
   return WriteFrame(zm);
 }
 
-bool SendZFIN(ZMSender& zm) { return SendHexFrame(zm, ZFIN); }
+bool SenderThread::SendZFIN(ZMSender& zm) { return SendHexFrame(zm, ZFIN); }
 
-bool SendZABORT(ZMSender& zm) { return SendHexFrame(zm, ZABORT); }
+bool SenderThread::SendZABORT(ZMSender& zm) { return SendHexFrame(zm, ZABORT); }
 
-std::span<const std::uint8_t> SendOverAndOut(SenderOutlet& outlet) {
+std::span<const std::uint8_t> SenderThread::SendOverAndOut(SenderOutlet& outlet) {
   // Only what the loader says after "OO" is its verdict: text it sent behind
   // its ZFIN ("Datei erfolgreich empfangen") must not be taken for it.
-  PurgeCommInput();
-  WriteToComm("OO");
+  port_.PurgeCommInput();
+  port_.WriteToComm("OO");
   SleepMs(500);
   return outlet.ReadFinalAnswer(kFinalAnswerTimeout);
 }
 
-void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
-  if (LastReadCount() == 0) {
+void SenderThread::ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
+  if (port_.LastReadCount() == 0) {
     // The data event belongs to a read that had not delivered when it was
     // served (an answer later than its limit): ask the port for it now.
     std::uint32_t error = 0;
-    if (!GetOverlappedReadResult(error)) {
+    if (!port_.GetOverlappedReadResult(error)) {
       DiagF("GetOverLappedResult() failed (%d)\n", static_cast<int>(error));
       GiveUp(zm);
       return;
@@ -241,7 +220,7 @@ void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
   }
   zm.RxBuffer = ModemResponseBuffer;
   zm.RxPosition = 0;
-  zm.RxLength = static_cast<std::int32_t>(LastReadCount());
+  zm.RxLength = static_cast<std::int32_t>(port_.LastReadCount());
 
   // What each state waits for.
   static constexpr std::uint8_t kExpected[7] = {0, ZRINIT, ZRPOS, ZACK, ZACK, ZRINIT, ZFIN};
@@ -297,49 +276,45 @@ void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
   }
 }
 
-int StartSender(SenderOutlet& outlet) {
+int SenderThread::StartSender(SenderOutlet& outlet) {
   QuitSenderEvent = MakeEvent(Event::Reset::kAutomatic);
   SenderErrorEvent = MakeEvent(Event::Reset::kAutomatic);
   SenderDataEvent = MakeEvent(Event::Reset::kAutomatic);
-  g_outlet = &outlet;
-  g_sender_rests = false;
-  g_abort_requested = false;
+  rests_ = false;
+  abort_requested_ = false;
+  // The outlet goes to the thread by capture: it is the thread's only way up.
   auto thread = std::make_unique<Worker>();
-  if (!thread->Start(&SenderThread)) {
+  if (!thread->Start([this, &outlet] { Run(outlet); })) {
     QuitSenderEvent.reset();
     SenderErrorEvent.reset();
     SenderDataEvent.reset();
     return 0;
   }
-  g_sender_thread = std::move(thread);
-  g_sender_exists = true;
+  thread_ = std::move(thread);
+  exists_ = true;
   return 1;
 }
 
-void StopSender() {
-  if (!g_sender_exists) return;
+void SenderThread::StopSender() {
+  if (!exists_) return;
   QuitSenderEvent->Set();
-  if (!g_sender_thread->Join(5000)) Diag("SenderThread did not end within 5000 ms\n");
-  g_sender_exists = false;
-  g_sender_thread.reset();
+  if (!thread_->Join(5000)) Diag("SenderThread did not end within 5000 ms\n");
+  exists_ = false;
+  thread_.reset();
   QuitSenderEvent.reset();
   SenderErrorEvent.reset();
   SenderDataEvent.reset();
 }
 
-bool SenderThreadHandle() { return g_sender_exists.load(); }
-
-bool SenderRests() { return g_sender_exists.load() && g_sender_rests.load(); }
-
-bool AbortSender(Millis grace, Millis limit) {
-  if (!g_sender_exists) return false;
-  g_abort_requested = true;
+bool SenderThread::AbortSender(Millis grace, Millis limit) {
+  if (!exists_) return false;
+  abort_requested_ = true;
   QuitSenderEvent->Set();
   // A write under way is finished and the step returns without a new read;
   // only a read already waiting for a silent modem needs cutting.
-  if (g_sender_thread->WaitEnded(grace)) return true;
-  PurgeCommInput();
-  return g_sender_thread->WaitEnded(limit);
+  if (thread_->WaitEnded(grace)) return true;
+  port_.PurgeCommInput();
+  return thread_->WaitEnded(limit);
 }
 
 }  // namespace mfu

@@ -5,22 +5,25 @@
 //
 // The sender reports upward only through the SenderOutlet it is started with.
 //
-// Threads: StartSender runs on the session monitor thread, StopSender on the
-// window thread, everything else on the sender thread.
+// Threads: see SenderThread below.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/worker.h"
+#include "serial/comm_port.h"
 #include "zmodem/sender_outlet.h"
 #include "zmodem/zmodem.h"
 
 namespace mfu {
 
 // The sender's states, ZMSender::State: what the sender waits for. The values
-// are fixed: the window's cancel question tests for kSenderStarting (0).
+// are fixed: the session's "under way" starts past kSenderStarting (0).
 enum SenderStateId : std::int32_t {
   kSenderStarting = 0,      // "b" and ZRQINIT not yet out
   kAwaitZrinit = 1,         // ZRQINIT sent; the answer brings ZFILE
@@ -31,12 +34,6 @@ enum SenderStateId : std::int32_t {
   kAwaitZfin = 6,           // ZFIN sent; the answer brings "OO" and the final test
 };
 
-// The sender's events (automatic reset), created by StartSender, closed by
-// StopSender; their handles are never destroyed (ProgramLifetime).
-extern EventHandle& QuitSenderEvent;
-extern EventHandle& SenderErrorEvent;
-extern EventHandle& SenderDataEvent;
-
 // Time limits and read sizes of the exchange.
 inline constexpr Millis kAnswerToBTimeout = 6000;
 inline constexpr Millis kAnswerToZrqinitTimeout = 6000;
@@ -44,50 +41,90 @@ inline constexpr Millis kStepTimeout = 60000;
 inline constexpr Millis kFinalAnswerTimeout = 50000;
 inline constexpr std::uint32_t kHexHeaderRead = 21;
 
-// 1 when the three events and the thread exist, else 0. The thread reports
-// through `outlet`, which must outlive it (until StopSender).
-int StartSender(SenderOutlet& outlet);
-// Asks the sender thread to end, waits up to 5000 ms, joins it, forgets it
-// and closes the events. Does nothing when no sender thread exists.
-void StopSender();
-// True from StartSender to StopSender: a sender thread exists. Any thread.
-bool SenderThreadHandle();
-
-// True while the sender has nothing left to do (it called its outlet's
-// Rests and has served no event since). Any thread.
-bool SenderRests();
-
-// The user cancelled the update: the sender finishes a write under way,
-// arms no further read, sends ZABORT (hex header) and ends. A read it waits
-// in is cut short by a purge of the port after `grace` ms. True when the
-// thread ended within `limit` ms (StopSender joins it later). Window thread,
-// while the port is still open.
-bool AbortSender(Millis grace, Millis limit);
-
-// Reads one answer (at most `max` bytes, `limit` ms) into ModemResponseBuffer
-// and sets SenderDataEvent when it came, SenderErrorEvent when not (unless
-// `silence_fails` is false: then a missing answer is only a diagnostic).
-void WaitForModemRsp(Millis limit, std::uint32_t max, bool silence_fails = true);
-
 void ZMSenderInit(ZMSender& zm);
-// One step per SenderDataEvent: tests the answer, sends the next frame and
-// arms the next read, or gives up with ZABORT.
-void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet);
 
-bool SendZRQINIT(ZMSender& zm);
-// Asks `outlet` for the file, records it in `zm`, sets the progress range
-// through `outlet` (one step per 512-byte block) and sends ZFILE with the
-// file information. 1 when the frame went to the port, 0 when there is no
-// file (nothing sent, the progress bar untouched).
-std::int32_t SendZFILE(ZMSender& zm, SenderOutlet& outlet);
-// Steps the progress bar through `outlet` first.
-bool SendZDATA(ZMSender& zm, SenderOutlet& outlet, const std::uint8_t* block, std::int32_t length,
-               std::uint8_t frame_end);
-bool SendZEOF(ZMSender& zm);
-bool SendZFIN(ZMSender& zm);
-bool SendZABORT(ZMSender& zm);
-// "OO", then the flash loader's final answer as the outlet read it.
-std::span<const std::uint8_t> SendOverAndOut(SenderOutlet& outlet);
+// The sender thread and what it drives: its three events, the port it
+// writes frames to and reads answers from, and the flags its owner raises.
+// Owned by the session; its destructor stops the thread (StopSender). The
+// port outlives it (the session declares the port first).
+//
+// Threads: StartSender runs on the session monitor thread; StopSender and
+// AbortSender on the window thread; SenderThreadHandle and SenderRests on
+// any thread; the frame senders, WaitForModemRsp and ZMSenderStep on the
+// sender thread (a test may call them where no sender thread runs).
+class SenderThread {
+ public:
+  explicit SenderThread(CommPort& port) : port_(port) {}
+  ~SenderThread() { StopSender(); }
+  SenderThread(const SenderThread&) = delete;
+  SenderThread& operator=(const SenderThread&) = delete;
+
+  // The sender's events (automatic reset), created by StartSender, closed by
+  // StopSender. Null while no sender exists.
+  EventHandle QuitSenderEvent;
+  EventHandle SenderErrorEvent;
+  EventHandle SenderDataEvent;
+
+  // 1 when the three events and the thread exist, else 0. The thread reports
+  // through `outlet`, which must outlive it (until StopSender).
+  int StartSender(SenderOutlet& outlet);
+  // Asks the sender thread to end, waits up to 5000 ms, joins it, forgets it
+  // and closes the events. Does nothing when no sender thread exists.
+  void StopSender();
+  // True from StartSender to StopSender: a sender thread exists.
+  bool SenderThreadHandle() const { return exists_.load(); }
+
+  // True while the sender has nothing left to do (it called its outlet's
+  // Rests and has served no event since).
+  bool SenderRests() const { return exists_.load() && rests_.load(); }
+
+  // The user cancelled the update: the sender finishes a write under way,
+  // arms no further read, sends ZABORT (hex header) and ends. A read it
+  // waits in is cut short by a purge of the port after `grace` ms. True when
+  // the thread ended within `limit` ms (StopSender joins it later). While
+  // the port is still open.
+  bool AbortSender(Millis grace, Millis limit);
+
+  // Reads one answer (at most `max` bytes, `limit` ms) into
+  // ModemResponseBuffer and sets SenderDataEvent when it came,
+  // SenderErrorEvent when not (unless `silence_fails` is false: then a
+  // missing answer is only a diagnostic).
+  void WaitForModemRsp(Millis limit, std::uint32_t max, bool silence_fails = true);
+
+  // One step per SenderDataEvent: tests the answer, sends the next frame and
+  // arms the next read, or gives up with ZABORT.
+  void ZMSenderStep(ZMSender& zm, SenderOutlet& outlet);
+
+  bool SendZRQINIT(ZMSender& zm);
+  // Asks `outlet` for the file, records it in `zm`, sets the progress range
+  // through `outlet` (one step per 512-byte block) and sends ZFILE with the
+  // file information. 1 when the frame went to the port, 0 when there is no
+  // file (nothing sent, the progress bar untouched).
+  std::int32_t SendZFILE(ZMSender& zm, SenderOutlet& outlet);
+  // Steps the progress bar through `outlet` first.
+  bool SendZDATA(ZMSender& zm, SenderOutlet& outlet, const std::uint8_t* block, std::int32_t length,
+                 std::uint8_t frame_end);
+  bool SendZEOF(ZMSender& zm);
+  bool SendZFIN(ZMSender& zm);
+  bool SendZABORT(ZMSender& zm);
+  // "OO", then the flash loader's final answer as the outlet read it.
+  std::span<const std::uint8_t> SendOverAndOut(SenderOutlet& outlet);
+
+ private:
+  // The thread's body: "b", ZRQINIT, then one step per answer until the quit.
+  void Run(SenderOutlet& outlet);
+  bool WriteFrame(ZMSender& zm);
+  bool SendHexFrame(ZMSender& zm, std::uint8_t type);
+  void GiveUp(ZMSender& zm);
+  void SendNextBlock(ZMSender& zm, SenderOutlet& outlet);
+
+  CommPort& port_;
+  std::unique_ptr<Worker> thread_;
+  std::atomic<bool> exists_{false};
+  std::atomic<bool> rests_{false};
+  // Set by AbortSender: no further read is armed, and the quit sends ZABORT.
+  std::atomic<bool> abort_requested_{false};
+};
 
 // The flash loader's verdict in the answer the final read delivered (up to its
 // first zero byte, letter case ignored): true when a line holds "erfolgreich"

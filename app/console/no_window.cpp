@@ -5,7 +5,7 @@
 
 namespace mfu {
 
-int RunWindowFrontEnd(int, char**) {
+int RunWindowFrontEnd(int, char**, const std::string&) {
   std::fputs("modem-update: this build has no window; run it with --console\n", stderr);
   return kExitUsage;
 }

@@ -171,7 +171,7 @@ int RunConsole(const Options& options) {
   window.SetInterruptFd(interrupts.ReadFd());
   window.SetSessionRestsHook([&rests] { rests.Raise(); });
   ConsoleView view(window);
-  RealSession session;
+  RealSession session(options.port);
   UpdateDialog dialog(window, view, session);
   SetMainDialog(&window);
 

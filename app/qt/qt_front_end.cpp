@@ -23,8 +23,8 @@ void ReportNoDisplay() {
 
 }  // namespace
 
-int RunWindowFrontEnd(int argc, char** argv) {
-  RealSession session;
+int RunWindowFrontEnd(int argc, char** argv, const std::string& port_option) {
+  RealSession session(port_option);
   return RunQtApplication(argc, argv, session, &ReportNoDisplay);
 }
 

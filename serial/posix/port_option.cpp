@@ -10,8 +10,6 @@ bool PortOptionFits(const char* device) {
   return device != nullptr && device[0] != '\0' && std::strlen(device) < kPortNameSize;
 }
 
-void UsePortOption(const char* device) { SetNamedPort(device); }
-
 std::string PortListText(const std::vector<PortEntry>& ports) {
   if (ports.empty()) return "No serial ports found.\n";
   std::string text;

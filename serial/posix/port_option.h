@@ -14,10 +14,6 @@ namespace mfu {
 // (kPortNameSize with its NUL).
 bool PortOptionFits(const char* device);
 
-// Makes `device` (copied) the port the search takes. Call before threads
-// start.
-void UsePortOption(const char* device);
-
 // --list-ports: one line per port (its path, then what is known of it:
 // by-id name, driver, USB ids and strings), or a line saying there is none.
 std::string PortListText(const std::vector<PortEntry>& ports);

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/placeholder_session.h"
+#include "tests/support/fake_session.h"
 #include "app/qt/qt_app.h"
 #include "app/qt/qt_update_window.h"
 #include "ui/log.h"
@@ -45,33 +45,8 @@ void PumpUntil(const std::function<bool()>& condition) {
   ASSERT_TRUE(condition());
 }
 
-class FakeSession : public SessionControl {
- public:
-  void SetupCommPort() override {
-    ++setups;
-    if (on_setup) on_setup();
-  }
-  bool MonitorExists() override { return monitor; }
-  bool DownloadModeAnswered() override { return true; }
-  void InterruptConnection() override {}
-  bool SenderThreadHandle() override { return sender; }
-  std::int32_t SenderState() override { return state; }
-  bool UpdateSucceeded() override { return false; }
-  void SignalStartUpdate() override { ++starts; }
-  void CancelUpdate() override {}
-  void StopSessionMonitor() override {
-    ++stops;
-    if (on_stop) on_stop();
-  }
-  void WriteExitByte() override { ++exit_bytes; }
-
-  std::function<void()> on_setup;
-  std::function<void()> on_stop;
-  bool monitor = false;
-  bool sender = false;
-  std::int32_t state = 0;
-  int setups = 0, starts = 0, stops = 0, exit_bytes = 0;
-};
+using test::FakeSession;
+using test::PlaceholderSession;
 
 struct Box {
   QString caption;
@@ -400,7 +375,6 @@ TEST_F(QtWindowTest, BeendenInDownloadModeWritesCStopsAndCloses) {
 TEST_F(QtWindowTest, BeendenAfterTheSenderStartedWritesNothing) {
   session.monitor = true;
   session.sender = true;
-  session.state = 7;
   auto window = Open(session);
   Pump();
   Button(*window, kIdBeenden)->click();
@@ -425,7 +399,7 @@ TEST_F(QtWindowTest, EscBeforeAnUpdateClosesWithoutQuestionOrC) {
 TEST_F(QtWindowTest, CloseBoxDuringTheUpdateAsksAndNoKeepsItOpen) {
   session.monitor = true;
   session.sender = true;
-  session.state = 2;
+  session.under_way = true;
   auto window = Open(session);
   Pump();
   answer = false;
@@ -443,9 +417,9 @@ TEST_F(QtWindowTest, CloseBoxDuringTheUpdateAsksAndNoKeepsItOpen) {
   EXPECT_EQ(session.exit_bytes, 0);
 }
 
-TEST_F(QtWindowTest, CloseBoxWhileTheSenderStateIsStillZeroDoesNotAsk) {
+TEST_F(QtWindowTest, CloseBoxBeforeTheTransferHasBegunDoesNotAsk) {
   session.sender = true;
-  session.state = 0;
+  session.under_way = false;  // the sender has not begun the transfer
   auto window = Open(session);
   Pump();
   window->close();

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/placeholder_session.h"
+#include "tests/support/fake_session.h"
 #include "tests/support/recording_window.h"
 #include "ui/window.h"
 
@@ -15,42 +15,18 @@ namespace {
 
 using Steps = std::vector<std::pair<int, bool>>;
 
-// Records the session calls and the view calls in one journal, so that the
-// order across both is checked.
-struct Journal {
-  std::vector<std::string> entries;
-};
-
-class FakeSession : public SessionControl {
- public:
-  explicit FakeSession(Journal& journal) : journal_(journal) {}
-  void SetupCommPort() override { journal_.entries.push_back("setup"); }
-  bool MonitorExists() override { return monitor; }
-  bool DownloadModeAnswered() override { return true; }
-  void InterruptConnection() override {}
-  bool SenderThreadHandle() override { return sender; }
-  std::int32_t SenderState() override { return state; }
-  bool UpdateSucceeded() override { return succeeded; }
-  void SignalStartUpdate() override { journal_.entries.push_back("start"); }
-  void CancelUpdate() override { journal_.entries.push_back("cancel"); }
-  void StopSessionMonitor() override { journal_.entries.push_back("stop"); }
-  void WriteExitByte() override { journal_.entries.push_back("write c"); }
-
-  bool monitor = false;
-  bool sender = false;
-  std::int32_t state = 0;
-  bool succeeded = false;
-
- private:
-  Journal& journal_;
-};
+// The session calls and the view calls go to one journal, so that the order
+// across both is checked.
+using Journal = std::vector<std::string>;
+using test::FakeSession;
+using test::PlaceholderSession;
 
 class FakeView : public DialogView {
  public:
   explicit FakeView(Journal& journal) : journal_(journal) {}
-  void PostStartupMessage() override { journal_.entries.push_back("post"); }
-  void BeginClosing() override { journal_.entries.push_back("closing"); }
-  void CloseWindow(int result) override { journal_.entries.push_back("close " + std::to_string(result)); }
+  void PostStartupMessage() override { journal_.push_back("post"); }
+  void BeginClosing() override { journal_.push_back("closing"); }
+  void CloseWindow(int result) override { journal_.push_back("close " + std::to_string(result)); }
 
  private:
   Journal& journal_;
@@ -71,15 +47,15 @@ class UpdateDialogTest : public ::testing::Test {
 TEST_F(UpdateDialogTest, InitSetsTheButtonsInOrderThenPostsTheStartupMessage) {
   dialog.OnInitDialog();
   EXPECT_EQ(window.ButtonHistory(), (Steps{{1006, false}, {1007, true}, {1012, true}, {1, true}}));
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"post"}));  // posted, not run
+  EXPECT_EQ(journal, (std::vector<std::string>{"post"}));  // posted, not run
   dialog.OnStartupMessage();
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"post", "setup"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"post", "setup"}));
 }
 
 TEST_F(UpdateDialogTest, ConnectionProcedureRunsOnceOnly) {
   dialog.OnStartupMessage();
   dialog.OnStartupMessage();
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"setup"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"setup"}));
 }
 
 TEST_F(UpdateDialogTest, NoToTheStartQuestionChangesNothing) {
@@ -88,14 +64,14 @@ TEST_F(UpdateDialogTest, NoToTheStartQuestionChangesNothing) {
   EXPECT_EQ(window.Questions(),
             (std::vector<std::string>{"Sind Sie sicher, die Firmware des Modems durch eine neue Firmware zu ersetzen ?"}));
   EXPECT_TRUE(window.ButtonHistory().empty());
-  EXPECT_TRUE(journal.entries.empty());
+  EXPECT_TRUE(journal.empty());
 }
 
 TEST_F(UpdateDialogTest, YesDisablesTheFourButtonsInOrderThenSignalsTheStart) {
   window.SetAnswer(true);
   dialog.OnStartUpdate();
   EXPECT_EQ(window.ButtonHistory(), (Steps{{1006, false}, {1007, false}, {1012, false}, {1, false}}));
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"start"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"start"}));
 }
 
 TEST_F(UpdateDialogTest, HelpIsOneNoticeOfFourParagraphs) {
@@ -110,40 +86,39 @@ TEST_F(UpdateDialogTest, HelpIsOneNoticeOfFourParagraphs) {
   EXPECT_EQ(paragraphs, 4u);
   EXPECT_EQ(help.find("\n\n\n"), std::string::npos);
   EXPECT_TRUE(window.ButtonHistory().empty());
-  EXPECT_TRUE(journal.entries.empty());
+  EXPECT_TRUE(journal.empty());
 }
 
 TEST_F(UpdateDialogTest, BeendenInDownloadModeWritesCThenStopsThenCloses) {
   session.monitor = true;
   dialog.OnOK();
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"write c", "closing", "stop", "close 1"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"write c", "closing", "stop", "close 1"}));
   EXPECT_TRUE(window.Questions().empty());
   EXPECT_TRUE(dialog.Closing());
 }
 
 TEST_F(UpdateDialogTest, BeendenWithoutMonitorOrWithSenderWritesNothingAndNeverAsks) {
   dialog.OnOK();
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"closing", "stop", "close 1"}));
 
   Journal other;
   FakeSession busy{other};
   FakeView other_view{other};
   busy.monitor = true;
   busy.sender = true;
-  busy.state = 5;
+  busy.under_way = true;
   UpdateDialog after_update{window, other_view, busy};
   after_update.OnOK();
-  EXPECT_EQ(other.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+  EXPECT_EQ(other, (std::vector<std::string>{"closing", "stop", "close 1"}));
   EXPECT_TRUE(window.Questions().empty());
 }
 
 TEST_F(UpdateDialogTest, ARestingSessionClosesAsBeendenWithoutCOrQuestion) {
   session.monitor = true;
   session.sender = true;
-  session.state = 6;
+    dialog.OnSessionRests();
   dialog.OnSessionRests();
-  dialog.OnSessionRests();
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"closing", "stop", "close 1"}));
   EXPECT_TRUE(window.Questions().empty());
 }
 
@@ -175,32 +150,32 @@ TEST_F(UpdateDialogTest, CancelBeforeAnUpdateClosesWithoutQuestionOrC) {
   session.monitor = true;
   dialog.OnCancel();
   EXPECT_TRUE(window.Questions().empty());
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "cancel", "stop", "close 2"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"closing", "cancel", "stop", "close 2"}));
 }
 
 TEST_F(UpdateDialogTest, CancelWhileTheSenderHasNotBegunClosesWithoutQuestion) {
   session.monitor = true;
   session.sender = true;
-  session.state = 0;
+  session.under_way = false;  // the sender has not begun the transfer
   dialog.OnCancel();
   EXPECT_TRUE(window.Questions().empty());
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "cancel", "stop", "close 2"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"closing", "cancel", "stop", "close 2"}));
 }
 
 TEST_F(UpdateDialogTest, CancelDuringTheUpdateAsksAndNoKeepsTheWindowOpen) {
   session.monitor = true;
   session.sender = true;
-  session.state = 3;
+  session.under_way = true;
   window.SetAnswer(false);
   dialog.OnCancel();
   EXPECT_EQ(window.Questions(), (std::vector<std::string>{"Update l\xE4uft bereit, wollen Sie es abbrechen ?"}));
-  EXPECT_TRUE(journal.entries.empty());
+  EXPECT_TRUE(journal.empty());
   EXPECT_FALSE(dialog.Closing());
 
   window.SetAnswer(true);
   dialog.OnCancel();
   EXPECT_EQ(window.Questions().size(), 2u);
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "cancel", "stop", "close 2"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"closing", "cancel", "stop", "close 2"}));
 }
 
 TEST_F(UpdateDialogTest, NothingRunsTwiceOnceClosing) {
@@ -209,7 +184,7 @@ TEST_F(UpdateDialogTest, NothingRunsTwiceOnceClosing) {
   dialog.OnOK();
   dialog.OnStartUpdate();
   dialog.OnHelpButton();
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"closing", "stop", "close 1"}));
   EXPECT_TRUE(window.Questions().empty());
   EXPECT_TRUE(window.Notices().empty());
 }
@@ -217,20 +192,20 @@ TEST_F(UpdateDialogTest, NothingRunsTwiceOnceClosing) {
 TEST_F(UpdateDialogTest, ProgramExitDuringTheUpdateStopsWithoutQuestionAndLeavesTheWindow) {
   session.monitor = true;
   session.sender = true;
-  session.state = 3;
+  session.under_way = true;
   dialog.OnProgramExit();
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"closing", "stop"}));
   EXPECT_TRUE(window.Questions().empty());
   EXPECT_TRUE(dialog.Closing());
   dialog.OnCancel();  // a close box the toolkit still delivers finds the stop done
   dialog.OnProgramExit();
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"closing", "stop"}));
 }
 
 TEST_F(UpdateDialogTest, ProgramExitAfterANormalCloseDoesNothing) {
   dialog.OnOK();
   dialog.OnProgramExit();
-  EXPECT_EQ(journal.entries, (std::vector<std::string>{"closing", "stop", "close 1"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"closing", "stop", "close 1"}));
 }
 
 TEST(PlaceholderSession, AppendsTheStartLinesAndNoModemFound) {

@@ -88,15 +88,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   mfu::test::RecordingWindow window;
   mfu::SetMainDialog(&window);
-  mfu::SetPortHandle(device);
+  mfu::CommPort port;
+  port.SetPortHandle(device);
   FillStale();
-  mfu::ReadModemAnswer(show, 50000);
-  mfu::SetPortHandle(nullptr);
+  mfu::ReadModemAnswer(port, show, 50000);
+  port.SetPortHandle(nullptr);
   mfu::SetMainDialog(nullptr);
 
   // What the read handed over: at most 4096 bytes of the first burst.
   const std::size_t delivered = std::min<std::size_t>(first, mfu::kModemResponseBufferSize);
-  if (mfu::LastReadCount() != delivered) Fail("LastReadCount is not the count the read delivered");
+  if (port.LastReadCount() != delivered) Fail("LastReadCount is not the count the read delivered");
   if (std::memcmp(mfu::ModemResponseBuffer, answer, delivered) != 0) Fail("the buffer does not hold the answer");
 
   const std::vector<std::string> appends = window.Appends();
@@ -123,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The sender's use of the same read: success exactly when the delivered
   // bytes hold the word before their first zero byte.
-  if (mfu::FinalAnswerReportsSuccess(mfu::ModemResponseBuffer, mfu::LastReadCount()) !=
+  if (mfu::FinalAnswerReportsSuccess(mfu::ModemResponseBuffer, port.LastReadCount()) !=
       ReferenceSuccess(answer, delivered)) {
     Fail("the final answer in the buffer is judged against bytes outside the read");
   }

@@ -27,6 +27,7 @@
 #include "resources/resources.h"
 #include "serial/comm_port.h"
 #include "session/monitor.h"
+#include "session/session.h"
 #include "tests/fuzz/fuzz_device.h"
 #include "tests/fuzz/verdict_reference.h"
 #include "tests/support/recording_window.h"
@@ -71,13 +72,13 @@ const Bytes kZabort = [] {
 
 bool ReferenceSuccess(const Bytes& answer) { return mfu::fuzz::ReferenceVerdict(answer.data(), answer.size()); }
 
-void FreshEvents() {
-  mfu::SenderErrorEvent = mfu::MakeEvent(mfu::Event::Reset::kAutomatic);
-  mfu::SenderDataEvent = mfu::MakeEvent(mfu::Event::Reset::kAutomatic);
-  mfu::UpdateSucceededEvent = mfu::MakeEvent(mfu::Event::Reset::kAutomatic);
-  mfu::UpdateFailedEvent = mfu::MakeEvent(mfu::Event::Reset::kAutomatic);
-  mfu::ReadCompleteEvent = mfu::MakeEvent(mfu::Event::Reset::kManual);
-  mfu::WriteCompleteEvent = mfu::MakeEvent(mfu::Event::Reset::kManual);
+void FreshEvents(mfu::Session& session) {
+  session.Sender().SenderErrorEvent = mfu::MakeEvent(mfu::Event::Reset::kAutomatic);
+  session.Sender().SenderDataEvent = mfu::MakeEvent(mfu::Event::Reset::kAutomatic);
+  session.Monitor().UpdateSucceededEvent = mfu::MakeEvent(mfu::Event::Reset::kAutomatic);
+  session.Monitor().UpdateFailedEvent = mfu::MakeEvent(mfu::Event::Reset::kAutomatic);
+  session.Port().ReadCompleteEvent = mfu::MakeEvent(mfu::Event::Reset::kManual);
+  session.Port().WriteCompleteEvent = mfu::MakeEvent(mfu::Event::Reset::kManual);
 }
 
 }  // namespace
@@ -112,13 +113,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   resources.data = image.get();
   resources.size = image_size;
 
+  // The answer the step examines comes from a read of its own first; what
+  // follows it is the later reads'.
   auto device = std::make_shared<mfu::fuzz::FuzzDevice>();
+  device->Queue(rest, n);
   device->Queue(rest + n, rest_size - n);
   mfu::test::RecordingWindow window;
-  FreshEvents();
   mfu::SetResourceSource(&resources);
   mfu::SetMainDialog(&window);
-  mfu::SetPortHandle(device);
+  mfu::Session session;
+  FreshEvents(session);
+  mfu::CommPort& port = session.Port();
+  port.SetPortHandle(device);
+  if (n > 0 && port.ReadFromComm(mfu::ModemResponseBuffer, static_cast<std::uint32_t>(n), 1000) != static_cast<int>(n)) {
+    Fail("the answer's own read did not deliver it");
+  }
+  const std::size_t answer_reads = n > 0 ? 1 : 0;
 
   mfu::ZMSender& zm = mfu::SenderRecord;
   mfu::ZMSenderInit(zm);
@@ -126,21 +136,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zm.ImageData = image.get();
   zm.ImageSize = static_cast<std::int32_t>(image_size);
   zm.FilePosition = position;
-  std::memcpy(mfu::ModemResponseBuffer, rest, n);
-  mfu::SetLastReadCount(static_cast<std::uint32_t>(n));
   if (n == 0) (void)device->StartRead(mfu::ModemResponseBuffer, mfu::kHexHeaderRead);
 
-  mfu::SessionOutlet outlet;
-  mfu::ZMSenderStep(zm, outlet);
+  mfu::EventHandle no_rest_event;
+  mfu::SessionOutlet outlet(port, session.Monitor().UpdateSucceededEvent, session.Monitor().UpdateFailedEvent,
+                            no_rest_event);
+  session.Sender().ZMSenderStep(zm, outlet);
 
-  const bool error = mfu::SenderErrorEvent->IsSet();
-  const bool succeeded = mfu::UpdateSucceededEvent->IsSet();
-  const bool failed = mfu::UpdateFailedEvent->IsSet();
+  const bool error = session.Sender().SenderErrorEvent->IsSet();
+  const bool succeeded = session.Monitor().UpdateSucceededEvent->IsSet();
+  const bool failed = session.Monitor().UpdateFailedEvent->IsSet();
   const std::int32_t new_state = zm.State;
   const std::int32_t new_position = zm.FilePosition;
   const std::vector<Bytes> writes = device->Writes();
-  const std::vector<Bytes> deliveries = device->Deliveries();
-  mfu::SetPortHandle(nullptr);
+  const std::vector<Bytes> deliveries(device->Deliveries().begin() + static_cast<std::ptrdiff_t>(answer_reads),
+                                      device->Deliveries().end());
+  port.SetPortHandle(nullptr);
   mfu::SetMainDialog(nullptr);
   mfu::SetResourceSource(nullptr);
 

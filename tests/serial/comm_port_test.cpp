@@ -146,32 +146,31 @@ const Calls kOpenCalls = {"GetState",    "ApplyWorkingState A-state", "SETDTR", 
 
 class CommPortTest : public ::testing::Test {
  protected:
+  CommPort comm_;
   void SetUp() override {
-    ResetCommPortForTest();
     SetSerialBackend(&backend_);
     SetTimeDivisor(10);
     a_ = backend_.Add("A");
     b_ = backend_.Add("B");
-    ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
-    WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
+    comm_.ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
+    comm_.WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
   }
   void TearDown() override {
-    ResetCommPortForTest();
     SetSerialBackend(nullptr);
     SetTimeDivisor(1);
-    ReadCompleteEvent.reset();
-    WriteCompleteEvent.reset();
+    comm_.ReadCompleteEvent.reset();
+    comm_.WriteCompleteEvent.reset();
   }
   void OpenA() {
-    SetPortHandle(OpenCommPort("A"));
-    ASSERT_TRUE(PortHandle());
+    comm_.SetPortHandle(comm_.OpenCommPort("A"));
+    ASSERT_TRUE(comm_.PortHandle());
     a_->TakeCalls();
   }
   bool Write(std::int32_t count) {
     static const std::uint8_t bytes[64] = {};
-    return WriteToComm(bytes, count);
+    return comm_.WriteToComm(bytes, count);
   }
-  int Read() { return ReadFromComm(ModemResponseBuffer, 4096, 777); }
+  int Read() { return comm_.ReadFromComm(ModemResponseBuffer, 4096, 777); }
 
   ScriptedBackend backend_;
   std::shared_ptr<ScriptedDevice> a_;
@@ -180,37 +179,37 @@ class CommPortTest : public ::testing::Test {
 };
 
 TEST_F(CommPortTest, OpenConfiguresInOrderWithAHundredMillisecondDtrDrop) {
-  SerialHandle port = OpenCommPort("A");
+  SerialHandle port = comm_.OpenCommPort("A");
   ASSERT_EQ(port, a_);
-  EXPECT_FALSE(PortHandle());  // the caller stores it
+  EXPECT_FALSE(comm_.PortHandle());  // the caller stores it
   EXPECT_EQ(a_->TakeCalls(), kOpenCalls);
   EXPECT_GE(a_->DtrLow(), std::chrono::milliseconds(10));  // 100 program ms
 }
 
 TEST_F(CommPortTest, AFailedOpenSavesNothing) {
-  EXPECT_FALSE(OpenCommPort("missing"));
-  SetPortHandle(OpenCommPort("A"));
+  EXPECT_FALSE(comm_.OpenCommPort("missing"));
+  comm_.SetPortHandle(comm_.OpenCommPort("A"));
   EXPECT_EQ(a_->TakeCalls(), kOpenCalls);
 }
 
 TEST_F(CommPortTest, CloseRestoresTimeoutsThenLineSettingsAndClosesOnce) {
   OpenA();
-  CloseCommPort();
+  comm_.CloseCommPort();
   EXPECT_EQ(a_->TakeCalls(), (Calls{"Purge", "SetTimeouts A-timeouts", "SetState A-state", "Close"}));
-  EXPECT_FALSE(PortHandle());
-  CloseCommPort();
+  EXPECT_FALSE(comm_.PortHandle());
+  comm_.CloseCommPort();
   EXPECT_TRUE(a_->TakeCalls().empty());
 }
 
 TEST_F(CommPortTest, SecondOpenKeepsTheFirstSavedCopy) {
-  SerialHandle first = OpenCommPort("A");
-  SetPortHandle(OpenCommPort("B"));
+  SerialHandle first = comm_.OpenCommPort("A");
+  comm_.SetPortHandle(comm_.OpenCommPort("B"));
   EXPECT_EQ(b_->TakeCalls(), (Calls{"ApplyWorkingState A-state", "SETDTR", "SetupQueues 2048 2048", "CLRDTR",
                                     "SETDTR", "ApplyWorkingTimeouts", "Purge"}));
-  CloseCommPort();
+  comm_.CloseCommPort();
   EXPECT_EQ(b_->TakeCalls(), (Calls{"Purge", "SetTimeouts A-timeouts", "SetState A-state", "Close"}));
   // The flags are clear: the next open saves again.
-  SetPortHandle(OpenCommPort("B"));
+  comm_.SetPortHandle(comm_.OpenCommPort("B"));
   const Calls calls = b_->TakeCalls();
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls[0], "GetState");
@@ -220,9 +219,9 @@ TEST_F(CommPortTest, SecondOpenKeepsTheFirstSavedCopy) {
 TEST_F(CommPortTest, WriteCompletingAtOnce) {
   OpenA();
   a_->start_write = {IoResult::State::kCompleted, 6, 0};
-  EXPECT_TRUE(WriteToComm("ati4\r\n"));
+  EXPECT_TRUE(comm_.WriteToComm("ati4\r\n"));
   EXPECT_EQ(a_->TakeCalls(), (Calls{"ClearErrors", "StartWrite 6"}));
-  EXPECT_TRUE(WriteCompleteEvent->IsSet());
+  EXPECT_TRUE(comm_.WriteCompleteEvent->IsSet());
   EXPECT_TRUE(diags_.Lines().empty());
 }
 
@@ -245,7 +244,7 @@ TEST_F(CommPortTest, PendingWriteThatFinishes) {
   OpenA();
   a_->start_write = {IoResult::State::kPending, 2, kErrorIoPending};
   a_->finish_write = {IoResult::State::kCompleted, 6, 0};
-  WriteCompleteEvent->Set();
+  comm_.WriteCompleteEvent->Set();
   EXPECT_TRUE(Write(6));
   EXPECT_EQ(a_->TakeCalls(), (Calls{"ClearErrors", "StartWrite 6", "FinishWrite"}));
   EXPECT_TRUE(diags_.Lines().empty());
@@ -295,7 +294,7 @@ TEST_F(CommPortTest, ReadCompletingAtOnce) {
   OpenA();
   a_->start_read = {IoResult::State::kCompleted, 9, 0};
   EXPECT_EQ(Read(), 9);
-  EXPECT_EQ(LastReadCount(), 9u);
+  EXPECT_EQ(comm_.LastReadCount(), 9u);
   EXPECT_EQ(a_->TakeCalls(), (Calls{"ClearErrors", "StartRead 4096"}));
 }
 
@@ -303,28 +302,32 @@ TEST_F(CommPortTest, ReadCompletingAfterTheWait) {
   OpenA();
   a_->read_result = {IoResult::State::kCompleted, 21, 0};
   EXPECT_EQ(Read(), 21);
-  EXPECT_EQ(LastReadCount(), 21u);
+  EXPECT_EQ(comm_.LastReadCount(), 21u);
   EXPECT_EQ(a_->TakeCalls(), (Calls{"ClearErrors", "StartRead 4096", "WaitRead 777", "ReadResult"}));
-  EXPECT_TRUE(ReadCompleteEvent->IsSet());
+  EXPECT_TRUE(comm_.ReadCompleteEvent->IsSet());
   EXPECT_TRUE(diags_.Lines().empty());
 }
 
 TEST_F(CommPortTest, ReadTimingOutStaysPendingAndClearsTheCount) {
   OpenA();
-  SetLastReadCount(99);
-  ReadCompleteEvent->Set();
+  // A count left from an earlier answer.
+  a_->start_read = {IoResult::State::kCompleted, 99, 0};
+  ASSERT_EQ(Read(), 99);
+  a_->start_read = {IoResult::State::kPending, 0, kErrorIoPending};
+  (void)a_->TakeCalls();
+  ASSERT_TRUE(comm_.ReadCompleteEvent->IsSet());
   a_->wait_read = false;
   EXPECT_EQ(Read(), -1);
-  EXPECT_EQ(LastReadCount(), 0u);
-  EXPECT_FALSE(ReadCompleteEvent->IsSet());
+  EXPECT_EQ(comm_.LastReadCount(), 0u);
+  EXPECT_FALSE(comm_.ReadCompleteEvent->IsSet());
   EXPECT_EQ(a_->TakeCalls(), (Calls{"ClearErrors", "StartRead 4096", "WaitRead 777"}));
   EXPECT_EQ(diags_.Lines(), (std::vector<std::string>{"READ TIMEOUT\n"}));
 
   // The completion check later takes the late burst.
   a_->read_result = {IoResult::State::kCompleted, 5, 0};
   std::uint32_t error = 1234;
-  EXPECT_TRUE(GetOverlappedReadResult(error));
-  EXPECT_EQ(LastReadCount(), 5u);
+  EXPECT_TRUE(comm_.GetOverlappedReadResult(error));
+  EXPECT_EQ(comm_.LastReadCount(), 5u);
 }
 
 TEST_F(CommPortTest, ReadWhoseResultFails) {
@@ -333,7 +336,7 @@ TEST_F(CommPortTest, ReadWhoseResultFails) {
   EXPECT_EQ(Read(), 0);
   EXPECT_EQ(diags_.Lines(), (std::vector<std::string>{"GOT ERROR FROM READ FN\n"}));
   std::uint32_t error = 0;
-  EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_FALSE(comm_.GetOverlappedReadResult(error));
   EXPECT_EQ(error, kErrorOperationAborted);
 }
 
@@ -345,9 +348,11 @@ TEST_F(CommPortTest, ReadRefused) {
 }
 
 TEST_F(CommPortTest, ResetReadRecordClearsTheCount) {
-  SetLastReadCount(12);
-  ResetReadRecord();
-  EXPECT_EQ(LastReadCount(), 0u);
+  OpenA();
+  a_->start_read = {IoResult::State::kCompleted, 12, 0};
+  ASSERT_EQ(Read(), 12);
+  comm_.ResetReadRecord();
+  EXPECT_EQ(comm_.LastReadCount(), 0u);
 }
 
 }  // namespace

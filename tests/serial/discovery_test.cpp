@@ -86,15 +86,16 @@ class OneAtATimeBackend final : public SerialBackend {
   std::shared_ptr<test::FakeSerialDevice> Add(const std::string& name) { return inner.Add(name); }
   SerialHandle Open(const char* port_name) override {
     for (const auto& held : opened_) EXPECT_TRUE(held->Closed()) << "a port still open when " << port_name << " opens";
-    EXPECT_TRUE(ReadCompleteEvent) << port_name;
-    EXPECT_TRUE(WriteCompleteEvent) << port_name;
-    SerialHandle port = inner.Open(port_name);
-    if (port) opened_.push_back(std::static_pointer_cast<test::FakeSerialDevice>(port));
-    return port;
+    EXPECT_TRUE(port->ReadCompleteEvent) << port_name;
+    EXPECT_TRUE(port->WriteCompleteEvent) << port_name;
+    SerialHandle opened = inner.Open(port_name);
+    if (opened) opened_.push_back(std::static_pointer_cast<test::FakeSerialDevice>(opened));
+    return opened;
   }
   std::vector<std::string> Opened() const { return inner.Opened(); }
 
   test::FakeSerialBackend inner;
+  const CommPort* port = nullptr;  // the probe's
 
  private:
   std::vector<std::shared_ptr<test::FakeSerialDevice>> opened_;
@@ -102,19 +103,19 @@ class OneAtATimeBackend final : public SerialBackend {
 
 class DiscoveryTest : public ::testing::Test {
  protected:
+  CommPort comm_;
   void SetUp() override {
-    ResetCommPortForTest();
     SetSerialBackend(&backend_);
     SetModemList(&list_);
     SetTimeDivisor(1000);  // 50000 ms of silence last 50 ms
     std::memset(port_, 'X', sizeof port_);
+    backend_.port = &comm_;
   }
   void TearDown() override {
-    EXPECT_FALSE(PortHandle());
-    EXPECT_FALSE(ReadCompleteEvent);
-    EXPECT_FALSE(WriteCompleteEvent);
+    EXPECT_FALSE(comm_.PortHandle());
+    EXPECT_FALSE(comm_.ReadCompleteEvent);
+    EXPECT_FALSE(comm_.WriteCompleteEvent);
     EXPECT_TRUE(list_.open_keys.empty()) << "keys left open";
-    ResetCommPortForTest();
     SetSerialBackend(nullptr);
     SetModemList(nullptr);
     SetTimeDivisor(1);
@@ -194,7 +195,7 @@ TEST_F(DiscoveryTest, ModelsThatDoNotFitOrAreMissingMatchNothing) {
 TEST_F(DiscoveryTest, AttachedToOfThirtyTwoCharactersIsNotFoundAndTheProbeRuns) {
   AddEntry("0000", "Kelvora 56000", "/dev/serial/by-id/usb-modem-port0");  // 33 characters
   auto modem = Modem("COM2", "ati4\r\nQVRLMAZZ\r\nOK\r\n");
-  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_TRUE(FindModemPort(comm_, nullptr, port_));
   EXPECT_EQ(Port(), "COM2");
 }
 
@@ -213,7 +214,7 @@ TEST_F(DiscoveryTest, AValueStoredWithoutItsNulIsTakenWhenItFits) {
 
 TEST_F(DiscoveryTest, ARegistryHitIsTakenWithoutAProbe) {
   AddEntry("0000", "Kelvora 56000", "COM3");
-  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_TRUE(FindModemPort(comm_, nullptr, port_));
   EXPECT_EQ(Port(), "COM3");
   EXPECT_TRUE(backend_.Opened().empty());
 }
@@ -221,7 +222,7 @@ TEST_F(DiscoveryTest, ARegistryHitIsTakenWithoutAProbe) {
 TEST_F(DiscoveryTest, NoListMeansTheProbeRuns) {
   list_.list_opens = false;
   auto modem = Modem("COM1", "QVRLMAZZ");
-  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_TRUE(FindModemPort(comm_, nullptr, port_));
   EXPECT_EQ(Port(), "COM1");
 }
 
@@ -231,7 +232,7 @@ TEST_F(DiscoveryTest, ProbeSkipsMissingAndStatuslessPortsAndStopsAtTheFirstHit) 
   auto silent = backend_.Add("COM3");
   auto wrong = Modem("COM1", "ati4\r\nOK\r\n");
   auto hit = Modem("COM4", "ati4\r\n56000 QVRLMAZZ\r\n");
-  EXPECT_TRUE(ProbeCommPorts(port_));
+  EXPECT_TRUE(ProbeCommPorts(comm_, port_));
   EXPECT_EQ(Port(), "COM4");
   EXPECT_EQ(backend_.Opened(), (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
   EXPECT_TRUE(statusless->Written().empty());  // nothing sent where the status fails
@@ -245,7 +246,7 @@ TEST_F(DiscoveryTest, ProbeSkipsMissingAndStatuslessPortsAndStopsAtTheFirstHit) 
 TEST_F(DiscoveryTest, ProbeNeverOpensAPortPastTheFirstHit) {
   auto first = Modem("COM2", "QVRLMAZZ");
   auto later = Modem("COM3", "QVRLMAZZ");
-  EXPECT_TRUE(ProbeCommPorts(port_));
+  EXPECT_TRUE(ProbeCommPorts(comm_, port_));
   EXPECT_EQ(Port(), "COM2");
   EXPECT_EQ(backend_.Opened(), (std::vector<std::string>{"COM1", "COM2"}));
   EXPECT_TRUE(later->Written().empty());
@@ -260,7 +261,7 @@ TEST_F(DiscoveryTest, IdentifierAfterAPauseIsNotRecognised) {
       d->QueueAnswer("QVRLMAZZ");  // the next burst
     }
   });
-  EXPECT_FALSE(ProbeCommPorts(port_));
+  EXPECT_FALSE(ProbeCommPorts(comm_, port_));
   EXPECT_EQ(Port(), "");
 }
 
@@ -268,17 +269,17 @@ TEST_F(DiscoveryTest, IdentifierOnlyCountsWithinTheBytesOfThisRead) {
   // An earlier answer left the identifier in the buffer behind a short one.
   std::memcpy(ModemResponseBuffer, "xxxxQVRLMAZZ", 12);
   auto modem = Modem("COM1", "xxxx");
-  EXPECT_FALSE(ProbeCommPorts(port_));
+  EXPECT_FALSE(ProbeCommPorts(comm_, port_));
   // And an identifier split by the end of the read is not one either.
   auto cut = Modem("COM1", "QVRLMAZ");
   ModemResponseBuffer[7] = 'Z';
-  EXPECT_FALSE(ProbeCommPorts(port_));
+  EXPECT_FALSE(ProbeCommPorts(comm_, port_));
 }
 
 TEST_F(DiscoveryTest, ARegistryHitTouchesNoPortAndCreatesNoEvents) {
   AddEntry("0000", "Kelvora 56000", "COM1");
   auto modem = Modem("COM1", "QVRLMAZZ");  // would answer, but is not asked
-  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_TRUE(FindModemPort(comm_, nullptr, port_));
   EXPECT_EQ(Port(), "COM1");
   EXPECT_TRUE(backend_.Opened().empty());
   EXPECT_TRUE(modem->Written().empty());
@@ -301,7 +302,7 @@ TEST_F(DiscoveryTest, AMatchWithoutAttachedToLetsTheProbeRun) {
   AddEntry("0000", "Orbalis 56", "");
   AddEntry("0001", "Kelvora 56000", "COM3");
   auto modem = Modem("COM4", "QVRLMAZZ");
-  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_TRUE(FindModemPort(comm_, nullptr, port_));
   EXPECT_EQ(Port(), "COM4");
   EXPECT_EQ(backend_.Opened(), (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
 }
@@ -309,7 +310,7 @@ TEST_F(DiscoveryTest, AMatchWithoutAttachedToLetsTheProbeRun) {
 TEST_F(DiscoveryTest, ProbeWritesOnlyTheCommandAndNoDiagnosticOfItsOwn) {
   auto silent = backend_.Add("COM1");
   auto hit = Modem("COM2", "QVRLMAZZ");
-  EXPECT_TRUE(ProbeCommPorts(port_));
+  EXPECT_TRUE(ProbeCommPorts(comm_, port_));
   EXPECT_EQ(Port(), "COM2");
   const test::FakeSerialDevice::Bytes probe{'a', 't', 'i', '4', '\r', '\n'};
   EXPECT_EQ(silent->Writes(), std::vector<test::FakeSerialDevice::Bytes>{probe});
@@ -322,14 +323,14 @@ TEST_F(DiscoveryTest, ProbeWritesOnlyTheCommandAndNoDiagnosticOfItsOwn) {
 }
 
 TEST_F(DiscoveryTest, ProbeWithNoPortsAtAllTriesAllFourAndFindsNothing) {
-  EXPECT_FALSE(ProbeCommPorts(port_));
+  EXPECT_FALSE(ProbeCommPorts(comm_, port_));
   EXPECT_EQ(Port(), "");
   EXPECT_EQ(backend_.Opened(), (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
 }
 
 TEST_F(DiscoveryTest, NothingFoundLeavesAnEmptyNameNoPortAndNoEvents) {
   auto silent = backend_.Add("COM2");
-  EXPECT_FALSE(FindModemPort(port_));
+  EXPECT_FALSE(FindModemPort(comm_, nullptr, port_));
   EXPECT_EQ(Port(), "");
   EXPECT_TRUE(silent->Closed());
   // TearDown checks: no port, both events closed, no keys open.
@@ -360,7 +361,7 @@ TEST_F(ScanTest, TheFirstListedPortThatAnswersWinsEveryPortIsGivenBackAndTheRepo
   backend_.inner.SetListed({"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyACM1", "/dev/ttyS0"});
 
   SearchReport report;
-  ASSERT_TRUE(FindModemPort(port_, &report));
+  ASSERT_TRUE(FindModemPort(comm_, nullptr, port_, &report));
   EXPECT_EQ(Port(), "/dev/ttyACM1");
   EXPECT_TRUE(all_open_at_once);
   // A hit is taken as a registry hit is: no probe of COM1 to COM4.
@@ -386,7 +387,7 @@ TEST_F(ScanTest, TheFirstListedPortThatAnswersWinsEveryPortIsGivenBackAndTheRepo
   // report holds every port of both.
   backend_.inner.SetListed({"/dev/ttyUSB0"});
   auto com2 = Modem("COM2", "QVRLMAZZ");
-  ASSERT_TRUE(FindModemPort(port_, &report));
+  ASSERT_TRUE(FindModemPort(comm_, nullptr, port_, &report));
   EXPECT_EQ(Port(), "COM2");
   ASSERT_EQ(report.size(), 2u);
   EXPECT_EQ(report[0].port, "/dev/ttyUSB0");

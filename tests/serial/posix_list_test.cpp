@@ -34,7 +34,6 @@ class PosixListTest : public ::testing::Test {
   // COM1 to COM4 go to fake ports only, should a probe ever run here.
   void SetUp() override { SetSerialBackend(&backend_); }
   void TearDown() override {
-    SetNamedPort(nullptr);
     SetModemList(nullptr);
     SetSerialBackend(nullptr);
     EXPECT_TRUE(backend_.Opened().empty());
@@ -61,13 +60,12 @@ TEST_F(PosixListTest, PortOptionTakesAnyPathUpToThePathLimit) {
 
 TEST_F(PosixListTest, PortOptionIsTakenAsItIsWithoutAProbe) {
   const std::string by_id = "/dev/serial/by-id/usb-KELVORA_56000_Modem_A1B2C3-if00-port0";
-  UsePortOption(by_id.c_str());
-  EXPECT_TRUE(FindModemPort(port_));  // a probe would open COM1 and fail here
+  CommPort comm;
+  EXPECT_TRUE(FindModemPort(comm, by_id.c_str(), port_));  // a probe would open COM1 and fail here
   EXPECT_EQ(std::string(port_), by_id);
 
   const std::string longest(kPortNameSize - 1, 'q');
-  UsePortOption(longest.c_str());
-  EXPECT_TRUE(FindModemPort(port_));
+  EXPECT_TRUE(FindModemPort(comm, longest.c_str(), port_));
   EXPECT_EQ(std::string(port_), longest);
 }
 

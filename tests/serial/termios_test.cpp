@@ -61,26 +61,25 @@ void MakeDistinct(const Pty& pty) {
 
 class TermiosTest : public ::testing::Test {
  protected:
+  CommPort comm_;
   void SetUp() override {
     ASSERT_FALSE(pty_.path.empty());
     SetSerialBackend(nullptr);
-    ResetCommPortForTest();
     SetTimeDivisor(kDivisor);
-    ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
-    WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
+    comm_.ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
+    comm_.WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
   }
   void TearDown() override {
-    CloseCommPort();
-    ResetCommPortForTest();
-    ReadCompleteEvent.reset();
-    WriteCompleteEvent.reset();
+    comm_.CloseCommPort();
+    comm_.ReadCompleteEvent.reset();
+    comm_.WriteCompleteEvent.reset();
     SetTimeDivisor(1);
   }
   void OpenPort() {
-    SetPortHandle(OpenCommPort(pty_.path.c_str()));
-    ASSERT_TRUE(PortHandle());
+    comm_.SetPortHandle(comm_.OpenCommPort(pty_.path.c_str()));
+    ASSERT_TRUE(comm_.PortHandle());
   }
-  int Read(std::uint32_t max, Millis limit) { return ReadFromComm(ModemResponseBuffer, max, limit); }
+  int Read(std::uint32_t max, Millis limit) { return comm_.ReadFromComm(ModemResponseBuffer, max, limit); }
   std::string Answer(int count) const {
     return std::string(reinterpret_cast<const char*>(ModemResponseBuffer), static_cast<std::size_t>(count));
   }
@@ -106,12 +105,12 @@ TEST_F(TermiosTest, OpenAppliesRaw57600EightNoneOne) {
 TEST_F(TermiosTest, BytesPassUnchangedBothWays) {
   OpenPort();
   const std::string control("\r\n\x11\x13\x00\xff\x18" "ati4\r\n", 13);
-  ASSERT_TRUE(WriteToComm(reinterpret_cast<const std::uint8_t*>(control.data()), 13));
+  ASSERT_TRUE(comm_.WriteToComm(reinterpret_cast<const std::uint8_t*>(control.data()), 13));
   EXPECT_EQ(pty_.Received(), control);
   pty_.Send(control);
   ASSERT_EQ(Read(4096, 5000), 13);
   EXPECT_EQ(Answer(13), control);
-  EXPECT_EQ(LastReadCount(), 13u);
+  EXPECT_EQ(comm_.LastReadCount(), 13u);
 }
 
 // In real time: the gap that ends a burst is 250 ms after its last byte,
@@ -137,7 +136,7 @@ TEST_F(TermiosTest, TenByteBurstEndsAQuarterSecondAfterItsLastByteHoweverLongThe
     modem.join();
     ASSERT_EQ(count, 10);
     EXPECT_EQ(Answer(10), "0123456789");
-    EXPECT_EQ(LastReadCount(), 10u);
+    EXPECT_EQ(comm_.LastReadCount(), 10u);
     EXPECT_GE(end - last_byte, milliseconds(245));
     EXPECT_LT(end - last_byte, milliseconds(250 + 150));
   }
@@ -170,7 +169,7 @@ TEST_F(TermiosTest, LimitEndsAReadWhoseBytesKeepComing) {
   SetTimeDivisor(1);
   OpenPort();
   PtyPeer peer(pty_);
-  test::ExpectReadEndsAtItsLimit(*PortHandle(), peer);
+  test::ExpectReadEndsAtItsLimit(*comm_.PortHandle(), peer);
 }
 
 // A read cut short by its limit keeps its bytes: the next read gets them at
@@ -213,18 +212,18 @@ TEST_F(TermiosTest, SilenceTimesOutAndLateBytesCompleteThePendingRead) {
   EXPECT_GE(elapsed, milliseconds(1000 / kDivisor));
   EXPECT_LT(elapsed, milliseconds(1000 / kDivisor + 400));
   EXPECT_EQ(diags_.Count("READ TIMEOUT\n"), 1);
-  EXPECT_EQ(LastReadCount(), 0u);
+  EXPECT_EQ(comm_.LastReadCount(), 0u);
 
   std::uint32_t error = 0;
   const auto check = Clock::now();
-  EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_FALSE(comm_.GetOverlappedReadResult(error));
   EXPECT_LT(Clock::now() - check, milliseconds(100));  // the check does not wait for a byte
   EXPECT_EQ(error, kErrorIoIncomplete);
 
   pty_.Send("spaet");
   std::this_thread::sleep_for(milliseconds(5));
-  ASSERT_TRUE(GetOverlappedReadResult(error));
-  EXPECT_EQ(LastReadCount(), 5u);
+  ASSERT_TRUE(comm_.GetOverlappedReadResult(error));
+  EXPECT_EQ(comm_.LastReadCount(), 5u);
   EXPECT_EQ(Answer(5), "spaet");
 }
 
@@ -232,11 +231,11 @@ TEST_F(TermiosTest, CompletionCheckTakesALateBurstWhole) {
   OpenPort();
   EXPECT_EQ(Read(4096, 100), -1);
   std::uint32_t error = 0;
-  EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_FALSE(comm_.GetOverlappedReadResult(error));
   EXPECT_EQ(error, kErrorIoIncomplete);
-  EXPECT_FALSE(GetOverlappedReadResult(error));  // asking again changes nothing
+  EXPECT_FALSE(comm_.GetOverlappedReadResult(error));  // asking again changes nothing
   EXPECT_EQ(error, kErrorIoIncomplete);
-  EXPECT_FALSE(ReadCompleteEvent->IsSet());
+  EXPECT_FALSE(comm_.ReadCompleteEvent->IsSet());
 
   pty_.Send("ZRINIT-");
   std::thread modem([this] {
@@ -244,12 +243,12 @@ TEST_F(TermiosTest, CompletionCheckTakesALateBurstWhole) {
     pty_.Send("header");
   });
   std::this_thread::sleep_for(milliseconds(5));
-  ASSERT_TRUE(GetOverlappedReadResult(error));
+  ASSERT_TRUE(comm_.GetOverlappedReadResult(error));
   modem.join();
   EXPECT_EQ(error, kErrorSuccess);
-  EXPECT_EQ(LastReadCount(), 13u);
+  EXPECT_EQ(comm_.LastReadCount(), 13u);
   EXPECT_EQ(Answer(13), "ZRINIT-header");
-  EXPECT_TRUE(ReadCompleteEvent->IsSet());
+  EXPECT_TRUE(comm_.ReadCompleteEvent->IsSet());
   EXPECT_EQ(diags_.Lines(), (std::vector<std::string>{"READ TIMEOUT\n"}));
 }
 
@@ -268,9 +267,9 @@ TEST_F(TermiosTest, IdentifierAfterAPauseIsNotInTheFirstBurst) {
     std::this_thread::sleep_for(kGap * 3);
     pty_.Send("QVRLMAZZ\r\n");
   });
-  EXPECT_FALSE(IsSupportedModemAnswer(50000));
+  EXPECT_FALSE(IsSupportedModemAnswer(comm_, 50000));
   modem.join();
-  EXPECT_EQ(Answer(static_cast<int>(LastReadCount())), "ati4\r\n");
+  EXPECT_EQ(Answer(static_cast<int>(comm_.LastReadCount())), "ati4\r\n");
 }
 
 TEST_F(TermiosTest, BytesBeyondTheCountKeepAnEarlierAnswer) {
@@ -287,8 +286,8 @@ TEST_F(TermiosTest, CloseRestoresTheSettingsExactly) {
   const termios before = pty_.Settings();
   OpenPort();
   EXPECT_FALSE(SameSettings(before, pty_.Settings()));
-  CloseCommPort();
-  EXPECT_FALSE(PortHandle());
+  comm_.CloseCommPort();
+  EXPECT_FALSE(comm_.PortHandle());
   EXPECT_TRUE(SameSettings(before, pty_.Settings()));
 }
 
@@ -299,11 +298,11 @@ TEST_F(TermiosTest, DoubleOpenKeepsTheFirstCopyAndTheCloseRestoresItOnce) {
   const termios second_before = other.Settings();
   ASSERT_FALSE(SameSettings(first, second_before));
 
-  SerialHandle held = OpenCommPort(pty_.path.c_str());
+  SerialHandle held = comm_.OpenCommPort(pty_.path.c_str());
   ASSERT_TRUE(held);
-  SetPortHandle(OpenCommPort(other.path.c_str()));
-  ASSERT_TRUE(PortHandle());
-  CloseCommPort();
+  comm_.SetPortHandle(comm_.OpenCommPort(other.path.c_str()));
+  ASSERT_TRUE(comm_.PortHandle());
+  comm_.CloseCommPort();
   // The close restores the one saved copy: that of the first open.
   EXPECT_TRUE(SameSettings(first, other.Settings()));
 
@@ -313,26 +312,26 @@ TEST_F(TermiosTest, DoubleOpenKeepsTheFirstCopyAndTheCloseRestoresItOnce) {
   cfsetospeed(&changed, B19200);
   cfsetispeed(&changed, B19200);
   ASSERT_EQ(::tcsetattr(other.master, TCSANOW, &changed), 0);
-  SetPortHandle(OpenCommPort(other.path.c_str()));
-  ASSERT_TRUE(PortHandle());
-  CloseCommPort();
+  comm_.SetPortHandle(comm_.OpenCommPort(other.path.c_str()));
+  ASSERT_TRUE(comm_.PortHandle());
+  comm_.CloseCommPort();
   EXPECT_TRUE(SameSettings(changed, other.Settings()));
 }
 
 TEST_F(TermiosTest, APortThatIsHeldCannotBeOpenedAgain) {
   MakeDistinct(pty_);
   const termios before = pty_.Settings();
-  SerialHandle held = OpenCommPort(pty_.path.c_str());
+  SerialHandle held = comm_.OpenCommPort(pty_.path.c_str());
   ASSERT_TRUE(held);
   EXPECT_TRUE(pty_.Exclusive());
-  EXPECT_FALSE(OpenCommPort(pty_.path.c_str()));
+  EXPECT_FALSE(comm_.OpenCommPort(pty_.path.c_str()));
   EXPECT_FALSE(PlatformSerialBackend().Open(pty_.path.c_str()));
   // The refused opens left the holder's exclusive flag alone.
   EXPECT_TRUE(pty_.Exclusive());
   // The failed open saved nothing: the close restores the first port's copy.
-  SetPortHandle(held);
+  comm_.SetPortHandle(held);
   held.reset();
-  CloseCommPort();
+  comm_.CloseCommPort();
   EXPECT_TRUE(SameSettings(before, pty_.Settings()));
   EXPECT_FALSE(pty_.Exclusive());  // released with the device
   // Once released, the port opens again.
@@ -345,29 +344,33 @@ TEST_F(TermiosTest, NamesThatAreNoDeviceGiveNone) {
   // No COM name here: COM1 to COM4 are real devices, never opened by a test.
   EXPECT_FALSE(PlatformSerialBackend().Open("ttyS0"));  // relative: no device
   EXPECT_FALSE(PlatformSerialBackend().Open("/dev/null"));  // not a terminal
-  EXPECT_FALSE(OpenCommPort(nullptr));
+  EXPECT_FALSE(comm_.OpenCommPort(nullptr));
 }
 
 TEST_F(TermiosTest, PseudoTerminalReportsClearToSendAndDataSetReady) {
   OpenPort();
   std::uint32_t bits = 0;
-  ASSERT_TRUE(GetCommModemStatus(bits));
+  ASSERT_TRUE(comm_.GetCommModemStatus(bits));
   EXPECT_EQ(bits, kMsCtsOn | kMsDsrOn);
 }
 
 TEST_F(TermiosTest, WithoutAPortNothingIsReadOrWritten) {
+  // A count left from an answer on a port since closed.
+  OpenPort();
+  pty_.Send("ANSWER!");
+  ASSERT_EQ(Read(4096, 5000), 7);
+  comm_.CloseCommPort();
   std::memset(ModemResponseBuffer, 0x5A, 16);
-  SetLastReadCount(7);
-  EXPECT_FALSE(WriteToComm("ati4\r\n"));
+  EXPECT_FALSE(comm_.WriteToComm("ati4\r\n"));
   EXPECT_EQ(Read(4096, 100), 0);
-  EXPECT_EQ(LastReadCount(), 7u);  // the read never started
+  EXPECT_EQ(comm_.LastReadCount(), 7u);  // the read never started
   for (int i = 0; i < 16; ++i) EXPECT_EQ(ModemResponseBuffer[i], 0x5A);
   std::uint32_t bits = 0;
-  EXPECT_FALSE(GetCommModemStatus(bits));
+  EXPECT_FALSE(comm_.GetCommModemStatus(bits));
   std::uint32_t error = 0;
-  EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_FALSE(comm_.GetOverlappedReadResult(error));
   EXPECT_EQ(error, kErrorInvalidHandle);
-  CloseCommPort();  // nothing to do
+  comm_.CloseCommPort();  // nothing to do
   EXPECT_TRUE(diags_.Lines().empty());
 }
 
@@ -379,7 +382,7 @@ TEST_F(TermiosTest, CloseFromAnotherThreadEndsABlockedRead) {
   std::this_thread::sleep_for(milliseconds(50));
   ASSERT_EQ(reader.wait_for(milliseconds(0)), std::future_status::timeout);
   const auto start = Clock::now();
-  CloseCommPort();
+  comm_.CloseCommPort();
   ASSERT_EQ(reader.wait_for(milliseconds(2000)), std::future_status::ready);
   EXPECT_LT(Clock::now() - start, milliseconds(500));
   EXPECT_EQ(reader.get(), 0);
@@ -392,10 +395,10 @@ TEST_F(TermiosTest, CloseFromAnotherThreadEndsAWriteTheModemDoesNotTake) {
   OpenPort();
   // Nobody reads the master: the write fills the line and blocks.
   static std::uint8_t big[1 << 20];
-  auto writer = std::async(std::launch::async, [] { return WriteToComm(big, sizeof big); });
+  auto writer = std::async(std::launch::async, [this] { return comm_.WriteToComm(big, sizeof big); });
   std::this_thread::sleep_for(milliseconds(50));
   ASSERT_EQ(writer.wait_for(milliseconds(0)), std::future_status::timeout);
-  CloseCommPort();
+  comm_.CloseCommPort();
   ASSERT_EQ(writer.wait_for(milliseconds(2000)), std::future_status::ready);
   EXPECT_FALSE(writer.get());
   EXPECT_EQ(diags_.Count("Write aborted\n"), 1);
@@ -405,8 +408,8 @@ TEST_F(TermiosTest, CloseFromAnotherThreadEndsAWriteTheModemDoesNotTake) {
 TEST_F(TermiosTest, AByteWrittenJustBeforeTheCloseStillReachesTheModem) {
   OpenPort();
   EXPECT_EQ(Read(4096, 100), -1);  // a read is pending, as in a session
-  ASSERT_TRUE(WriteToComm("c"));
-  CloseCommPort();  // purges, but a completed write has left our hands
+  ASSERT_TRUE(comm_.WriteToComm("c"));
+  comm_.CloseCommPort();  // purges, but a completed write has left our hands
   EXPECT_EQ(pty_.Received(), "c");
 }
 
@@ -447,11 +450,11 @@ TEST_F(TermiosTest, ALongWriteGoesOutWholeWhileTheModemTakesItSlowly) {
       if (received.size() % 16384 < 1024) std::this_thread::sleep_for(milliseconds(1));
     }
   });
-  EXPECT_TRUE(WriteToComm(data.data(), static_cast<std::int32_t>(data.size())));
+  EXPECT_TRUE(comm_.WriteToComm(data.data(), static_cast<std::int32_t>(data.size())));
   modem.join();
   ASSERT_EQ(received.size(), data.size());
   EXPECT_TRUE(std::memcmp(received.data(), data.data(), data.size()) == 0);
-  EXPECT_TRUE(WriteCompleteEvent->IsSet());
+  EXPECT_TRUE(comm_.WriteCompleteEvent->IsSet());
   EXPECT_TRUE(diags_.Lines().empty());
 }
 
@@ -470,13 +473,13 @@ TEST_F(TermiosTest, AHangUpEndsABlockedRead) {
 
 TEST_F(TermiosTest, PurgeEndsAPendingReadAndDropsWhatCame) {
   OpenPort();
-  SerialHandle port = PortHandle();
+  SerialHandle port = comm_.PortHandle();
   EXPECT_EQ(Read(4096, 100), -1);
   pty_.Send("old");
   std::this_thread::sleep_for(milliseconds(5));
   ASSERT_TRUE(port->Purge());
   std::uint32_t error = 0;
-  EXPECT_FALSE(GetOverlappedReadResult(error));
+  EXPECT_FALSE(comm_.GetOverlappedReadResult(error));
   EXPECT_EQ(error, kErrorOperationAborted);
   EXPECT_EQ(Read(4096, 100), -1);  // "old" was dropped with the read
 }

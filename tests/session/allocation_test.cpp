@@ -126,26 +126,27 @@ class AllocationTest : public SessionFixture {
  protected:
   void SetUp() override {
     SessionFixture::SetUp();
+    outlet_ = std::make_unique<RestingOutlet>(session());
     SetMainDialog(&null_window_);
   }
   NullWindow null_window_;
-  RestingOutlet outlet_;
+  std::unique_ptr<RestingOutlet> outlet_;
 
   long AllocationsOfASession(std::size_t image_size) {
     UseImageOfSize(image_size);
     auto modem = std::make_shared<QuietModem>();
-    SetPortHandle(modem);
-    UpdateSucceededEvent = MakeEvent(Event::Reset::kManual);
-    UpdateFailedEvent = MakeEvent(Event::Reset::kManual);
+    port().SetPortHandle(modem);
+    monitor().UpdateSucceededEvent = MakeEvent(Event::Reset::kManual);
+    monitor().UpdateFailedEvent = MakeEvent(Event::Reset::kManual);
     const long before = g_allocations.load();
-    EXPECT_EQ(StartSender(outlet_), 1);
-    EXPECT_TRUE(outlet_.rested.Wait(1000000));
-    EXPECT_TRUE(UpdateSucceededEvent->IsSet());
-    StopSender();
+    EXPECT_EQ(sender().StartSender(*outlet_), 1);
+    EXPECT_TRUE(outlet_->rested.Wait(1000000));
+    EXPECT_TRUE(monitor().UpdateSucceededEvent->IsSet());
+    sender().StopSender();
     const long used = g_allocations.load() - before;
-    SetPortHandle(nullptr);
-    UpdateSucceededEvent.reset();
-    UpdateFailedEvent.reset();
+    port().SetPortHandle(nullptr);
+    monitor().UpdateSucceededEvent.reset();
+    monitor().UpdateFailedEvent.reset();
     return used;
   }
 };

@@ -64,7 +64,7 @@ class ConnectionTest : public SessionFixture {
     });
   }
   void TearDown() override {
-    StopSessionMonitor();
+    session().StopSessionMonitor();
     SetModemList(nullptr);
     SessionFixture::TearDown();
   }
@@ -89,14 +89,14 @@ class ConnectionTest : public SessionFixture {
 };
 
 TEST_F(ConnectionTest, GoodPathShowsTheModemEnablesTheButtonsAndTheCutBanner) {
-  SetupCommPort();
-  EXPECT_TRUE(SessionMonitorExists());
+  session().SetupCommPort();
+  EXPECT_TRUE(session().SessionMonitorExists());
   const std::string expected = Text(2009) + Text(2010) + "Ein KELVORA-Modem wurde an COM1 gefunden.\r\n" + Text(2015) +
                                "\r\nDownload-Modus aktiv\r\n" + Text(2003);
   EXPECT_EQ(window_.LogText(), expected);
   const std::vector<std::pair<int, bool>> buttons = {{1006, true}, {1007, true}, {1012, true}, {1, true}};
   EXPECT_EQ(window_.ButtonHistory(), buttons);
-  ASSERT_TRUE(PortHandle());
+  ASSERT_TRUE(port().PortHandle());
 }
 
 // A program with the stand-in image says so, and sends it to a simulated or
@@ -105,8 +105,8 @@ TEST_F(ConnectionTest, GoodPathShowsTheModemEnablesTheButtonsAndTheCutBanner) {
 TEST_F(ConnectionTest, StandInImageIsAnnouncedAndKeptFromARealPort) {
   resources_.standin = true;
   backend_.SetHardwarePorts({"COM1"});
-  SetupCommPort();
-  EXPECT_FALSE(SessionMonitorExists());
+  session().SetupCommPort();
+  EXPECT_FALSE(session().SessionMonitorExists());
   EXPECT_TRUE(backend_.Opened().empty());
   EXPECT_EQ(window_.LogText(), Text(2009) + Text(23) + Text(2010) +
                                    "COM1 ist eine echte serielle Schnittstelle. Ein Programm mit Test-Abbild sendet "
@@ -116,7 +116,7 @@ TEST_F(ConnectionTest, StandInImageIsAnnouncedAndKeptFromARealPort) {
 TEST_F(ConnectionTest, NoAnswerToEitherCommandShowsKeineAntwortTwice) {
   answer_at_d_ = false;
   answer_a_ = false;
-  SetupCommPort();
+  session().SetupCommPort();
   const std::string log = window_.LogText();
   const std::string none = Text(2004);
   const auto first = log.find(none);
@@ -128,7 +128,7 @@ TEST_F(ConnectionTest, NoAnswerToEitherCommandShowsKeineAntwortTwice) {
 
 TEST_F(ConnectionTest, SilentAOnlyReportsTheSecondCommand) {
   answer_a_ = false;
-  SetupCommPort();
+  session().SetupCommPort();
   const std::string log = window_.LogText();
   const auto first = log.find(Text(2004));
   ASSERT_NE(first, std::string::npos);
@@ -144,11 +144,11 @@ TEST_F(ConnectionTest, NoModemFoundListsEachPortTriedAndWhy) {
   backend_.Fail("COM2", OpenFailureKind::kBusy);
   backend_.SetHolders("COM2", {{"ModemManager", 812}});
   auto silent = backend_.Add("COM3");
-  SetupCommPort();
+  session().SetupCommPort();
   EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2014) + Text(30) + "  " + Text(2011, {"COM1"}) +
                                    "  COM2 wird von einem anderen Programm benutzt (ModemManager, PID 812).\r\n" +
                                    "  " + Text(35, {"COM3"}) + "  " + Text(25, {"COM4"}) + Text(29));
-  EXPECT_FALSE(SessionMonitorExists());
+  EXPECT_FALSE(session().SessionMonitorExists());
   EXPECT_TRUE(window_.ButtonHistory().empty());
 }
 
@@ -176,19 +176,19 @@ TEST_F(ConnectionTest, EachOpenFailureIsFollowedByItsReason) {
     failing.SetHolders("COM1", c.holders);
     SetSerialBackend(&failing);
     const std::size_t before = window_.LogText().size();
-    SetupCommPort();
+    session().SetupCommPort();
     EXPECT_EQ(window_.LogText().substr(before), Text(2009) + Text(2010) + Text(2016) + c.reason)
         << static_cast<int>(c.kind);
     EXPECT_FALSE(window_.ButtonEnabled(1006));
-    EXPECT_FALSE(SessionMonitorExists());
+    EXPECT_FALSE(session().SessionMonitorExists());
   }
   EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 7);
 }
 
 TEST_F(ConnectionTest, AnotherProgramWithThePortOpenIsNamedBeforeTheUpdateCanStart) {
   backend_.SetHolders("COM1", {{"minicom", 99}, {"ModemManager", 7}});
-  SetupCommPort();
-  EXPECT_TRUE(SessionMonitorExists());  // a warning, not a failure
+  session().SetupCommPort();
+  EXPECT_TRUE(session().SessionMonitorExists());  // a warning, not a failure
   const std::string warning = "Ein KELVORA-Modem wurde an COM1 gefunden.\r\n" +
                               Text(31, {"COM1", "minicom", "99"}) + Text(31, {"COM1", "ModemManager", "7"}) +
                               Text(29) + Text(2015);
@@ -198,42 +198,42 @@ TEST_F(ConnectionTest, AnotherProgramWithThePortOpenIsNamedBeforeTheUpdateCanSta
 
 TEST_F(ConnectionTest, StatusQueryFails) {
   device_->SetModemStatus(0, true);
-  SetupCommPort();
+  session().SetupCommPort();
   EXPECT_EQ(window_.LogText(),
             Text(2009) + Text(2010) + "GetCommModemStatus() vom COM1 fehlgeschlagen.\r\n" + Text(2016));
-  EXPECT_FALSE(PortHandle());
+  EXPECT_FALSE(port().PortHandle());
   EXPECT_EQ(device_->State(), "original");
 }
 
 TEST_F(ConnectionTest, NeitherCtsNorDsr) {
   device_->SetModemStatus(0);
-  SetupCommPort();
+  session().SetupCommPort();
   EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2012) + Text(2016));
-  EXPECT_FALSE(PortHandle());
+  EXPECT_FALSE(port().PortHandle());
   EXPECT_EQ(device_->State(), "original");
 }
 
 TEST_F(ConnectionTest, CtsWithoutDsrStillStartsTheSession) {
   device_->SetModemStatus(kMsCtsOn);
-  SetupCommPort();
-  EXPECT_TRUE(SessionMonitorExists());
+  session().SetupCommPort();
+  EXPECT_TRUE(session().SessionMonitorExists());
   EXPECT_NE(window_.LogText().find("Ein KELVORA-Modem wurde an COM1 gefunden.\r\n"), std::string::npos);
 }
 
 class MonitorTest : public ConnectionTest {
  protected:
   void StartAndWait() {
-    SetupCommPort();
-    ASSERT_TRUE(SessionMonitorExists());
-    SignalStartUpdate();
+    session().SetupCommPort();
+    ASSERT_TRUE(session().SessionMonitorExists());
+    session().SignalStartUpdate();
     ASSERT_TRUE(window_.WaitForRest(300000));
-    ASSERT_TRUE(SenderThreadHandle());
+    ASSERT_TRUE(session().SenderThreadHandle());
   }
 };
 
 TEST_F(MonitorTest, SuccessIsReportedWithNameAndDateAndGivesBackThreeButtons) {
   StartAndWait();
-  EXPECT_EQ(LastOutcome(), Outcome::kSucceeded);
+  EXPECT_EQ(monitor().LastOutcome(), Outcome::kSucceeded);
   const std::string log = window_.LogText();
   const std::string report = Text(2005);
   EXPECT_NE(log.find(report), std::string::npos);
@@ -252,7 +252,7 @@ TEST_F(MonitorTest, FailureIsReportedWithTheRetryHintAndGivesBackBeendenOnly) {
     return f.frame == Frame::kZdata ? HexHeader(ZNAK) : ScriptedModem::GoodAnswer(f);
   });
   StartAndWait();
-  EXPECT_EQ(LastOutcome(), Outcome::kFailed);
+  EXPECT_EQ(monitor().LastOutcome(), Outcome::kFailed);
   const std::string tail = Text(2008) + Text(2001) + Text(2002);
   const std::string log = window_.LogText();
   ASSERT_GE(log.size(), tail.size());
@@ -268,7 +268,7 @@ TEST_F(MonitorTest, NoAnswerToBIsNoFailureWhileTheFlashGoesOn) {
   const std::string log = window_.LogText();
   EXPECT_EQ(log.find(Text(2008)), std::string::npos) << log;
   EXPECT_NE(log.find(Text(2007)), std::string::npos) << log;
-  EXPECT_EQ(LastOutcome(), Outcome::kSucceeded);
+  EXPECT_EQ(monitor().LastOutcome(), Outcome::kSucceeded);
 }
 
 // The stop (the session is over) and the cancel (the user cuts the flash)
@@ -282,20 +282,20 @@ TEST_F(MonitorTest, StopOrCancelDuringALongReadEndsWithinTheLimitAndRestoresTheP
     SetCommandAnswers([](const SeenFrame& f, int index) {
       return f.frame == Frame::kZdata && index == 1 ? "" : ScriptedModem::GoodAnswer(f);
     });
-    SetupCommPort();
+    session().SetupCommPort();
     SetTimeDivisor(1);  // the sender now waits a real 60 s for the second ZACK
-    SignalStartUpdate();
+    session().SignalStartUpdate();
     while (modem_->Count(Frame::kZdata) < 2) SleepMs(10);
     const auto start = std::chrono::steady_clock::now();
-    if (cancel) CancelUpdate();
-    StopSessionMonitor();
+    if (cancel) session().CancelUpdate();
+    session().StopSessionMonitor();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    EXPECT_FALSE(SessionMonitorExists());
-    EXPECT_FALSE(SenderThreadHandle());
-    EXPECT_FALSE(PortHandle());
+    EXPECT_FALSE(session().SessionMonitorExists());
+    EXPECT_FALSE(session().SenderThreadHandle());
+    EXPECT_FALSE(port().PortHandle());
     EXPECT_EQ(device_->State(), "original");
-    EXPECT_FALSE(QuitMonitorEvent);
-    EXPECT_FALSE(ReadCompleteEvent);
+    EXPECT_FALSE(monitor().QuitMonitorEvent);
+    EXPECT_FALSE(port().ReadCompleteEvent);
     EXPECT_EQ(modem_->Count(Frame::kZabort), cancel ? 1 : 0);
     const std::string log = window_.LogText();
     const std::string cancelled = Text(2006) + Text(2001) + Text(2002);
@@ -303,13 +303,13 @@ TEST_F(MonitorTest, StopOrCancelDuringALongReadEndsWithinTheLimitAndRestoresTheP
               cancel)
         << log;
     EXPECT_EQ(log.find(Text(2008)), std::string::npos) << log;
-    EXPECT_EQ(LastOutcome(), cancel ? Outcome::kFailed : Outcome::kNone);
+    EXPECT_EQ(monitor().LastOutcome(), cancel ? Outcome::kFailed : Outcome::kNone);
   }
 }
 
 TEST_F(MonitorTest, StopWithoutMonitorDoesNothing) {
-  StopSessionMonitor();
-  EXPECT_FALSE(SessionMonitorExists());
+  session().StopSessionMonitor();
+  EXPECT_FALSE(session().SessionMonitorExists());
   EXPECT_TRUE(window_.LogText().empty());
 }
 

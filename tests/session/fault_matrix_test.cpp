@@ -17,6 +17,7 @@
 #include "serial/modem_list.h"
 #include "session/monitor.h"
 #include "session/session.h"
+#include "tests/session/session_fixture.h"
 #include "tests/support/diag_recorder.h"
 #include "tests/support/recording_window.h"
 #include "simulator/simulated_modem.h"
@@ -275,50 +276,43 @@ int CountOf(const std::string& haystack, const std::string& needle) {
 class FaultMatrixTest : public ::testing::TestWithParam<Cell> {
  protected:
   void SetUp() override {
-    SetTimeDivisor(100);
     sim::ModemOptions options;
     options.expected_image = MatrixImage();
     options.faults = {GetParam().fault};
     options.command_latency_ms = 20;
     options.final_pause_ms = 2000;
     modem_ = std::make_unique<sim::SimulatedModemBackend>(options);
-    SetSerialBackend(modem_.get());
-    SetModemList(&no_list_);
-    SetResourceSource(&resources_);
-    SetMainDialog(&window_);
+    seams_.Begin(*modem_, resources_, window_, &no_list_);
   }
-  void TearDown() override {
-    StopSessionMonitor();
-    SetMainDialog(nullptr);
-    SetResourceSource(nullptr);
-    SetModemList(nullptr);
-    SetSerialBackend(nullptr);
-    ResetCommPortForTest();
-    SetTimeDivisor(1);
-  }
+  void TearDown() override { seams_.End(); }
+  Session& session() { return *seams_.session; }
+  CommPort& port() { return seams_.session->Port(); }
+  SenderThread& sender() { return seams_.session->Sender(); }
+  SessionMonitor& monitor() { return seams_.session->Monitor(); }
 
   DiagRecorder diags_;
   NoInstalledModems no_list_;
   MatrixResources resources_;
   RecordingWindow window_;
   std::unique_ptr<sim::SimulatedModemBackend> modem_;
+  SessionSeams seams_;
 };
 
 TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
   const Cell& cell = GetParam();
   const auto run_start = std::chrono::steady_clock::now();
 
-  SetupCommPort();
-  const bool started = SessionMonitorExists();
+  session().SetupCommPort();
+  const bool started = session().SessionMonitorExists();
   if (started) {
     // Let a late command answer arrive before the user starts, as a user
     // reading the pane would.
     SleepMs(6000);
     // The window's start handler: the four buttons off, then the event.
     for (int id : {1006, 1007, 1012, 1}) window_.EnableButton(id, false);
-    SignalStartUpdate();
+    session().SignalStartUpdate();
     ASSERT_TRUE(window_.WaitForRest(300000)) << "the session did not come to rest";
-    ASSERT_TRUE(SenderThreadHandle());
+    ASSERT_TRUE(session().SenderThreadHandle());
   }
 
   const std::string log = window_.LogText();
@@ -347,7 +341,7 @@ TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
       break;
     case Expect::kSuccess:
       ASSERT_TRUE(started);
-      EXPECT_EQ(LastOutcome(), Outcome::kSucceeded);
+      EXPECT_EQ(monitor().LastOutcome(), Outcome::kSucceeded);
       EXPECT_TRUE(success) << log;
       EXPECT_EQ(failures, 0) << log;
       EXPECT_EQ(modem_->ImageMatched(), std::optional<bool>(true));
@@ -358,7 +352,7 @@ TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
       break;
     case Expect::kFailure:
       ASSERT_TRUE(started);
-      EXPECT_EQ(LastOutcome(), Outcome::kFailed);
+      EXPECT_EQ(monitor().LastOutcome(), Outcome::kFailed);
       EXPECT_FALSE(success) << log;
       EXPECT_EQ(failures, cell.failures) << log;
       break;
@@ -390,18 +384,18 @@ TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
   }
 
   const auto stop_start = std::chrono::steady_clock::now();
-  StopSessionMonitor();
+  session().StopSessionMonitor();
   const auto stop_took = std::chrono::steady_clock::now() - stop_start;
   EXPECT_LT(stop_took, std::chrono::milliseconds(5000));
   EXPECT_LT(std::chrono::steady_clock::now() - run_start, std::chrono::seconds(15));
 
-  EXPECT_FALSE(SessionMonitorExists());
-  EXPECT_FALSE(SenderThreadHandle());
-  EXPECT_FALSE(PortHandle());
+  EXPECT_FALSE(session().SessionMonitorExists());
+  EXPECT_FALSE(session().SenderThreadHandle());
+  EXPECT_FALSE(port().PortHandle());
   EXPECT_FALSE(modem_->IsOpen());
-  EXPECT_FALSE(QuitMonitorEvent);
-  EXPECT_FALSE(StartUpdateEvent);
-  EXPECT_FALSE(QuitSenderEvent);
+  EXPECT_FALSE(monitor().QuitMonitorEvent);
+  EXPECT_FALSE(monitor().StartUpdateEvent);
+  EXPECT_FALSE(sender().QuitSenderEvent);
   if (cell.port_restorable) {
     EXPECT_EQ(modem_->LineState().bytes, sim::SimulatedModemBackend::InitialLineState().bytes);
     EXPECT_EQ(modem_->TimeoutState().bytes, sim::SimulatedModemBackend::InitialTimeouts().bytes);

@@ -25,6 +25,7 @@
 #include "session/connection.h"
 #include "session/monitor.h"
 #include "session/session.h"
+#include "tests/session/session_fixture.h"
 #include "tests/support/diag_recorder.h"
 #include "tests/support/fake_serial.h"
 #include "tests/support/recording_window.h"
@@ -106,36 +107,27 @@ class SimulatedRun : public ::testing::Test {
  protected:
   explicit SimulatedRun(std::size_t image_size = 20 * 512 + 7) : resources_(image_size) {}
   void SetUp() override {
-    SetTimeDivisor(100);
     sim::ModemOptions options;
     options.expected_image = resources_.image;
     modem_ = std::make_unique<sim::SimulatedModemBackend>(options);
-    SetSerialBackend(modem_.get());
-    SetModemList(&list_);
-    SetResourceSource(&resources_);
-    SetMainDialog(&window_);
+    seams_.Begin(*modem_, resources_, window_, &list_);
   }
-  void TearDown() override {
-    StopSessionMonitor();
-    SetMainDialog(nullptr);
-    SetResourceSource(nullptr);
-    SetModemList(nullptr);
-    SetSerialBackend(nullptr);
-    ResetCommPortForTest();
-    SetTimeDivisor(1);
-  }
+  void TearDown() override { seams_.End(); }
+  Session& session() { return *seams_.session; }
+  CommPort& port() { return seams_.session->Port(); }
+  SessionMonitor& monitor() { return seams_.session->Monitor(); }
   void Update() {
     for (int id : {1006, 1007, 1012, 1}) window_.EnableButton(id, false);
-    SignalStartUpdate();
+    session().SignalStartUpdate();
     ASSERT_TRUE(window_.WaitForRest(300000));
   }
   void ExpectCleanStop() {
     const auto start = std::chrono::steady_clock::now();
-    StopSessionMonitor();
+    session().StopSessionMonitor();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    EXPECT_FALSE(SessionMonitorExists());
-    EXPECT_FALSE(SenderThreadHandle());
-    EXPECT_FALSE(PortHandle());
+    EXPECT_FALSE(session().SessionMonitorExists());
+    EXPECT_FALSE(session().SenderThreadHandle());
+    EXPECT_FALSE(port().PortHandle());
     EXPECT_FALSE(modem_->IsOpen());
   }
 
@@ -144,6 +136,7 @@ class SimulatedRun : public ::testing::Test {
   SmallImage resources_;
   RecordingWindow window_;
   std::unique_ptr<sim::SimulatedModemBackend> modem_;
+  SessionSeams seams_;
 };
 
 // --- Registry values -------------------------------------------------------
@@ -154,7 +147,7 @@ TEST_F(RegistryValueTest, AttachedToLongerThanItsBufferIsNotFoundAndTheProbeFind
   list_.attached_to = "\\\\.\\" + std::string(300, 'X');
   char name[kPortNameSize + 16];
   std::memset(name, '#', sizeof name);
-  ASSERT_TRUE(FindModemPort(name));
+  ASSERT_TRUE(FindModemPort(port(), nullptr, name));
   EXPECT_STREQ(name, "COM1");
   for (std::size_t i = kPortNameSize; i < sizeof name; ++i) ASSERT_EQ(name[i], '#') << i;
   // Every value read asked for the 32-byte value buffer, never more.
@@ -182,55 +175,38 @@ TEST_F(RegistryValueTest, AListThatFillsTheBufferWithoutNulOrClaimsMoreIsNotBeli
 
 TEST_F(RegistryValueTest, ThirtyOneCharacterPortNameIsKeptWholeAndTheOpenFailureReported) {
   list_.attached_to = std::string(31, 'P');
-  SetupCommPort();
+  session().SetupCommPort();
   EXPECT_EQ(std::string(PortName), list_.attached_to);
   // The failure names its reason: the simulator serves no such port.
   EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2016) + "Die Schnittstelle " + list_.attached_to +
                                    " gibt es nicht. Ist das Modem oder der USB-Adapter angeschlossen?\r\n");
   EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 1);
-  EXPECT_FALSE(SessionMonitorExists());
+  EXPECT_FALSE(session().SessionMonitorExists());
   EXPECT_EQ(modem_->OpenCount(), 0);  // the registry's port is taken without a probe
 }
 
 TEST_F(RegistryValueTest, WholeRunWithAnOverlongRegistryValueUpdatesThroughTheProbedPort) {
   list_.attached_to = std::string(4000, 'Z');
-  SetupCommPort();
-  ASSERT_TRUE(SessionMonitorExists());
+  session().SetupCommPort();
+  ASSERT_TRUE(session().SessionMonitorExists());
   EXPECT_STREQ(PortName, "COM1");
   Update();
-  EXPECT_EQ(LastOutcome(), Outcome::kSucceeded);
+  EXPECT_EQ(monitor().LastOutcome(), Outcome::kSucceeded);
   EXPECT_EQ(modem_->ReceivedImage(), resources_.image);
   ExpectCleanStop();
 }
 
 // --- Answers beyond the buffer, and with zero bytes ------------------------
 
-class LongAnswerTest : public ::testing::Test {
+class LongAnswerTest : public SessionFixture {
  protected:
-  void SetUp() override {
-    SetTimeDivisor(100);
-    device_ = backend_.Add("COM1");
-    SetSerialBackend(&backend_);
-    SetMainDialog(&window_);
-  }
-  void TearDown() override {
-    CloseCommPort();
-    SetMainDialog(nullptr);
-    SetSerialBackend(nullptr);
-    ResetCommPortForTest();
-    SetTimeDivisor(1);
-  }
   void Open() {
-    ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
-    WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
-    SetPortHandle(OpenCommPort("COM1"));
-    ASSERT_TRUE(PortHandle());
+    port().ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
+    port().WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
+    port().SetPortHandle(port().OpenCommPort("COM1"));
+    ASSERT_TRUE(port().PortHandle());
   }
 
-  DiagRecorder diags_;
-  FakeSerialBackend backend_;
-  std::shared_ptr<FakeSerialDevice> device_;
-  RecordingWindow window_;
 };
 
 TEST_F(LongAnswerTest, ShownAnswerOfMoreThan4096BytesShowsItsFirst4096AndTheRestComesNext) {
@@ -238,13 +214,13 @@ TEST_F(LongAnswerTest, ShownAnswerOfMoreThan4096BytesShowsItsFirst4096AndTheRest
   std::string answer(5000, 'x');
   for (std::size_t i = 0; i < answer.size(); ++i) answer[i] = static_cast<char>('a' + i % 26);
   device_->QueueAnswer(answer);
-  ReadModemAnswer(true, 1000);
+  ReadModemAnswer(port(), true, 1000);
   EXPECT_EQ(window_.LogText(), answer.substr(0, 4096) + Text(2003));
-  EXPECT_EQ(LastReadCount(), 4096u);
+  EXPECT_EQ(port().LastReadCount(), 4096u);
   // The 904 bytes behind the buffer's end are the next read's.
-  ReadModemAnswer(true, 1000);
+  ReadModemAnswer(port(), true, 1000);
   EXPECT_EQ(window_.LogText(), answer.substr(0, 4096) + Text(2003) + answer.substr(4096) + Text(2003));
-  EXPECT_EQ(LastReadCount(), 904u);
+  EXPECT_EQ(port().LastReadCount(), 904u);
 }
 
 TEST_F(LongAnswerTest, MarkerSplitAtTheBufferEndDoesNotCutAndZeroBytesEndTheShownText) {
@@ -252,12 +228,12 @@ TEST_F(LongAnswerTest, MarkerSplitAtTheBufferEndDoesNotCutAndZeroBytesEndTheShow
   std::string answer(4090, '.');
   answer += "Modem-Update";  // crosses the 4096th byte
   device_->QueueAnswer(answer);
-  ReadModemAnswer(true, 1000);
+  ReadModemAnswer(port(), true, 1000);
   EXPECT_EQ(window_.LogText(), answer.substr(0, 4096) + Text(2003));
 
   // The 6 bytes behind the buffer's end are the next read's.
-  ReadModemAnswer(false, 1000);
-  EXPECT_EQ(LastReadCount(), 6u);
+  ReadModemAnswer(port(), false, 1000);
+  EXPECT_EQ(port().LastReadCount(), 6u);
   EXPECT_EQ(std::memcmp(ModemResponseBuffer, "Update", 6), 0);
 
   RecordingWindow second;
@@ -266,7 +242,7 @@ TEST_F(LongAnswerTest, MarkerSplitAtTheBufferEndDoesNotCutAndZeroBytesEndTheShow
   with_nul[10] = '\0';
   with_nul[4000] = '\0';
   device_->QueueAnswer(with_nul + "tail");
-  ReadModemAnswer(true, 1000);
+  ReadModemAnswer(port(), true, 1000);
   EXPECT_EQ(second.LogText(), std::string(10, 'n') + Text(2003));
   SetMainDialog(&window_);
 }
@@ -281,14 +257,14 @@ TEST_F(LongAnswerTest, ProbeLooksOnlyAtTheFirst4096BytesAndSeesPastZeroBytes) {
   // The identifier behind zero bytes, inside the buffer: found.
   answer = std::string("ati4\r\n\0\0\0", 9) + std::string(4000, '\0') + "QVRLMAZZ\r\nOK\r\n";
   ASSERT_LT(answer.size(), 4096u);
-  EXPECT_TRUE(ProbeCommPorts(name));
+  EXPECT_TRUE(ProbeCommPorts(port(), name));
   EXPECT_STREQ(name, "COM1");
   // The identifier past the 4096th byte: not found, and the port is closed.
   device_->Reopen();
   answer = std::string(4092, '\0') + "QVRLMAZZ";
-  EXPECT_FALSE(ProbeCommPorts(name));
+  EXPECT_FALSE(ProbeCommPorts(port(), name));
   EXPECT_STREQ(name, "");
-  EXPECT_FALSE(PortHandle());
+  EXPECT_FALSE(port().PortHandle());
   EXPECT_EQ(device_->State(), "original");
 }
 
@@ -404,10 +380,10 @@ class VanishingPortTest : public SimulatedRun {};
 
 TEST_F(VanishingPortTest, HangUpDuringTheDataIsAFailureWithoutHangAndStopsClean) {
   list_.attached_to = "COM1";
-  SetupCommPort();
-  ASSERT_TRUE(SessionMonitorExists());
+  session().SetupCommPort();
+  ASSERT_TRUE(session().SessionMonitorExists());
   for (int id : {1006, 1007, 1012, 1}) window_.EnableButton(id, false);
-  SignalStartUpdate();
+  session().SignalStartUpdate();
   const auto zdata = [this] {
     int n = 0;
     for (const auto& f : modem_->Frames()) n += f.type == 10 ? 1 : 0;
@@ -420,7 +396,7 @@ TEST_F(VanishingPortTest, HangUpDuringTheDataIsAFailureWithoutHangAndStopsClean)
   }
   modem_->HangUp();
   ASSERT_TRUE(window_.WaitForRest(300000));
-  EXPECT_EQ(LastOutcome(), Outcome::kFailed);
+  EXPECT_EQ(monitor().LastOutcome(), Outcome::kFailed);
   const std::string log = window_.LogText();
   const std::string failure = Text(2008) + Text(2001) + Text(2002);
   ASSERT_GE(log.size(), failure.size());

@@ -15,30 +15,31 @@ class SenderTest : public SessionFixture {
  protected:
   void SetUp() override {
     SessionFixture::SetUp();
-    SetPortHandle(OpenCommPort("COM1"));
-    ASSERT_TRUE(PortHandle());
-    UpdateSucceededEvent = MakeEvent(Event::Reset::kManual);
-    UpdateFailedEvent = MakeEvent(Event::Reset::kManual);
-    ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
-    WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
+    outlet_ = std::make_unique<RestingOutlet>(session());
+    port().SetPortHandle(port().OpenCommPort("COM1"));
+    ASSERT_TRUE(port().PortHandle());
+    monitor().UpdateSucceededEvent = MakeEvent(Event::Reset::kManual);
+    monitor().UpdateFailedEvent = MakeEvent(Event::Reset::kManual);
+    port().ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
+    port().WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
   }
   void TearDown() override {
-    StopSender();
-    CloseCommPort();
-    UpdateSucceededEvent.reset();
-    UpdateFailedEvent.reset();
-    ReadCompleteEvent.reset();
-    WriteCompleteEvent.reset();
+    sender().StopSender();
+    port().CloseCommPort();
+    monitor().UpdateSucceededEvent.reset();
+    monitor().UpdateFailedEvent.reset();
+    port().ReadCompleteEvent.reset();
+    port().WriteCompleteEvent.reset();
     SessionFixture::TearDown();
   }
   // Runs the sender until it has nothing left to do.
   void RunSession() {
-    ASSERT_EQ(StartSender(outlet_), 1);
-    ASSERT_TRUE(outlet_.rested.Wait(1000000));
+    ASSERT_EQ(sender().StartSender(*outlet_), 1);
+    ASSERT_TRUE(outlet_->rested.Wait(1000000));
   }
-  RestingOutlet outlet_;
-  bool Succeeded() { return UpdateSucceededEvent->IsSet(); }
-  bool Failed() { return UpdateFailedEvent->IsSet(); }
+  std::unique_ptr<RestingOutlet> outlet_;
+  bool Succeeded() { return monitor().UpdateSucceededEvent->IsSet(); }
+  bool Failed() { return monitor().UpdateFailedEvent->IsSet(); }
   std::vector<SeenFrame> Of(Frame kind) {
     std::vector<SeenFrame> out;
     for (const SeenFrame& f : modem_->Frames())
@@ -73,8 +74,8 @@ TEST_F(SenderTest, ImagesOf513And1024BytesGoOutInTwoBlocks) {
     EXPECT_EQ(data[1].position, 512u);
     EXPECT_EQ(Of(Frame::kZeof).at(0).position, size);
     EXPECT_EQ(window_.ProgressUpper(), 2);
-    StopSender();
-    UpdateSucceededEvent->ResetEvent();
+    sender().StopSender();
+    monitor().UpdateSucceededEvent->ResetEvent();
   }
 }
 
@@ -159,8 +160,8 @@ TEST_F(SenderTest, WrongAnswersEndTheSessionWithZabort) {
     EXPECT_EQ(Of(Frame::kZdata).size(), 2u) << c.name;
     EXPECT_EQ(modem_->Frames().back().frame, Frame::kZabort) << c.name;
     EXPECT_EQ(SenderRecord.State.load(), 3) << c.name;
-    StopSender();
-    UpdateFailedEvent->ResetEvent();
+    sender().StopSender();
+    monitor().UpdateFailedEvent->ResetEvent();
   }
 }
 
@@ -197,9 +198,9 @@ TEST_F(SenderTest, FinalAnswerMustHoldErfolgreichBeforeAnyZeroByte) {
     RunSession();
     EXPECT_EQ(Succeeded(), c.success) << c.answer;
     EXPECT_EQ(Failed(), !c.success) << c.answer;
-    StopSender();
-    UpdateSucceededEvent->ResetEvent();
-    UpdateFailedEvent->ResetEvent();
+    sender().StopSender();
+    monitor().UpdateSucceededEvent->ResetEvent();
+    monitor().UpdateFailedEvent->ResetEvent();
   }
   EXPECT_NE(window_.LogText().find("\r\nKeine Antwort von Modem!!!\r\n"), std::string::npos);
 }
@@ -220,7 +221,7 @@ TEST_F(SenderTest, MissingImageLeavesTheSessionRestingInState1) {
   EXPECT_EQ(SenderRecord.State.load(), 1);
   EXPECT_FALSE(Succeeded());
   EXPECT_FALSE(Failed());
-  StopSender();
+  sender().StopSender();
   resources_.lookup = FirmwareLookup::kNotLoadable;
   RunSession();
   EXPECT_EQ(diags_.Count("Can't LoadResource\n"), 1);
@@ -250,13 +251,13 @@ TEST_F(SenderTest, StopEndsASenderWaitingInALongReadWithinTheLimit) {
   modem_->SetAnswer([](const SeenFrame& f, int index) {
     return f.frame == Frame::kZdata && index == 1 ? "" : ScriptedModem::GoodAnswer(f);
   });
-  ASSERT_EQ(StartSender(outlet_), 1);
+  ASSERT_EQ(sender().StartSender(*outlet_), 1);
   while (Of(Frame::kZdata).size() < 2) SleepMs(10);
   const auto start = std::chrono::steady_clock::now();
-  CloseCommPort();  // as the monitor does when it quits
-  StopSender();
+  port().CloseCommPort();  // as the monitor does when it quits
+  sender().StopSender();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_FALSE(SenderThreadHandle());
+  EXPECT_FALSE(session().SenderThreadHandle());
 }
 
 }  // namespace

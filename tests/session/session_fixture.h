@@ -1,5 +1,7 @@
-// Common set-up of the session tests: a fake port on COM1 with a scripted
-// modem, a recording window, the time seam at 1/100, and images of any size.
+// Common set-up of the session tests: a fresh Session per test on a fake port
+// COM1 with a scripted modem, a recording window, the time seam at 1/100, and
+// images of any size. The session is destroyed (its threads stopped, its port
+// closed) before the seams are put back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,8 +11,10 @@
 
 #include "platform/clock.h"
 #include "resources/resources.h"
+#include "serial/modem_list.h"
 #include "serial/comm_port.h"
 #include "session/monitor.h"
+#include "session/session.h"
 #include "tests/session/scripted_modem.h"
 #include "tests/support/diag_recorder.h"
 #include "tests/support/fake_serial.h"
@@ -34,36 +38,64 @@ class TestResources : public ResourceSource {
   bool standin = false;
 };
 
-// The session's outlet for a sender started without a monitor: the rest
-// sets an event of its own.
+// The session's outlet for a sender started without a monitor: the outcome
+// goes to the monitor's events of `session` (which the test creates), the
+// rest to an event of its own.
 class RestingOutlet : public SessionOutlet {
  public:
+  explicit RestingOutlet(Session& session)
+      : SessionOutlet(session.Port(), session.Monitor().UpdateSucceededEvent, session.Monitor().UpdateFailedEvent,
+                      no_rest_event_) {}
   void Rests() override { rested.Set(); }
   Event rested{Event::Reset::kAutomatic};
+
+ private:
+  EventHandle no_rest_event_;
 };
 
+// The seams every session test installs and puts back, and the Session it
+// makes: time at 1/100, the serial backend, the resources, the window and,
+// when given, the installed-modem list. End destroys the session (threads
+// stopped, port closed) before any seam goes back.
+class SessionSeams {
+ public:
+  void Begin(SerialBackend& backend, ResourceSource& resources, Window& window, InstalledModemList* list = nullptr) {
+    SetTimeDivisor(100);
+    SetSerialBackend(&backend);
+    if (list != nullptr) SetModemList(list);
+    SetResourceSource(&resources);
+    SetMainDialog(&window);
+    session = std::make_unique<Session>();
+  }
+  void End() {
+    session.reset();
+    SetMainDialog(nullptr);
+    SetResourceSource(nullptr);
+    SetModemList(nullptr);
+    SetSerialBackend(nullptr);
+    SetTimeDivisor(1);
+  }
+  std::unique_ptr<Session> session;
+};
+
+// A fake port COM1 with a scripted modem, and images of any size.
 class SessionFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetTimeDivisor(100);
     device_ = backend_.Add("COM1");
     modem_ = std::make_unique<ScriptedModem>(device_);
-    SetSerialBackend(&backend_);
-    SetResourceSource(&resources_);
-    SetMainDialog(&window_);
     UseImageOfSize(1500);
+    seams_.Begin(backend_, resources_, window_);
   }
-  void TearDown() override {
-    SetMainDialog(nullptr);
-    SetResourceSource(nullptr);
-    SetSerialBackend(nullptr);
-    ResetCommPortForTest();
-    SetTimeDivisor(1);
-  }
+  void TearDown() override { seams_.End(); }
   void UseImageOfSize(std::size_t size) {
     resources_.bytes.resize(size);
     for (std::size_t i = 0; i < size; ++i) resources_.bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
   }
+  Session& session() { return *seams_.session; }
+  CommPort& port() { return seams_.session->Port(); }
+  SenderThread& sender() { return seams_.session->Sender(); }
+  SessionMonitor& monitor() { return seams_.session->Monitor(); }
 
   DiagRecorder diags_;
   FakeSerialBackend backend_;
@@ -71,6 +103,7 @@ class SessionFixture : public ::testing::Test {
   std::unique_ptr<ScriptedModem> modem_;
   TestResources resources_;
   RecordingWindow window_;
+  SessionSeams seams_;
 };
 
 }  // namespace mfu::test

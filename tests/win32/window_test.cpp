@@ -14,6 +14,7 @@
 
 #include "app/update_dialog.h"
 #include "app/win32/win32_window.h"
+#include "tests/support/fake_session.h"
 
 namespace mfu {
 namespace {
@@ -64,26 +65,16 @@ TEST(Win32Window, MinimisedIconIsCentredWithRoundingUp) {
 
 TEST(Win32Window, CaptionIsTheProgramsBaseName) { EXPECT_EQ(ProgramBaseName(), "win32_test"); }
 
-class FakeSession final : public SessionControl {
+// The window's session: the connection procedure finds a modem.
+class FoundModemSession : public test::FakeSession {
  public:
-  void SetupCommPort() override {
-    setup_calls++;
-    MainDialog()->AppendLog("Modem-Update Tool startet.\r\n");
-    MainDialog()->EnableButton(kIdStartUpdate, true);
+  FoundModemSession() {
+    monitor = true;
+    on_setup = [] {
+      MainDialog()->AppendLog("Modem-Update Tool startet.\r\n");
+      MainDialog()->EnableButton(kIdStartUpdate, true);
+    };
   }
-  bool MonitorExists() override { return true; }
-  bool DownloadModeAnswered() override { return true; }
-  void InterruptConnection() override {}
-  bool SenderThreadHandle() override { return false; }
-  bool UpdateSucceeded() override { return false; }
-  std::int32_t SenderState() override { return 0; }
-  void SignalStartUpdate() override {}
-  void CancelUpdate() override {}
-  void StopSessionMonitor() override { stops++; }
-  void WriteExitByte() override { exit_bytes++; }
-  std::atomic<int> setup_calls{0};
-  std::atomic<int> stops{0};
-  std::atomic<int> exit_bytes{0};
 };
 
 bool Enabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
@@ -93,7 +84,7 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   ASSERT_NE(startup, 0u);
   Win32UpdateWindow window(::GetModuleHandleA(nullptr), startup);
   SetMainDialog(&window);
-  FakeSession session;
+  FoundModemSession session;
   UpdateDialog controller(window, window, session);
 
   std::atomic<bool> init_states_ok{false};
@@ -116,7 +107,7 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
     worker = std::thread([&, dialog] {
       // The session's threads: every call returns once the dialog's thread
       // has carried it out.
-      while (session.setup_calls.load() == 0) ::Sleep(5);
+      while (session.setups.load() == 0) ::Sleep(5);
       window.AppendLog("\r\nUpdate l\xE4uft ...\r\n");
       window.SetProgressRange(728);
       window.SetProgressStep(1);
@@ -150,7 +141,7 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   EXPECT_TRUE(init_states_ok);
   EXPECT_TRUE(startup_pending_at_init);
   EXPECT_EQ(caption, "Modem Flash Update");
-  EXPECT_EQ(session.setup_calls.load(), 1);
+  EXPECT_EQ(session.setups.load(), 1);
   EXPECT_EQ(session.exit_bytes.load(), 1);  // monitor running, no sender: "c"
   EXPECT_EQ(session.stops.load(), 1);
   EXPECT_EQ(log_seen, "Modem-Update Tool startet.\r\n\r\nUpdate l\xE4uft ...\r\n");

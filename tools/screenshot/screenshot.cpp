@@ -31,7 +31,7 @@ class FoundModemSession : public mfu::SessionControl {
   void InterruptConnection() override {}
   bool SenderThreadHandle() override { return false; }
   bool UpdateSucceeded() override { return false; }
-  std::int32_t SenderState() override { return 0; }
+  bool UpdateUnderWay() override { return false; }
   void SignalStartUpdate() override {}
   void CancelUpdate() override {}
   void StopSessionMonitor() override {}
