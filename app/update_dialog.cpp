@@ -50,7 +50,7 @@ void UpdateDialog::OnHelpButton() {
 
 void UpdateDialog::OnSaveLog() {
   if (closing_) return;
-  mfu::OnSaveLog();
+  log_export_.OnSaveLog();
 }
 
 void UpdateDialog::OnOK() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "ui/log_export.h"
 #include "ui/window.h"
 
 namespace mfu {
@@ -105,6 +106,7 @@ class UpdateDialog {
   bool connected_ = false;  // the connection procedure left a monitor running
   bool update_started_ = false;
   bool closing_ = false;
+  LogExport log_export_;  // the path it remembers lasts as long as the window
 };
 
 }  // namespace mfu

@@ -10,9 +10,6 @@
 namespace mfu {
 namespace {
 
-char g_last_path[kLogPathSize] = {};
-char g_last_directory[kLogPathSize] = {};
-
 // Buffers of one dialog: the filter list and the limits of its texts.
 constexpr std::size_t kFilterListSize = 64;
 constexpr int kTitleLimit = 64;
@@ -78,7 +75,8 @@ class FilterList {
 // colon is kept, so that D:\update.txt and D:update.txt both give "D:".
 // Without any separator the name is the whole path and the folder stays as
 // it was.
-void ProposeFrom(const char* path, char* name, std::size_t name_capacity) {
+void ProposeFrom(const char* path, char* directory, std::size_t directory_capacity, char* name,
+                 std::size_t name_capacity) {
   const std::size_t length = std::strlen(path);
   const bool posix = path[0] == '/';
   std::size_t separator = length;
@@ -96,7 +94,7 @@ void ProposeFrom(const char* path, char* name, std::size_t name_capacity) {
   std::size_t directory_length = separator;
   if (path[separator] == ':') directory_length = separator + 1;
   if (posix && separator == 0) directory_length = 1;
-  CopyBounded(g_last_directory, sizeof g_last_directory, path, directory_length);
+  CopyBounded(directory, directory_capacity, path, directory_length);
   CopyBounded(name, name_capacity, path + separator + 1, length - separator - 1);
 }
 
@@ -144,14 +142,6 @@ bool Report(BlockResult result, std::string* error_text) {
 
 }  // namespace
 
-const char* LastLogPath() { return g_last_path; }
-const char* LastLogDirectory() { return g_last_directory; }
-
-void ResetLogExportState() {
-  g_last_path[0] = '\0';
-  g_last_directory[0] = '\0';
-}
-
 std::string LogHeader(const LocalTime& time) {
   char header[128];
   const int n = std::snprintf(header, sizeof header, "\r\n%s %02d.%02d.%02d %02d:%02d:%02d  >>>>\n",
@@ -162,7 +152,7 @@ std::string LogHeader(const LocalTime& time) {
                                                                          : sizeof header - 1);
 }
 
-const char* ChooseLogFile(Window& owner) {
+const char* LogExport::ChooseLogFile(Window& owner) {
   // The first pattern is "*.hlg", although the name field proposes "*.log".
   // Without text 18 only the first filter is offered.
   FilterList filter;
@@ -174,7 +164,7 @@ const char* ChooseLogFile(Window& owner) {
 
   char file[kLogPathSize];
   CopyBounded(file, sizeof file, "*.log");
-  if (g_last_path[0] != '\0') ProposeFrom(g_last_path, file, sizeof file);
+  if (last_path_[0] != '\0') ProposeFrom(last_path_, last_directory_, sizeof last_directory_, file, sizeof file);
 
   char title[kTitleLimit];
   LoadText(kTextLogDialogTitle, title, kTitleLimit);
@@ -184,7 +174,7 @@ const char* ChooseLogFile(Window& owner) {
   request.filter_index = 1;
   request.file = file;
   request.file_capacity = sizeof file;
-  request.initial_dir = g_last_directory[0] != '\0' ? g_last_directory : nullptr;
+  request.initial_dir = last_directory_[0] != '\0' ? last_directory_ : nullptr;
   request.title = title;
   request.flags = kLogDialogFlags;
 
@@ -192,14 +182,14 @@ const char* ChooseLogFile(Window& owner) {
   // in the field has failed: never read past the field or open "".
   const bool chosen = owner.ChooseFile(request) && std::memchr(file, '\0', sizeof file) != nullptr && file[0] != '\0';
   if (!chosen) {
-    g_last_path[0] = '\0';
+    last_path_[0] = '\0';
     return nullptr;
   }
-  CopyBounded(g_last_path, sizeof g_last_path, file);
-  return g_last_path;
+  CopyBounded(last_path_, sizeof last_path_, file);
+  return last_path_;
 }
 
-void OnSaveLog() {
+void LogExport::OnSaveLog() {
   Window* window = MainDialog();
   if (window == nullptr) return;
   const char* path = ChooseLogFile(*window);

@@ -8,8 +8,8 @@
 // stored as CR LF by the file seam (ui/log_file.h), so that the pane's own
 // "\r\n" reaches the disk as CR CR LF. No byte-order mark, no NUL.
 //
-// Window thread (OnSaveLog, ChooseLogFile and the state below); the console
-// front-end uses AppendLogBlock from its one thread.
+// Window thread (a LogExport and its state); the console front-end uses
+// AppendLogBlock from its one thread.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +23,7 @@
 
 namespace mfu {
 
-// Capacity of LastLogPath, LastLogDirectory and the dialog's name field:
+// Capacity of the remembered path and folder and the dialog's name field:
 // 255 characters and the NUL.
 inline constexpr std::size_t kLogPathSize = 256;
 
@@ -31,25 +31,32 @@ inline constexpr std::size_t kLogPathSize = 256;
 // folder must exist, ask before creating a file, explorer look (0x82804).
 inline constexpr std::uint32_t kLogDialogFlags = kOfnHideReadOnly | kOfnPathMustExist | kOfnCreatePrompt | kOfnExplorer;
 
-// Handler of button 1012: the file dialog, then one block appended to the
-// chosen file. Notice 19 when the file cannot be opened (nothing written),
-// notice 20 when a write or the close fails (the file keeps what reached
-// it). Cancelling the dialog writes and reports nothing.
-void OnSaveLog();
+// The export as one window runs it, with what it remembers for the rest of
+// the run. Owned by the window's controller (UpdateDialog). Window thread.
+class LogExport {
+ public:
+  // Handler of button 1012: the file dialog over MainDialog, then one block
+  // appended to the chosen file. Notice 19 when the file cannot be opened
+  // (nothing written), notice 20 when a write or the close fails (the file
+  // keeps what reached it). Cancelling the dialog writes and reports nothing.
+  void OnSaveLog();
 
-// Runs the export's file dialog over `owner`. On a choice the full path is
-// stored in LastLogPath and returned; otherwise LastLogPath is emptied and
-// nullptr returned.
-const char* ChooseLogFile(Window& owner);
+  // Runs the export's file dialog over `owner`. On a choice the full path is
+  // stored in LastLogPath and returned; otherwise LastLogPath is emptied and
+  // nullptr returned.
+  const char* ChooseLogFile(Window& owner);
 
-// The path chosen last (empty at start and after a cancelled dialog), and the
-// folder of the last choice (taken when the next dialog is prepared; empty at
-// start; never emptied). NUL-terminated, at most kLogPathSize bytes.
-const char* LastLogPath();
-const char* LastLogDirectory();
+  // The path chosen last (empty at start and after a cancelled dialog), and
+  // the folder of the last choice (taken when the next dialog is prepared;
+  // empty at start; never emptied). NUL-terminated, at most kLogPathSize
+  // bytes.
+  const char* LastLogPath() const { return last_path_; }
+  const char* LastLogDirectory() const { return last_directory_; }
 
-// Tests only: both back to empty, as at start.
-void ResetLogExportState();
+ private:
+  char last_path_[kLogPathSize] = {};
+  char last_directory_[kLogPathSize] = {};
+};
 
 // The header line for `time`, as composed before the file's text mode:
 // "\r\nNorda Modem-Update-Log 12.07.2026 07:05:09  >>>>\n".

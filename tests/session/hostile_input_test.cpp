@@ -359,19 +359,18 @@ TEST_F(HostileLogExportTest, PathWhoseNameIsTooLongForTheFileSystemReportsText19
 }
 
 TEST_F(HostileLogExportTest, ADialogThatFillsItsWholeFieldWithoutNulOpensNothing) {
+  LogExport export_;
   RecordingWindow window;
   window.SetFileChooser([](FileDialogRequest& request) {
     std::memset(request.file, 'q', request.file_capacity);
     return true;
   });
   SetMainDialog(&window);
-  ResetLogExportState();
-  EXPECT_EQ(ChooseLogFile(window), nullptr);
-  EXPECT_STREQ(LastLogPath(), "");
-  OnSaveLog();
+  EXPECT_EQ(export_.ChooseLogFile(window), nullptr);
+  EXPECT_STREQ(export_.LastLogPath(), "");
+  export_.OnSaveLog();
   EXPECT_TRUE(window.Notices().empty());
   SetMainDialog(nullptr);
-  ResetLogExportState();
 }
 
 // --- A port that vanishes during the data ----------------------------------

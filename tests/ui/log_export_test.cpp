@@ -50,8 +50,8 @@ class CountingWindow : public test::RecordingWindow {
 
 class LogExportTest : public ::testing::Test {
  protected:
+  LogExport export_;
   void SetUp() override {
-    ResetLogExportState();
     SetLogFileSystem(&files_);
     SetMainDialog(&window_);
     SetLocalTimeForTest(&kTime);
@@ -61,7 +61,6 @@ class LogExportTest : public ::testing::Test {
     SetLogFileSystem(nullptr);
     SetLocalTimeForTest(nullptr);
     SetResourceSource(nullptr);
-    ResetLogExportState();
   }
 
   // The next dialog records its request and chooses `path` (nullptr: cancel).
@@ -107,7 +106,7 @@ TEST(LogHeader, TrailerIsFourteenBytes) {
 
 TEST_F(LogExportTest, FirstDialogProposesStarDotLogWithTheHlgFilterAndNoFolder) {
   NextChoice(nullptr);
-  OnSaveLog();
+  export_.OnSaveLog();
   ASSERT_EQ(requests_.size(), 1u);
   const SeenRequest& r = requests_[0];
   EXPECT_EQ(r.filter, "Firmware Update Log-Dateien\0*.hlg\0Alle Dateien\0*.*\0\0"s);
@@ -124,10 +123,10 @@ TEST_F(LogExportTest, FirstDialogProposesStarDotLogWithTheHlgFilterAndNoFolder) 
 TEST_F(LogExportTest, CancelledDialogWritesAndReportsNothing) {
   window_.AppendLog("Modem-Update Tool startet.\r\n");
   NextChoice(nullptr);
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_TRUE(files_.opened.empty());
   EXPECT_TRUE(window_.Notices().empty());
-  EXPECT_STREQ(LastLogPath(), "");
+  EXPECT_STREQ(export_.LastLogPath(), "");
   EXPECT_EQ(window_.log_text_calls, 0);
 }
 
@@ -135,7 +134,7 @@ TEST_F(LogExportTest, ExportWritesHeaderPaneAndTrailerOnceAndCloses) {
   const std::string pane = "Modem-Update Tool startet.\r\n\r\nUpdate l\xE4uft ...\r\n";
   window_.AppendLog(pane.c_str());
   NextChoice("/var/log/modem/update.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   ASSERT_EQ(files_.opened, std::vector<std::string>{"/var/log/modem/update.hlg"});
   EXPECT_EQ(files_.contents["/var/log/modem/update.hlg"], Block(pane));
   EXPECT_EQ(files_.writes, 3);
@@ -143,17 +142,17 @@ TEST_F(LogExportTest, ExportWritesHeaderPaneAndTrailerOnceAndCloses) {
   EXPECT_EQ(files_.open_files, 0);
   EXPECT_EQ(window_.log_text_calls, 1);  // one snapshot
   EXPECT_TRUE(window_.Notices().empty());
-  EXPECT_STREQ(LastLogPath(), "/var/log/modem/update.hlg");
+  EXPECT_STREQ(export_.LastLogPath(), "/var/log/modem/update.hlg");
 }
 
 TEST_F(LogExportTest, SecondExportProposesTheFirstFileAndAppendsTheGrownPane) {
   window_.AppendLog("Modem-Update Tool startet.\r\n");
   NextChoice("/home/user/logs/update.txt");
-  OnSaveLog();
+  export_.OnSaveLog();
   const std::string first = window_.LogText();
   window_.AppendLog("\r\nUpdate l\xE4uft ...\r\n");
   NextChoice("/home/user/logs/update.txt");
-  OnSaveLog();
+  export_.OnSaveLog();
   ASSERT_EQ(requests_.size(), 2u);
   EXPECT_EQ(requests_[1].file, "update.txt");
   ASSERT_TRUE(requests_[1].has_initial_dir);
@@ -184,26 +183,26 @@ TEST_F(LogExportTest, NextDialogProposesTheNameInItsFolder) {
     SCOPED_TRACE(c.chosen);
     requests_.clear();
     NextChoice(c.chosen);
-    OnSaveLog();
+    export_.OnSaveLog();
     NextChoice(nullptr);
-    OnSaveLog();
+    export_.OnSaveLog();
     ASSERT_EQ(requests_.size(), 2u);
     EXPECT_EQ(requests_[1].file, c.name);
     ASSERT_TRUE(requests_[1].has_initial_dir);
     EXPECT_EQ(requests_[1].initial_dir, c.directory);
-    EXPECT_STREQ(LastLogDirectory(), c.directory);
+    EXPECT_STREQ(export_.LastLogDirectory(), c.directory);
   }
 }
 
 TEST_F(LogExportTest, AfterACancelStarDotLogInTheOldFolder) {
   NextChoice("D:\\logs\\update.txt");
-  OnSaveLog();
+  export_.OnSaveLog();
   NextChoice(nullptr);  // proposes update.txt, the user cancels
-  OnSaveLog();
-  EXPECT_STREQ(LastLogPath(), "");
-  EXPECT_STREQ(LastLogDirectory(), "D:\\logs");
+  export_.OnSaveLog();
+  EXPECT_STREQ(export_.LastLogPath(), "");
+  EXPECT_STREQ(export_.LastLogDirectory(), "D:\\logs");
   NextChoice(nullptr);
-  OnSaveLog();
+  export_.OnSaveLog();
   ASSERT_EQ(requests_.size(), 3u);
   EXPECT_EQ(requests_[2].file, "*.log");
   ASSERT_TRUE(requests_[2].has_initial_dir);
@@ -213,11 +212,11 @@ TEST_F(LogExportTest, AfterACancelStarDotLogInTheOldFolder) {
 
 TEST_F(LogExportTest, RelativeNameKeepsTheOldFolder) {
   NextChoice("/srv/logs/a.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   NextChoice("plain.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   NextChoice(nullptr);
-  OnSaveLog();
+  export_.OnSaveLog();
   ASSERT_EQ(requests_.size(), 3u);
   EXPECT_EQ(requests_[2].file, "plain.hlg");
   EXPECT_EQ(requests_[2].initial_dir, "/srv/logs");
@@ -227,14 +226,14 @@ TEST_F(LogExportTest, FileThatCannotBeOpenedShowsNotice19AndKeepsThePath) {
   window_.AppendLog("Modem-Update Tool startet.\r\n");
   files_.unopenable.insert("/locked/update.hlg");
   NextChoice("/locked/update.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(window_.Notices(), std::vector<std::string>{"Diese Log-Datei kann nicht ge\xF6" "ffnet werden"});
   EXPECT_TRUE(files_.contents.empty());
   EXPECT_EQ(files_.writes, 0);
   EXPECT_EQ(window_.log_text_calls, 0);
-  EXPECT_STREQ(LastLogPath(), "/locked/update.hlg");
+  EXPECT_STREQ(export_.LastLogPath(), "/locked/update.hlg");
   NextChoice(nullptr);
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(requests_.back().file, "update.hlg");
   EXPECT_EQ(requests_.back().initial_dir, "/locked");
 }
@@ -244,13 +243,13 @@ TEST_F(LogExportTest, FullDiskShowsNotice20AndKeepsWhatReachedTheFile) {
   window_.AppendLog(pane.c_str());
   files_.capacity = 20;  // the header does not fit
   NextChoice("/full/update.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(window_.Notices(), std::vector<std::string>{"Die Log-Datei konnte nicht vollst\xE4ndig geschrieben werden"});
   EXPECT_EQ(files_.contents["/full/update.hlg"], Block(pane).substr(0, 20));
   EXPECT_EQ(files_.writes, 1);  // nothing more after the failed write
   EXPECT_EQ(files_.closes, 1);
   EXPECT_EQ(files_.open_files, 0);
-  EXPECT_STREQ(LastLogPath(), "/full/update.hlg");
+  EXPECT_STREQ(export_.LastLogPath(), "/full/update.hlg");
 }
 
 TEST_F(LogExportTest, FailedTrailerIsReportedToo) {
@@ -258,7 +257,7 @@ TEST_F(LogExportTest, FailedTrailerIsReportedToo) {
   window_.AppendLog(pane.c_str());
   files_.capacity = static_cast<long>(LogHeader(kTime).size() + pane.size() + 13);
   NextChoice("/full/update.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(window_.Notices().size(), 1u);
   EXPECT_EQ(files_.contents["/full/update.hlg"], Block(pane).substr(0, Block(pane).size() - 1));
 }
@@ -267,14 +266,14 @@ TEST_F(LogExportTest, FailedCloseIsReportedAsIncompleteWrite) {
   window_.AppendLog("x\r\n");
   files_.fail_close = true;
   NextChoice("/nfs/update.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(window_.Notices(), std::vector<std::string>{"Die Log-Datei konnte nicht vollst\xE4ndig geschrieben werden"});
   EXPECT_EQ(files_.contents["/nfs/update.hlg"], Block("x\r\n"));
 }
 
 TEST_F(LogExportTest, EmptyPaneStillWritesHeaderAndTrailer) {
   NextChoice("/tmp/empty.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(files_.contents["/tmp/empty.hlg"], LogHeader(kTime) + kLogTrailer);
   EXPECT_TRUE(window_.Notices().empty());
 }
@@ -283,29 +282,29 @@ TEST_F(LogExportTest, LongestPathThatFitsIsTakenWhole) {
   std::string path = "/" + std::string(200, 'd') + "/" + std::string(53, 'n');
   ASSERT_EQ(path.size(), 255u);
   NextChoice(path.c_str());
-  OnSaveLog();
-  EXPECT_EQ(std::string(LastLogPath()), path);
+  export_.OnSaveLog();
+  EXPECT_EQ(std::string(export_.LastLogPath()), path);
   EXPECT_EQ(files_.opened, std::vector<std::string>{path});
   NextChoice(nullptr);
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(requests_.back().file, std::string(53, 'n'));
   EXPECT_EQ(requests_.back().initial_dir, "/" + std::string(200, 'd'));
 }
 
 TEST_F(LogExportTest, DialogThatFillsTheFieldWithoutEndCountsAsNoChoice) {
   NextChoice("/tmp/ok.hlg");
-  OnSaveLog();
-  ASSERT_STREQ(LastLogPath(), "/tmp/ok.hlg");
+  export_.OnSaveLog();
+  ASSERT_STREQ(export_.LastLogPath(), "/tmp/ok.hlg");
   // A broken dialog: 300 characters cut to the field, no NUL anywhere.
   const std::string path(300, 'p');
   window_.SetFileChooser([&path](FileDialogRequest& request) {
     std::memcpy(request.file, path.data(), request.file_capacity);
     return true;
   });
-  OnSaveLog();
-  EXPECT_STREQ(LastLogPath(), "");
+  export_.OnSaveLog();
+  EXPECT_STREQ(export_.LastLogPath(), "");
   EXPECT_EQ(files_.opened.size(), 1u);
-  EXPECT_STREQ(LastLogDirectory(), "/tmp");
+  EXPECT_STREQ(export_.LastLogDirectory(), "/tmp");
 }
 
 TEST_F(LogExportTest, DialogThatChoosesAnEmptyNameCountsAsNoChoice) {
@@ -313,14 +312,14 @@ TEST_F(LogExportTest, DialogThatChoosesAnEmptyNameCountsAsNoChoice) {
     request.file[0] = '\0';
     return true;
   });
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_TRUE(files_.opened.empty());
-  EXPECT_STREQ(LastLogPath(), "");
+  EXPECT_STREQ(export_.LastLogPath(), "");
 }
 
 TEST_F(LogExportTest, NoWindowNoExport) {
   SetMainDialog(nullptr);
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_TRUE(files_.opened.empty());
 }
 
@@ -342,7 +341,7 @@ TEST_F(LogExportTest, WithoutText18OnlyTheFirstFilterIsOffered) {
   texts.name18.clear();
   SetResourceSource(&texts);
   NextChoice(nullptr);
-  OnSaveLog();
+  export_.OnSaveLog();
   ASSERT_EQ(requests_.size(), 1u);
   EXPECT_EQ(requests_[0].filter, "Firmware Update Log-Dateien\0*.hlg\0\0"s);
 }
@@ -357,7 +356,7 @@ TEST_F(LogExportTest, LongFilterNamesAreCutAndTheListStaysEnded) {
     raw.assign(request.filter, 64);
     return false;
   });
-  OnSaveLog();
+  export_.OnSaveLog();
   ASSERT_EQ(raw.size(), 64u);
   EXPECT_EQ(raw.substr(0, 40), std::string(39, 'A') + '\0');
   EXPECT_EQ(raw.substr(40, 6), "*.hlg"s + '\0');
@@ -373,7 +372,7 @@ TEST_F(LogExportTest, AppendLogBlockWritesTheSameBlockWithoutDialog) {
   EXPECT_EQ(files_.contents["/tmp/console.hlg"], Block("Modem-Update Tool startet.\r\n"));
   EXPECT_TRUE(requests_.empty());
   EXPECT_TRUE(window_.Notices().empty());
-  EXPECT_STREQ(LastLogPath(), "");
+  EXPECT_STREQ(export_.LastLogPath(), "");
 }
 
 TEST_F(LogExportTest, AppendLogBlockReportsTheGermanTexts) {

@@ -48,11 +48,11 @@ bool Exists(const std::string& path) {
 
 class PosixLogFileTest : public ::testing::Test {
  protected:
+  LogExport export_;
   void SetUp() override {
     char pattern[] = "/tmp/mfu_log_export_XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    ResetLogExportState();
     SetLogFileSystem(nullptr);
     SetMainDialog(&window_);
     SetLocalTimeForTest(&kTime);
@@ -60,7 +60,6 @@ class PosixLogFileTest : public ::testing::Test {
   void TearDown() override {
     SetMainDialog(nullptr);
     SetLocalTimeForTest(nullptr);
-    ResetLogExportState();
     const std::string command = "rm -rf '" + dir_ + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
   }
@@ -91,7 +90,7 @@ TEST_F(PosixLogFileTest, WholeFileByteForByte) {
   window_.AppendLog("\r\nUpdate l\xE4uft ...\r\n");
   const std::string path = dir_ + "/update.hlg";
   NextChoice(path);
-  OnSaveLog();
+  export_.OnSaveLog();
   const std::string bytes = ReadFile(path);
   EXPECT_EQ(bytes, kFirstBlock);
   EXPECT_TRUE(window_.Notices().empty());
@@ -109,10 +108,10 @@ TEST_F(PosixLogFileTest, TwoExportsAppendTwoBlocks) {
   window_.AppendLog("\r\nUpdate l\xE4uft ...\r\n");
   const std::string path = dir_ + "/update.hlg";
   NextChoice(path);
-  OnSaveLog();
+  export_.OnSaveLog();
   window_.AppendLog("\r\nUpdate ist erfolgreich abgeschlossen!\r\n");
   NextChoice(path);
-  OnSaveLog();
+  export_.OnSaveLog();
   const std::string second =
       "\r\r\nNorda Modem-Update-Log 12.07.2026 07:05:09  >>>>\r\n"
       "Modem-Update Tool startet.\r\r\n"
@@ -132,7 +131,7 @@ TEST_F(PosixLogFileTest, ExistingFileIsExtendedNeverTruncated) {
   window_.AppendLog("Modem-Update Tool startet.\r\n");
   window_.AppendLog("\r\nUpdate l\xE4uft ...\r\n");
   NextChoice(path);
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(ReadFile(path), "earlier run\r\n" + kFirstBlock);
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -143,7 +142,7 @@ TEST_F(PosixLogFileTest, NewFileIsOwnerReadWriteOnly) {
   const mode_t old = ::umask(0);
   const std::string path = dir_ + "/new.hlg";
   NextChoice(path);
-  OnSaveLog();
+  export_.OnSaveLog();
   ::umask(old);
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -153,7 +152,7 @@ TEST_F(PosixLogFileTest, NewFileIsOwnerReadWriteOnly) {
 
 TEST_F(PosixLogFileTest, NameWithoutExtensionCreatesExactlyThatFile) {
   NextChoice(dir_ + "/mylog");
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_TRUE(Exists(dir_ + "/mylog"));
   EXPECT_FALSE(Exists(dir_ + "/mylog.hlg"));
   EXPECT_FALSE(Exists(dir_ + "/mylog.log"));
@@ -170,17 +169,17 @@ TEST_F(PosixLogFileTest, NameWithoutExtensionCreatesExactlyThatFile) {
 TEST_F(PosixLogFileTest, MissingParentShowsNotice19AndCreatesNothing) {
   const std::string path = dir_ + "/no/such/folder/update.hlg";
   NextChoice(path);
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(window_.Notices(), std::vector<std::string>{"Diese Log-Datei kann nicht ge\xF6" "ffnet werden"});
   EXPECT_FALSE(Exists(dir_ + "/no"));
-  EXPECT_EQ(std::string(LastLogPath()), path);
+  EXPECT_EQ(std::string(export_.LastLogPath()), path);
 }
 
 TEST_F(PosixLogFileTest, DirectoryAsPathShowsNotice19) {
   NextChoice(dir_);
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(window_.Notices(), std::vector<std::string>{"Diese Log-Datei kann nicht ge\xF6" "ffnet werden"});
-  EXPECT_EQ(std::string(LastLogPath()), dir_);
+  EXPECT_EQ(std::string(export_.LastLogPath()), dir_);
 }
 
 TEST_F(PosixLogFileTest, FifoWithoutReaderDoesNotHoldTheWindow) {
@@ -188,7 +187,7 @@ TEST_F(PosixLogFileTest, FifoWithoutReaderDoesNotHoldTheWindow) {
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
   NextChoice(path);
   const auto start = std::chrono::steady_clock::now();
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(window_.Notices(), std::vector<std::string>{"Diese Log-Datei kann nicht ge\xF6" "ffnet werden"});
 }
@@ -197,21 +196,21 @@ TEST_F(PosixLogFileTest, FullDeviceShowsNotice20) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
   window_.AppendLog("Modem-Update Tool startet.\r\n");
   NextChoice("/dev/full");
-  OnSaveLog();
+  export_.OnSaveLog();
   EXPECT_EQ(window_.Notices(), std::vector<std::string>{"Die Log-Datei konnte nicht vollst\xE4ndig geschrieben werden"});
-  EXPECT_STREQ(LastLogPath(), "/dev/full");
+  EXPECT_STREQ(export_.LastLogPath(), "/dev/full");
 }
 
 TEST_F(PosixLogFileTest, NoDescriptorOutlivesAnExport) {
   const int before = OpenDescriptors();
   ASSERT_GT(before, 0);
   NextChoice(dir_ + "/a.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   NextChoice(dir_ + "/missing/a.hlg");
-  OnSaveLog();
+  export_.OnSaveLog();
   if (::access("/dev/full", W_OK) == 0) {
     NextChoice("/dev/full");
-    OnSaveLog();
+    export_.OnSaveLog();
   }
   EXPECT_EQ(OpenDescriptors(), before);
 }
@@ -252,8 +251,8 @@ TEST_F(PosixLogFileTest, ThreeHundredCharacterPathThroughTheConsoleCall) {
   // The dialog cannot hand back such a path (its field holds 255): the
   // export treats that as no choice and stays within its buffers.
   NextChoice(path);
-  OnSaveLog();
-  EXPECT_STREQ(LastLogPath(), "");
+  export_.OnSaveLog();
+  EXPECT_STREQ(export_.LastLogPath(), "");
   EXPECT_TRUE(window_.Notices().empty());
 }
 
