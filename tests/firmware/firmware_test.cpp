@@ -10,17 +10,6 @@
 namespace mfu::test {
 namespace {
 
-// The compiled-in texts and a lookup that fails as the test asks.
-class MissingImage : public ResourceSource {
- public:
-  explicit MissingImage(FirmwareLookup lookup) : lookup_(lookup) {}
-  int LoadText(unsigned id, char* buffer, int limit) override { return LoadCompiledInText(id, buffer, limit); }
-  FirmwareLookup FindFirmwareImage(FirmwareImage&) override { return lookup_; }
-
- private:
-  FirmwareLookup lookup_;
-};
-
 class FirmwareTest : public ::testing::Test {
  protected:
   void TearDown() override { SetResourceSource(nullptr); }
@@ -38,24 +27,6 @@ TEST_F(FirmwareTest, TheBuiltInImageIsAnnouncedWithItsSizeDateAndFileInformation
   EXPECT_EQ(std::memcmp(file.information, expected, sizeof expected), 0);
   for (std::size_t i = sizeof expected; i < sizeof file.information; ++i) ASSERT_EQ(file.information[i], 0) << i;
   EXPECT_TRUE(diags_.Lines().empty());
-}
-
-TEST_F(FirmwareTest, AMissingOrUnloadableImageIsNoFileAndSaysWhy) {
-  const struct {
-    FirmwareLookup lookup;
-    const char* diagnostic;
-  } cases[] = {{FirmwareLookup::kNotFound, "Can't FindResource\n"},
-               {FirmwareLookup::kNotLoadable, "Can't LoadResource\n"}};
-  for (const auto& c : cases) {
-    MissingImage resources(c.lookup);
-    SetResourceSource(&resources);
-    FirmwareFile file;
-    file.size = 77;
-    EXPECT_FALSE(FindFirmwareFile(file)) << c.diagnostic;
-    EXPECT_EQ(file.size, 77) << c.diagnostic;  // left as it was
-    EXPECT_EQ(file.data, nullptr) << c.diagnostic;
-    EXPECT_EQ(diags_.Count(c.diagnostic), 1) << c.diagnostic;
-  }
 }
 
 TEST_F(FirmwareTest, TheFileInformationKeepsItsTextInside128BytesWhateverTheSize) {

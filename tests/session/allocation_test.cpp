@@ -145,8 +145,6 @@ class AllocationTest : public SessionFixture {
     sender().StopSender();
     const long used = g_allocations.load() - before;
     port().SetPortHandle(nullptr);
-    monitor().UpdateSucceededEvent.reset();
-    monitor().UpdateFailedEvent.reset();
     return used;
   }
 };

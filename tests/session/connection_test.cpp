@@ -63,11 +63,6 @@ class ConnectionTest : public SessionFixture {
       return loader ? loader(f, index) : ScriptedModem::GoodAnswer(f);
     });
   }
-  void TearDown() override {
-    session().StopSessionMonitor();
-    SetModemList(nullptr);
-    SessionFixture::TearDown();
-  }
   std::string Text(unsigned id) {
     char buffer[256];
     LoadText(id, buffer, sizeof buffer);
@@ -225,9 +220,12 @@ class MonitorTest : public ConnectionTest {
   void StartAndWait() {
     session().SetupCommPort();
     ASSERT_TRUE(session().SessionMonitorExists());
+    EXPECT_FALSE(session().UpdateUnderWay());
     session().SignalStartUpdate();
     ASSERT_TRUE(window_.WaitForRest(300000));
     ASSERT_TRUE(session().SenderThreadHandle());
+    // An update with its outcome reported is over: closing asks nothing.
+    EXPECT_FALSE(session().UpdateUnderWay());
   }
 };
 
@@ -253,6 +251,10 @@ TEST_F(MonitorTest, FailureIsReportedWithTheRetryHintAndGivesBackBeendenOnly) {
   });
   StartAndWait();
   EXPECT_EQ(monitor().LastOutcome(), Outcome::kFailed);
+  // A cancel after the outcome has nothing to cut: no second ZABORT, no
+  // interruption report.
+  session().CancelUpdate();
+  EXPECT_EQ(modem_->Count(Frame::kZabort), 1);
   const std::string tail = Text(2008) + Text(2001) + Text(2002);
   const std::string log = window_.LogText();
   ASSERT_GE(log.size(), tail.size());
@@ -286,6 +288,7 @@ TEST_F(MonitorTest, StopOrCancelDuringALongReadEndsWithinTheLimitAndRestoresTheP
     SetTimeDivisor(1);  // the sender now waits a real 60 s for the second ZACK
     session().SignalStartUpdate();
     while (modem_->Count(Frame::kZdata) < 2) SleepMs(10);
+    EXPECT_TRUE(session().UpdateUnderWay());
     const auto start = std::chrono::steady_clock::now();
     if (cancel) session().CancelUpdate();
     session().StopSessionMonitor();

@@ -23,15 +23,6 @@ class SenderTest : public SessionFixture {
     port().ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
     port().WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
   }
-  void TearDown() override {
-    sender().StopSender();
-    port().CloseCommPort();
-    monitor().UpdateSucceededEvent.reset();
-    monitor().UpdateFailedEvent.reset();
-    port().ReadCompleteEvent.reset();
-    port().WriteCompleteEvent.reset();
-    SessionFixture::TearDown();
-  }
   // Runs the sender until it has nothing left to do.
   void RunSession() {
     ASSERT_EQ(sender().StartSender(*outlet_), 1);
