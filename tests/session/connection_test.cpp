@@ -38,15 +38,6 @@ class OneModemList : public InstalledModemList {
   void CloseKey(KeyHandle) override {}
 };
 
-class EmptyModemList : public InstalledModemList {
- public:
-  bool OpenList(KeyHandle&) override { return false; }
-  bool EnumSubkey(KeyHandle, std::uint32_t, char*, std::uint32_t&) override { return false; }
-  bool OpenSubkey(KeyHandle, const char*, KeyHandle&) override { return false; }
-  bool QueryValue(KeyHandle, const char*, char*, std::uint32_t&) override { return false; }
-  void CloseKey(KeyHandle) override {}
-};
-
 class ConnectionTest : public SessionFixture {
  protected:
   void SetUp() override {
@@ -133,7 +124,7 @@ TEST_F(ConnectionTest, SilentAOnlyReportsTheSecondCommand) {
 }
 
 TEST_F(ConnectionTest, NoModemFoundListsEachPortTriedAndWhy) {
-  EmptyModemList empty;
+  NoInstalledModems empty;
   SetModemList(&empty);
   device_->SetModemStatus(0, true);  // the probe skips COM1; COM2 is busy, COM3 silent, COM4 missing
   backend_.Fail("COM2", OpenFailureKind::kBusy);

@@ -42,30 +42,6 @@ sim::Bytes MatrixImage() {
   return image;
 }
 
-class MatrixResources : public ResourceSource {
- public:
-  MatrixResources() : image_(MatrixImage()) {}
-  int LoadText(unsigned id, char* buffer, int limit) override { return LoadCompiledInText(id, buffer, limit); }
-  FirmwareLookup FindFirmwareImage(FirmwareImage& image) override {
-    image.data = image_.data();
-    image.size = static_cast<std::uint32_t>(image_.size());
-    return FirmwareLookup::kFound;
-  }
-
- private:
-  sim::Bytes image_;
-};
-
-// No installed modem: the port comes from the probe.
-class NoInstalledModems : public InstalledModemList {
- public:
-  bool OpenList(KeyHandle&) override { return false; }
-  bool EnumSubkey(KeyHandle, std::uint32_t, char*, std::uint32_t&) override { return false; }
-  bool OpenSubkey(KeyHandle, const char*, KeyHandle&) override { return false; }
-  bool QueryValue(KeyHandle, const char*, char*, std::uint32_t&) override { return false; }
-  void CloseKey(KeyHandle) override {}
-};
-
 // What the user must be shown at the end of a run.
 enum class Expect {
   kNoModem,             // 2014: the probe found nothing, no session
@@ -292,7 +268,7 @@ class FaultMatrixTest : public ::testing::TestWithParam<Cell> {
 
   DiagRecorder diags_;
   NoInstalledModems no_list_;
-  MatrixResources resources_;
+  TestResources resources_{MatrixImage()};
   RecordingWindow window_;
   std::unique_ptr<sim::SimulatedModemBackend> modem_;
   SessionSeams seams_;

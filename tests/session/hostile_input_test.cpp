@@ -88,27 +88,19 @@ class HostileModemList : public InstalledModemList {
   void CloseKey(KeyHandle) override {}
 };
 
-class SmallImage : public ResourceSource {
- public:
-  explicit SmallImage(std::size_t size) : image(size) {
-    for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>(i ^ (i >> 9));
-  }
-  int LoadText(unsigned id, char* buffer, int limit) override { return LoadCompiledInText(id, buffer, limit); }
-  FirmwareLookup FindFirmwareImage(FirmwareImage& out) override {
-    out.data = image.data();
-    out.size = static_cast<std::uint32_t>(image.size());
-    return FirmwareLookup::kFound;
-  }
-  sim::Bytes image;
-};
+sim::Bytes SmallImage(std::size_t size) {
+  sim::Bytes image(size);
+  for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>(i ^ (i >> 9));
+  return image;
+}
 
 // The in-process modem on COM1, a recording window, time at 1/100.
 class SimulatedRun : public ::testing::Test {
  protected:
-  explicit SimulatedRun(std::size_t image_size = 20 * 512 + 7) : resources_(image_size) {}
+  explicit SimulatedRun(std::size_t image_size = 20 * 512 + 7) : resources_(SmallImage(image_size)) {}
   void SetUp() override {
     sim::ModemOptions options;
-    options.expected_image = resources_.image;
+    options.expected_image = resources_.bytes;
     modem_ = std::make_unique<sim::SimulatedModemBackend>(options);
     seams_.Begin(*modem_, resources_, window_, &list_);
   }
@@ -133,7 +125,7 @@ class SimulatedRun : public ::testing::Test {
 
   DiagRecorder diags_;
   HostileModemList list_;
-  SmallImage resources_;
+  TestResources resources_;
   RecordingWindow window_;
   std::unique_ptr<sim::SimulatedModemBackend> modem_;
   SessionSeams seams_;
@@ -192,7 +184,7 @@ TEST_F(RegistryValueTest, WholeRunWithAnOverlongRegistryValueUpdatesThroughThePr
   EXPECT_STREQ(PortName, "COM1");
   Update();
   EXPECT_EQ(monitor().LastOutcome(), Outcome::kSucceeded);
-  EXPECT_EQ(modem_->ReceivedImage(), resources_.image);
+  EXPECT_EQ(modem_->ReceivedImage(), resources_.bytes);
   ExpectCleanStop();
 }
 

@@ -25,6 +25,7 @@ namespace mfu::test {
 // Texts from the compiled-in table, the image the test chooses.
 class TestResources : public ResourceSource {
  public:
+  explicit TestResources(std::vector<std::uint8_t> image = {}) : bytes(std::move(image)) {}
   int LoadText(unsigned id, char* buffer, int limit) override { return LoadCompiledInText(id, buffer, limit); }
   FirmwareLookup FindFirmwareImage(FirmwareImage& image) override {
     if (lookup != FirmwareLookup::kFound) return lookup;
@@ -51,6 +52,16 @@ class RestingOutlet : public SessionOutlet {
 
  private:
   EventHandle no_rest_event_;
+};
+
+// No installed modem: the port comes from the scan or the probe.
+class NoInstalledModems : public InstalledModemList {
+ public:
+  bool OpenList(KeyHandle&) override { return false; }
+  bool EnumSubkey(KeyHandle, std::uint32_t, char*, std::uint32_t&) override { return false; }
+  bool OpenSubkey(KeyHandle, const char*, KeyHandle&) override { return false; }
+  bool QueryValue(KeyHandle, const char*, char*, std::uint32_t&) override { return false; }
+  void CloseKey(KeyHandle) override {}
 };
 
 // The seams every session test installs and puts back, and the Session it
