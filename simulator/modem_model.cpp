@@ -51,8 +51,8 @@ bool IsLineKind(FaultKind k) {
          k == FaultKind::kHangUp;
 }
 
-// The tool's time limit for the answer to each step; "late" answers 5000 ms
-// after it.
+// The tool's time limit for the answer to each step; "late" answers come
+// late_ms after it.
 Millis ToolLimit(Step s) {
   switch (s) {
     case Step::kB:
@@ -584,7 +584,7 @@ void ModemModel::Answer(Step step, std::uint32_t block, Micros now, Millis laten
     a.at = now;
     switch (f->kind) {
       case FaultKind::kSilence: silent = true; break;
-      case FaultKind::kLate: delay = Ms(ToolLimit(step) + 5000); break;
+      case FaultKind::kLate: delay = Ms(ToolLimit(step) + options_.late_ms); break;
       case FaultKind::kGarbage: answer.insert(answer.begin(), kGarbage.begin(), kGarbage.end()); break;
       case FaultKind::kZnak: answer = EncodeHexHeader(Header::WithPosition(zm::kNak, 0)); break;
       case FaultKind::kZrpos:
