@@ -346,9 +346,12 @@ TEST_F(SimDevice, DefaultSimulatorIsFoundByTheProbe) {
   ASSERT_TRUE(port);
   Write(*port, "ati4\r\n");
   std::uint8_t buffer[4096];
-  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
-  ASSERT_TRUE(port->WaitRead(50000));
-  const IoResult r = port->ReadResult();
+  IoResult r = port->StartRead(buffer, sizeof buffer);
+  if (r.state == IoResult::State::kPending) {  // the answer and its gap take only 255 ms
+    ASSERT_TRUE(port->WaitRead(50000));
+    r = port->ReadResult();
+  }
+  ASSERT_EQ(r.state, IoResult::State::kCompleted);
   EXPECT_NE(std::string(reinterpret_cast<char*>(buffer), r.count).find("QVRLMAZZ"), std::string::npos);
   EXPECT_FALSE(sim->Snapshot().image_matched.has_value());
 }
