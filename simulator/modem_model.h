@@ -31,7 +31,7 @@ enum class Step { kStart, kProbe, kAtD, kA, kB, kZrqinit, kZfile, kZdata, kZeof,
 
 enum class FaultKind {
   kSilence,        // no answer
-  kLate,           // the answer comes 5000 ms after the tool's time limit
+  kLate,           // the answer comes late_ms (5000 ms) after the tool's time limit
   kGarbage,        // noise (no ZPAD in it) before the good answer
   kZnak,           // a hex ZNAK in place of the due header
   kZrpos,          // a hex ZRPOS in place of the due header
@@ -45,7 +45,7 @@ enum class FaultKind {
   kNulBeforeSuccess, // final answer with a zero byte before "erfolgreich"
   kNegative,       // final answer "... NICHT erfolgreich"
   kEarly,          // "Datei erfolgreich empfangen" right behind the ZFIN, then no final answer
-  kDribble,        // the success text one byte every 200 ms, past the tool's limit
+  kDribble,        // the success text one byte every 200 ms, ending late_ms past the tool's limit
   kEscape          // terminal escape sequences before the success text
 };
 
@@ -74,6 +74,11 @@ struct ModemOptions {
   Millis command_latency_ms = 20;  // before an answer of the command interpreter
   Millis header_latency_ms = 2;    // before a ZMODEM header answer
   Millis final_pause_ms = 2000;    // after "OO", before the final answer
+  // How long after the tool's time limit a "late" answer comes (and a
+  // dribbled one ends), counted from the tool's write. The tool starts its
+  // wait a moment after that write, so this must outlast any delay of its
+  // thread (sped-up tests set more).
+  Millis late_ms = 5000;
   std::vector<Fault> faults;
   // The image the loader accepts; unset: the program's built-in image.
   std::optional<Bytes> expected_image;
