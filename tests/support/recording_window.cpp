@@ -1,15 +1,26 @@
 #include "tests/support/recording_window.h"
 
 #include <chrono>
+#include <utility>
 
 namespace mfu::test {
 
 RecordingWindow::RecordingWindow() = default;
 
 void RecordingWindow::AppendLog(const char* text) {
+  std::function<void(const std::string&)> hook;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    log_ += text;
+    appends_.emplace_back(text);
+    hook = append_hook_;
+  }
+  if (hook) hook(text);
+}
+
+void RecordingWindow::SetAppendHook(std::function<void(const std::string&)> hook) {
   std::lock_guard<std::mutex> guard(lock_);
-  log_ += text;
-  appends_.emplace_back(text);
+  append_hook_ = std::move(hook);
 }
 
 std::string RecordingWindow::LogText() {

@@ -31,6 +31,9 @@ class RecordingWindow : public Window {
 
   // Answers to AskYesNo (default: Yes) and ChooseFile (default: cancel).
   void SetAnswer(bool yes);
+  // Called after each append, on the appending thread, without the window's
+  // lock: a test can act at the moment a line is logged.
+  void SetAppendHook(std::function<void(const std::string&)> hook);
   // Called with the request; return true and fill request.file for a choice.
   void SetFileChooser(std::function<bool(FileDialogRequest&)> chooser);
 
@@ -58,6 +61,7 @@ class RecordingWindow : public Window {
   std::vector<std::string> notices_;
   bool answer_ = true;
   std::function<bool(FileDialogRequest&)> chooser_;
+  std::function<void(const std::string&)> append_hook_;
   std::uint16_t progress_upper_ = 100;
   int progress_step_ = 10;
   int progress_steps_ = 0;
