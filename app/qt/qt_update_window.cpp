@@ -317,7 +317,9 @@ bool QtUpdateWindow::AskYesNo(const char* text) {
     box.setTextFormat(Qt::PlainText);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("&Ja"));
     box.button(QMessageBox::No)->setText(QStringLiteral("&Nein"));
-    box.setDefaultButton(QMessageBox::Yes);
+    // "Nein" is the default and has the focus: a reflex Enter or Space keeps
+    // what runs (the flash) going, as an empty answer does in the console.
+    box.setDefaultButton(QMessageBox::No);
     yes = box.exec() == QMessageBox::Yes;
   });
   return yes;
