@@ -71,7 +71,20 @@ void RecordingWindow::StepProgress() {
 bool RecordingWindow::AskYesNo(const char* text) {
   std::lock_guard<std::mutex> guard(lock_);
   questions_.emplace_back(text);
+  questions_default_no_.push_back(false);
   return answer_;
+}
+
+bool RecordingWindow::AskYesNoDefaultNo(const char* text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  questions_.emplace_back(text);
+  questions_default_no_.push_back(true);
+  return answer_;
+}
+
+std::vector<bool> RecordingWindow::QuestionsDefaultNo() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return questions_default_no_;
 }
 
 void RecordingWindow::ShowNotice(const char* text) {

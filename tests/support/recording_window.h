@@ -25,6 +25,7 @@ class RecordingWindow : public Window {
   void SetProgressStep(int step) override;
   void StepProgress() override;
   bool AskYesNo(const char* text) override;
+  bool AskYesNoDefaultNo(const char* text) override;
   void ShowNotice(const char* text) override;
   bool ChooseFile(FileDialogRequest& request) override;
   void SessionRests() override;
@@ -40,6 +41,7 @@ class RecordingWindow : public Window {
   bool ButtonEnabled(int id) const;  // buttons start disabled until set
   std::vector<std::pair<int, bool>> ButtonHistory() const;
   std::vector<std::string> Questions() const;
+  std::vector<bool> QuestionsDefaultNo() const;  // per question: asked with "Nein" the default
   std::vector<std::string> Notices() const;
   std::vector<std::string> Appends() const;  // each AppendLog text
   std::uint16_t ProgressUpper() const;
@@ -58,6 +60,7 @@ class RecordingWindow : public Window {
   std::map<int, bool> buttons_;
   std::vector<std::pair<int, bool>> button_history_;
   std::vector<std::string> questions_;
+  std::vector<bool> questions_default_no_;
   std::vector<std::string> notices_;
   bool answer_ = true;
   std::function<bool(FileDialogRequest&)> chooser_;
