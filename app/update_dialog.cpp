@@ -83,7 +83,8 @@ void UpdateDialog::OnCancel() {
   if (session_.SenderThreadHandle() && session_.SenderState() != kSenderStarting) {
     char message[kMessageBufferSize];
     LoadText(kTextAskCancelRunning, message, kMessageBufferSize);
-    if (!window_.AskYesNo(message)) return;
+    // A reflex Enter during the long transfer must not cut it.
+    if (!window_.AskYesNoDefaultNo(message)) return;
   }
   Close(kDialogCancel, true);
 }

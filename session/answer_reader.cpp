@@ -17,15 +17,16 @@ constexpr char kMarker[] = "Modem-Update";
 
 namespace {
 
-// Reads one answer; appends text 2004 when none came. Returns the count.
+// Reads one answer. Returns the count, 0 when none came.
 std::uint32_t ReadAnswer(Millis limit) {
   const int read = ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
-  if (read <= 0) {
-    // A read the user cut short proves nothing of the modem.
-    if (!CommWaitsInterrupted()) AppendLogString(kTextNoAnswer);
-    return 0;
-  }
+  if (read <= 0) return 0;
   return std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize);
+}
+
+void TellNoAnswer() {
+  // A read the user cut short proves nothing of the modem.
+  if (!CommWaitsInterrupted()) AppendLogString(kTextNoAnswer);
 }
 
 // Appends the answer's first `count` bytes, cut at "Modem-Update".
@@ -50,16 +51,24 @@ void ShowAnswer(std::uint32_t count) {
 
 bool ReadModemAnswer(bool show, Millis limit) {
   const std::uint32_t count = ReadAnswer(limit);
-  if (count == 0) return false;
+  if (count == 0) {
+    TellNoAnswer();
+    return false;
+  }
   if (!show) return true;
   ShowAnswer(count);
   AppendLogString(kTextPressStart);
   return true;
 }
 
-void ReadFinalAnswer(Millis limit) {
-  const std::uint32_t count = ReadAnswer(limit);
-  if (count > 0) ShowAnswer(count);
+std::uint32_t ReadFinalAnswer(Millis limit) { return ReadAnswer(limit); }
+
+void ShowFinalAnswer(std::uint32_t count) {
+  if (count == 0) {
+    TellNoAnswer();
+  } else {
+    ShowAnswer(count);
+  }
 }
 
 }  // namespace mfu

@@ -1,6 +1,8 @@
 // Reading one answer of the modem after a command, and telling the user.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/clock.h"
 
 namespace mfu {
@@ -12,8 +14,12 @@ namespace mfu {
 // Returns true when an answer came.
 bool ReadModemAnswer(bool show, Millis limit);
 
-// The flash loader's final answer: read as above and always shown (cut at
-// "Modem-Update"), without the hint to press "Update Starten". Sender thread.
-void ReadFinalAnswer(Millis limit);
+// The flash loader's final answer, in two steps so that the session can
+// decide between them whether it still counts: the read alone (nothing shown,
+// the count of bytes, 0 when none came), then the answer shown as above (cut
+// at "Modem-Update", without the hint to press "Update Starten"), or text
+// 2004 when none came. Sender thread.
+std::uint32_t ReadFinalAnswer(Millis limit);
+void ShowFinalAnswer(std::uint32_t count);
 
 }  // namespace mfu

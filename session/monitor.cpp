@@ -39,6 +39,17 @@ void EnableButton(int id) {
   if (Window* window = MainDialog(); window != nullptr) window->EnableButton(id, true);
 }
 
+// Moves the open outcome (none yet, or the final answer being judged) to the
+// sender's verdict; false when a cancel or an earlier verdict decided it.
+bool DecideVerdict(Outcome verdict) {
+  Outcome open = Outcome::kNone;
+  if (g_last_outcome.compare_exchange_strong(open, verdict)) return true;
+  // Only the sender thread, which calls this, moves the outcome on from
+  // kJudging: the second try cannot race with another verdict.
+  open = Outcome::kJudging;
+  return g_last_outcome.compare_exchange_strong(open, verdict);
+}
+
 void ReportSuccess() {
   AppendLogString(kTextUpdateSucceeded);
 
@@ -53,17 +64,32 @@ void ReportSuccess() {
   EnableButton(kIdHelp);
   EnableButton(kIdSaveLog);
   EnableButton(kIdBeenden);
-  g_last_outcome = Outcome::kSucceeded;
 }
 
 void ReportFailureOutcome() {
-  // One report per session, whatever more the sender raised.
-  if (g_last_outcome == Outcome::kFailed) return;
   char format[64];
   LoadText(kTextUpdateFailed, format, sizeof format);
   ReportFailure(format);
   EnableButton(kIdBeenden);
-  g_last_outcome = Outcome::kFailed;
+}
+
+// Reports the decided outcome once per session (`reported`, the monitor's
+// own); nothing while it is open or when the cancel decided it (the cancel
+// reported it itself).
+void ReportOutcome(bool& reported) {
+  if (reported) return;
+  switch (g_last_outcome.load()) {
+    case Outcome::kSucceeded:
+      ReportSuccess();
+      reported = true;
+      break;
+    case Outcome::kFailed:
+      ReportFailureOutcome();
+      reported = true;
+      break;
+    default:
+      break;
+  }
 }
 
 void TellWindowSessionRests() {
@@ -76,9 +102,13 @@ SessionOutlet& g_outlet = ProgramLifetime<SessionOutlet>();
 void SessionMonitorThread() {
   Event* const waits[] = {QuitMonitorEvent.get(), StartUpdateEvent.get(), UpdateSucceededEvent.get(),
                           UpdateFailedEvent.get(), g_sender_rests.get()};
+  bool reported = false;
   for (;;) {
     switch (WaitForAny(waits, 5, kInfinite)) {
       case 0:
+        // A verdict decided before the quit is the run's, even when its event
+        // still waits behind the quit's lower slot: the log must tell it.
+        ReportOutcome(reported);
         CloseCommPort();
         return;
       case 1:
@@ -90,10 +120,8 @@ void SessionMonitorThread() {
         }
         break;
       case 2:
-        ReportSuccess();
-        break;
       case 3:
-        ReportFailureOutcome();
+        ReportOutcome(reported);
         break;
       case 4:
         TellWindowSessionRests();
@@ -131,14 +159,23 @@ void SessionOutlet::StepProgress() {
 
 std::int32_t SessionOutlet::SendZFILE(ZMSender& zm) { return mfu::SendZFILE(zm, *this); }
 
-void SessionOutlet::ReadFinalAnswer(Millis limit) { mfu::ReadFinalAnswer(limit); }
+void SessionOutlet::ReadFinalAnswer(Millis limit) {
+  // After a cancel nothing more is awaited; the sender is on its way out.
+  if (g_last_outcome == Outcome::kCancelled) return;
+  const std::uint32_t count = mfu::ReadFinalAnswer(limit);
+  // The answer is in: from here on its verdict is the run's, unless the
+  // user's cancel came first, and then it is not shown at all.
+  Outcome open = Outcome::kNone;
+  if (!g_last_outcome.compare_exchange_strong(open, Outcome::kJudging)) return;
+  ShowFinalAnswer(count);
+}
 
 void SessionOutlet::Succeeded() {
-  if (UpdateSucceededEvent) UpdateSucceededEvent->Set();
+  if (DecideVerdict(Outcome::kSucceeded) && UpdateSucceededEvent) UpdateSucceededEvent->Set();
 }
 
 void SessionOutlet::Failed() {
-  if (UpdateFailedEvent) UpdateFailedEvent->Set();
+  if (DecideVerdict(Outcome::kFailed) && UpdateFailedEvent) UpdateFailedEvent->Set();
 }
 
 void SessionOutlet::Rests() {
@@ -169,7 +206,7 @@ bool StartSessionMonitor() {
   ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
   WriteCompleteEvent = MakeEvent(Event::Reset::kManual);
   g_sender_rests = MakeEvent(Event::Reset::kAutomatic);
-  g_last_outcome = Outcome::kNone;
+  ResetOutcome();
 
   auto thread = std::make_unique<Worker>();
   if (!thread->Start(&SessionMonitorThread)) {
@@ -187,6 +224,10 @@ bool StartSessionMonitor() {
 
 void StopSessionMonitor() {
   if (!g_monitor_exists) return;
+  // A final answer under judgement: the sender has no read armed and comes to
+  // rest with its verdict at once; stopping it first lets the monitor report
+  // that verdict as it quits.
+  if (g_last_outcome == Outcome::kJudging && SenderThreadHandle()) StopSender();
   QuitMonitorEvent->Set();
   if (!g_monitor_thread->Join(5000)) Diag("SessionMonitorThread did not end within 5000 ms\n");
   g_monitor_exists = false;
@@ -201,6 +242,11 @@ bool SessionMonitorExists() { return g_monitor_exists.load(); }
 
 Outcome LastOutcome() { return g_last_outcome.load(); }
 
-void MarkUpdateCancelled() { g_last_outcome = Outcome::kFailed; }
+void ResetOutcome() { g_last_outcome = Outcome::kNone; }
+
+bool DecideCancelled() {
+  Outcome open = Outcome::kNone;
+  return g_last_outcome.compare_exchange_strong(open, Outcome::kCancelled);
+}
 
 }  // namespace mfu

@@ -46,17 +46,35 @@ bool StartSessionMonitor();
 
 // Window thread. Asks the monitor to quit (it closes the port), waits up to
 // 5000 ms and joins it, then stops the sender the same way and closes the
-// six events. Does nothing when the monitor was never started.
+// six events. While a final answer is being judged the sender is stopped
+// first, so that the monitor reports its verdict before it quits. Does
+// nothing when the monitor was never started.
 void StopSessionMonitor();
 
 // True from StartSessionMonitor's success to StopSessionMonitor.
 bool SessionMonitorExists();
 
-// The last outcome the monitor reported.
-enum class Outcome { kNone, kSucceeded, kFailed };
+// The run's outcome. It is decided once, by whichever comes first: the
+// sender (the flash loader's final answer came in, which makes its verdict
+// the run's; or the session failed before it) or the user's cancel. What
+// comes second finds it decided and changes nothing: a cancel after the final
+// answer logs no interruption, and a final answer after a cancel is neither
+// shown nor judged. The monitor reports the decided outcome, at the latest as
+// it quits. Any thread.
+enum class Outcome {
+  kNone,       // the session is open
+  kJudging,    // the final answer is in; its verdict follows on the sender thread
+  kSucceeded,
+  kFailed,
+  kCancelled,  // the user cut the update short (text 2006 with the retry hint)
+};
 Outcome LastOutcome();
-// The user cancelled the update: it failed, and nothing more is reported.
-void MarkUpdateCancelled();
+// A new session: no outcome decided. StartSessionMonitor does it; a sender
+// run without the monitor (the sender's tests) calls it before StartSender.
+void ResetOutcome();
+// The user cancels the update: true when the outcome was still open and is
+// now kCancelled, false when the sender decided it first.
+bool DecideCancelled();
 
 // The success report's date line text: `seconds` since 1970 as asctime
 // shows it, with everything after the year's last digit trimmed.

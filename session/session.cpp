@@ -17,11 +17,13 @@ void SignalStartUpdate() {
 }
 
 void CancelUpdate() {
-  if (!SenderThreadHandle() || SenderRests() || LastOutcome() != Outcome::kNone) return;
+  if (!SenderThreadHandle() || SenderRests()) return;
+  // The run has one outcome: when the sender decided it first (its final
+  // answer came, or the session failed), the stop only ends the program.
+  if (!DecideCancelled()) return;
   // 500 ms lets a frame being written (180 ms for a full block) finish whole;
   // the stop's own limit then still holds.
   if (!AbortSender(500, 4000)) Diag("SenderThread did not end after the cancel\n");
-  MarkUpdateCancelled();
   char text[kMessageBufferSize];
   LoadText(kTextUpdateInterrupted, text, sizeof text);
   ReportFailure(text);

@@ -30,9 +30,10 @@ std::int32_t SenderState();
 void SignalStartUpdate();
 
 // The user cancels an update that is still under way (a sender that has not
-// come to rest, no outcome reported yet): the sender sends ZABORT before the
-// port closes, and the log says "Update wurde unterbrochen!" with the retry
-// hint. Does nothing otherwise. Window thread, before StopSessionMonitor and
+// come to rest, no outcome decided yet, see Outcome): the sender sends ZABORT
+// before the port closes, and the log says "Update wurde unterbrochen!" with
+// the retry hint. Does nothing otherwise: after the final answer came in, its
+// verdict stays the run's. Window thread, before StopSessionMonitor and
 // after the window has stopped waiting for workers' calls (its gate closed).
 void CancelUpdate();
 

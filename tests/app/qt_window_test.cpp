@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTimer>
 #include <QWindow>
 #include <atomic>
 #include <chrono>
@@ -441,6 +442,35 @@ TEST_F(QtWindowTest, CloseBoxDuringTheUpdateAsksAndNoKeepsItOpen) {
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(session.stops, 1);
   EXPECT_EQ(session.exit_bytes, 0);
+}
+
+// The real question box: Enter or Space on it keeps the flash going.
+TEST_F(QtWindowTest, EnterOrSpaceOnTheCancelQuestionKeepsTheUpdateGoing) {
+  session.monitor = true;
+  session.sender = true;
+  session.state = 3;
+  auto window = Open(session);
+  Pump();
+  SetQuestionHook(nullptr);
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+    SCOPED_TRACE(key);
+    bool pressed = false;
+    // Delivered once the box runs its own loop (the timer fires inside exec).
+    QTimer::singleShot(0, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      ASSERT_NE(box, nullptr);
+      QWidget* focus = box->focusWidget() != nullptr ? box->focusWidget() : box;
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+      QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+      QApplication::sendEvent(focus, &press);
+      QApplication::sendEvent(focus, &release);
+      pressed = true;
+    });
+    window->close();
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(session.stops, 0);
+  }
 }
 
 TEST_F(QtWindowTest, CloseBoxWhileTheSenderStateIsStillZeroDoesNotAsk) {

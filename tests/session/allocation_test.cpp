@@ -137,6 +137,7 @@ class AllocationTest : public SessionFixture {
     SetPortHandle(modem);
     UpdateSucceededEvent = MakeEvent(Event::Reset::kManual);
     UpdateFailedEvent = MakeEvent(Event::Reset::kManual);
+    ResetOutcome();
     const long before = g_allocations.load();
     EXPECT_EQ(StartSender(outlet_), 1);
     EXPECT_TRUE(outlet_.rested.Wait(1000000));

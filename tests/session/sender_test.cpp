@@ -33,6 +33,7 @@ class SenderTest : public SessionFixture {
   }
   // Runs the sender until it has nothing left to do.
   void RunSession() {
+    ResetOutcome();
     ASSERT_EQ(StartSender(outlet_), 1);
     ASSERT_TRUE(outlet_.rested.Wait(1000000));
   }
