@@ -82,7 +82,8 @@ void UpdateDialog::OnCancel() {
   if (session_.UpdateUnderWay()) {
     char message[kMessageBufferSize];
     LoadText(kTextAskCancelRunning, message, kMessageBufferSize);
-    if (!window_.AskYesNo(message)) return;
+    // A reflex Enter during the long transfer must not cut it.
+    if (!window_.AskYesNoDefaultNo(message)) return;
   }
   Close(kDialogCancel, true);
 }

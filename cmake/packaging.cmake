@@ -9,6 +9,26 @@ set(CPACK_PACKAGE_VENDOR "Modem Update Team")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware update for KELVORA serial modems")
 set(CPACK_STRIP_FILES ON)
+
+# A build that embeds the stand-in image (no -DMFU_FIRMWARE_FILE of its own,
+# MFU_FIRMWARE_IS_STANDIN from resources/) must not pass for one with real
+# firmware: its packages carry "testimage" in their names and say so inside.
+#   modem-update_<VERSION>~testimage_amd64.deb  (Debian version <VERSION>~testimage)
+#   ModemUpdate-<VERSION>-testimage-win32.zip
+if(MFU_FIRMWARE_IS_STANDIN)
+  set(MFU_PACKAGE_VERSION ${PROJECT_VERSION}~testimage)
+  set(MFU_PACKAGE_MARK -testimage)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION_SUMMARY " (test build, stand-in image)")
+  set(MFU_PACKAGE_TEST_NOTE "
+
+TEST BUILD (testimage): this package carries a stand-in image, not real
+firmware. It updates only the simulated modem (--simulate, modem-sim) and
+refuses every real serial port.")
+else()
+  set(MFU_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(MFU_PACKAGE_MARK "")
+  set(MFU_PACKAGE_TEST_NOTE "")
+endif()
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
@@ -60,6 +80,7 @@ if(MFU_PLATFORM STREQUAL "posix")
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME modem-update)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # modem-update_VERSION_ARCH.deb
+  set(CPACK_DEBIAN_PACKAGE_VERSION ${MFU_PACKAGE_VERSION})
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MFU_MAINTAINER})
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -79,7 +100,7 @@ report success. It has a German update window (Qt) and a console mode
 against a built-in simulated modem.
 
 modem-sim serves the simulated modem on a pseudo-terminal, for trying the
-tool end to end without a modem.")
+tool end to end without a modem.${MFU_PACKAGE_TEST_NOTE}")
 
   # The version the package carries is the one the program prints.
   if(MFU_BUILD_TESTS)
@@ -102,7 +123,8 @@ else()
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME ModemUpdate)
-  set(CPACK_PACKAGE_FILE_NAME ModemUpdate-${PROJECT_VERSION}-win32)
+  # CPack names the archive's top folder after the file, as it does by default.
+  set(CPACK_PACKAGE_FILE_NAME ModemUpdate-${PROJECT_VERSION}${MFU_PACKAGE_MARK}-win32)
 endif()
 
 include(CPack)

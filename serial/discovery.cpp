@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "resources/resources.h"
 #include "serial/comm_port.h"
 #include "serial/modem_list.h"
 
@@ -200,12 +201,21 @@ bool IsSupportedModemAnswer(CommPort& port, Millis limit) {
   return HoldsIdentifier(ModemResponseBuffer, std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize));
 }
 
+bool PortAllowedInThisBuild(const char* port_name) {
+  return !FirmwareIsStandIn() || !TheSerialBackend().IsHardwarePort(port_name);
+}
+
 bool ScanListedPorts(CommPort& comm, char* port_name, SearchReport* report) {
   port_name[0] = '\0';
   SerialBackend& backend = TheSerialBackend();
   std::vector<std::unique_ptr<ScannedPort>> ports;
   bool any_open = false;
   for (const PortEntry& entry : backend.ListPorts()) {
+    // Not even opened: the open alone drops DTR on the line.
+    if (!PortAllowedInThisBuild(entry.path.c_str())) {
+      Record(report, entry.path, PortVerdict::kNotSearched);
+      continue;
+    }
     OpenFailure failure;
     SerialHandle device = backend.OpenPort(entry.path.c_str(), failure);
     if (device) {
@@ -283,6 +293,10 @@ bool ProbeCommPorts(CommPort& port, char* port_name, SearchReport* report) {
   bool found = false;
   for (std::size_t i = 0; i < names.size() && !found && !port.CommWaitsInterrupted(); ++i) {
     const char* name = names[i].c_str();
+    if (!PortAllowedInThisBuild(name)) {
+      Record(report, names[i], PortVerdict::kNotSearched);
+      continue;
+    }
     OpenFailure failure;
     port.SetPortHandle(port.OpenCommPort(name, failure));
     if (!port.PortHandle()) {

@@ -30,6 +30,7 @@ enum class PortVerdict {
   kStatusFailed,  // the status-line query failed: nothing was sent
   kNoAnswer,      // silent within the time limit
   kNoIdentifier,  // it answered, without "QVRLMAZZ" in its first burst
+  kNotSearched,   // a port this build may not use (PortAllowedInThisBuild): left unopened
 };
 
 struct PortAttempt {
@@ -42,6 +43,14 @@ struct PortAttempt {
 // Every port the search tried and passed over, in the order tried.
 using SearchReport = std::vector<PortAttempt>;
 
+// Whether this build may open `port_name` at all. A build that carries the
+// stand-in image instead of real firmware sends nothing to a real modem: it
+// may open only the lines the serial backend does not count as hardware
+// (SerialBackend::IsHardwarePort: pseudo-terminals, the simulated modem). The
+// search passes every other port over unopened, and the connection procedure
+// refuses one that was named or listed (text 24). Any thread; asks the backend.
+bool PortAllowedInThisBuild(const char* port_name);
+
 // The search, through `port` (its probe, and its interrupt flag, which cuts
 // the search short). `named_port` (--port) is taken as it is, before the
 // lists and without a probe; nullptr or "" names none. `port_name` holds
@@ -50,7 +59,8 @@ bool FindModemPort(CommPort& port, const char* named_port, char* port_name, Sear
 void FindModemInRegistry(char* port_name);                    // kPortNameSize bytes
 char* ReadRegistryString(std::uintptr_t key, const char* value_name, char* buffer, std::uint32_t size);
 
-// Opens every port TheSerialBackend() lists at once (each with the opening
+// Opens every port TheSerialBackend() lists and this build may use
+// (PortAllowedInThisBuild; the others are recorded as kNotSearched) at once (each with the opening
 // steps of OpenCommPort, settings kept per port), sends each "ati4\r\n" and
 // waits up to kScanAnswerLimit for the first burst of every answer. The
 // first port in list order whose burst holds the identifier is the modem.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #include "resources/text_ids.h"
 #include "serial/comm_port.h"
@@ -17,23 +18,25 @@ constexpr char kMarker[] = "Modem-Update";
 
 namespace {
 
-// Reads one answer; appends text 2004 when none came. Returns the count.
+// Reads one answer. Returns the count, 0 when none came.
 std::uint32_t ReadAnswer(CommPort& port, Millis limit) {
   const int read = port.ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
-  if (read <= 0) {
-    // A read the user cut short proves nothing of the modem.
-    if (!port.CommWaitsInterrupted()) AppendLogString(kTextNoAnswer);
-    return 0;
-  }
+  if (read <= 0) return 0;
   return std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize);
 }
 
-// Appends the answer's first `count` bytes, cut at "Modem-Update".
-void ShowAnswer(std::uint32_t count) {
+void TellNoAnswer(const CommPort& port) {
+  // A read the user cut short proves nothing of the modem.
+  if (!port.CommWaitsInterrupted()) AppendLogString(kTextNoAnswer);
+}
+
+// Appends the answer (at most kModemResponseBufferSize bytes), cut at
+// "Modem-Update".
+void ShowAnswer(std::span<const std::uint8_t> answer) {
   // Only this read's bytes are the answer: what lies behind them in the
   // buffer is left from an earlier, longer answer.
-  const std::uint8_t* begin = ModemResponseBuffer;
-  const std::uint8_t* end = begin + count;
+  const std::uint8_t* begin = answer.data();
+  const std::uint8_t* end = begin + std::min<std::size_t>(answer.size(), kModemResponseBufferSize);
   const std::uint8_t* marker = reinterpret_cast<const std::uint8_t*>(kMarker);
   const std::uint8_t* cut = std::search(begin, end, marker, marker + sizeof kMarker - 1);
 
@@ -50,17 +53,26 @@ void ShowAnswer(std::uint32_t count) {
 
 bool ReadModemAnswer(CommPort& port, bool show, Millis limit) {
   const std::uint32_t count = ReadAnswer(port, limit);
-  if (count == 0) return false;
+  if (count == 0) {
+    TellNoAnswer(port);
+    return false;
+  }
   if (!show) return true;
-  ShowAnswer(count);
+  ShowAnswer({ModemResponseBuffer, count});
   AppendLogString(kTextPressStart);
   return true;
 }
 
 std::span<const std::uint8_t> ReadFinalAnswer(CommPort& port, Millis limit) {
-  const std::uint32_t count = ReadAnswer(port, limit);
-  if (count > 0) ShowAnswer(count);
-  return {ModemResponseBuffer, count};
+  return {ModemResponseBuffer, ReadAnswer(port, limit)};
+}
+
+void ShowFinalAnswer(const CommPort& port, std::span<const std::uint8_t> answer) {
+  if (answer.empty()) {
+    TellNoAnswer(port);
+  } else {
+    ShowAnswer(answer);
+  }
 }
 
 }  // namespace mfu

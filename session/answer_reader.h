@@ -16,10 +16,13 @@ namespace mfu {
 // Returns true when an answer came.
 bool ReadModemAnswer(CommPort& port, bool show, Millis limit);
 
-// The flash loader's final answer: read as above and always shown (cut at
-// "Modem-Update"), without the hint to press "Update Starten". Returns the
-// bytes the read delivered (empty when none came), for the sender to judge.
-// Sender thread.
+// The flash loader's final answer, in two steps so that the session can
+// decide between them whether it still counts: the read alone (nothing shown;
+// the bytes the read delivered, empty when none came, valid until the next
+// read into ModemResponseBuffer), then the answer shown as above (cut at
+// "Modem-Update", without the hint to press "Update Starten"), or text 2004
+// when none came. Sender thread.
 std::span<const std::uint8_t> ReadFinalAnswer(CommPort& port, Millis limit);
+void ShowFinalAnswer(const CommPort& port, std::span<const std::uint8_t> answer);
 
 }  // namespace mfu

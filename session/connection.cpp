@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -65,13 +66,17 @@ bool ExplainOpenFailure(const char* port, const OpenFailure& failure, const std:
 // After "no modem found": every port the search tried, and why it passed it
 // over.
 void ReportPortsTried(const SearchReport& tried) {
-  if (tried.empty()) return;
+  const auto searched = [](const PortAttempt& attempt) { return attempt.verdict != PortVerdict::kNotSearched; };
+  if (std::none_of(tried.begin(), tried.end(), searched)) return;
   AppendLogString(kTextPortsTried);
   bool modem_manager = false;
   for (const PortAttempt& attempt : tried) {
+    if (!searched(attempt)) continue;
     AppendLog("  ");
     const char* port = attempt.port.c_str();
     switch (attempt.verdict) {
+      case PortVerdict::kNotSearched:
+        break;
       case PortVerdict::kCannotOpen:
         modem_manager = ExplainOpenFailure(port, attempt.failure, attempt.holders) || modem_manager;
         break;
@@ -110,7 +115,13 @@ void Session::SetupCommPort() {
   AppendLogString(kTextSearching);
 
   SearchReport tried;
-  if (!FindModemPort(port_, port_option_.c_str(), PortName, &tried)) {
+  const bool found = FindModemPort(port_, port_option_.c_str(), PortName, &tried);
+  // Said once, however many ports the stand-in build passed over.
+  if (std::any_of(tried.begin(), tried.end(),
+                  [](const PortAttempt& attempt) { return attempt.verdict == PortVerdict::kNotSearched; })) {
+    AppendLogString(kTextStandInPortsSkipped);
+  }
+  if (!found) {
     // Cut short by the user: nothing was found because nothing was finished.
     if (port_.CommWaitsInterrupted()) return;
     AppendLogString(kTextNoModemFound);
@@ -119,7 +130,7 @@ void Session::SetupCommPort() {
   }
   // The stand-in image goes to the simulated modem only: a real port is
   // refused before it is opened (the open alone would reset the modem).
-  if (FirmwareIsStandIn() && TheSerialBackend().IsHardwarePort(PortName)) {
+  if (!PortAllowedInThisBuild(PortName)) {
     AppendLogFormatted(kTextStandInRealPort, PortName);
     return;
   }

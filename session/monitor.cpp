@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "firmware/firmware.h"
 #include "platform/diag.h"
@@ -37,17 +38,29 @@ void SessionMonitor::ReportSuccess() {
   EnableButton(kIdHelp);
   EnableButton(kIdSaveLog);
   EnableButton(kIdBeenden);
-  last_outcome_ = Outcome::kSucceeded;
 }
 
 void SessionMonitor::ReportFailureOutcome() {
-  // One report per session, whatever more the sender raised.
-  if (last_outcome_ == Outcome::kFailed) return;
   char format[64];
   LoadText(kTextUpdateFailed, format, sizeof format);
   ReportFailure(format);
   EnableButton(kIdBeenden);
-  last_outcome_ = Outcome::kFailed;
+}
+
+void SessionMonitor::ReportOutcome(bool& reported) {
+  if (reported) return;
+  switch (last_outcome_.load()) {
+    case Outcome::kSucceeded:
+      ReportSuccess();
+      reported = true;
+      break;
+    case Outcome::kFailed:
+      ReportFailureOutcome();
+      reported = true;
+      break;
+    default:
+      break;
+  }
 }
 
 namespace {
@@ -61,24 +74,30 @@ void TellWindowSessionRests() {
 void SessionMonitor::Run() {
   Event* const waits[] = {QuitMonitorEvent.get(), StartUpdateEvent.get(), UpdateSucceededEvent.get(),
                           UpdateFailedEvent.get(), sender_rests_.get()};
+  bool reported = false;
   for (;;) {
     switch (WaitForAny(waits, 5, kInfinite)) {
       case 0:
+        // A verdict decided before the quit is the run's, even when its event
+        // still waits behind the quit's lower slot: the log must tell it.
+        ReportOutcome(reported);
         port_.CloseCommPort();
         return;
-      case 1:
-        if (sender_.StartSender(outlet_) != 0) {
+      case 1: {
+        const std::lock_guard<std::mutex> lock(start_lock_);
+        // A cancel that came before the start was served leaves nothing to
+        // start: the modem has heard nothing of the transfer yet.
+        if (last_outcome_ == Outcome::kNone && sender_.StartSender(outlet_) != 0) {
           AppendLogString(kTextUpdateRunning);
         } else {
           // No sender will ever report: the session has nothing left to do.
           TellWindowSessionRests();
         }
         break;
+      }
       case 2:
-        ReportSuccess();
-        break;
       case 3:
-        ReportFailureOutcome();
+        ReportOutcome(reported);
         break;
       case 4:
         TellWindowSessionRests();
@@ -124,15 +143,32 @@ bool SessionOutlet::FindFile(AnnouncedFile& file) {
 }
 
 std::span<const std::uint8_t> SessionOutlet::ReadFinalAnswer(Millis limit) {
-  return mfu::ReadFinalAnswer(port_, limit);
+  // After a cancel nothing more is awaited; the sender is on its way out.
+  if (outcome_ == Outcome::kCancelled) return {};
+  const std::span<const std::uint8_t> answer = mfu::ReadFinalAnswer(port_, limit);
+  // The answer is in: from here on its verdict is the run's, unless the
+  // user's cancel came first, and then it is neither shown nor judged.
+  Outcome open = Outcome::kNone;
+  if (!outcome_.compare_exchange_strong(open, Outcome::kJudging)) return {};
+  ShowFinalAnswer(port_, answer);
+  return answer;
+}
+
+bool SessionOutlet::DecideVerdict(Outcome verdict) {
+  Outcome open = Outcome::kNone;
+  if (outcome_.compare_exchange_strong(open, verdict)) return true;
+  // Only the sender thread, which calls this, moves the outcome on from
+  // kJudging: the second try cannot race with another verdict.
+  open = Outcome::kJudging;
+  return outcome_.compare_exchange_strong(open, verdict);
 }
 
 void SessionOutlet::Succeeded() {
-  if (succeeded_) succeeded_->Set();
+  if (DecideVerdict(Outcome::kSucceeded) && succeeded_) succeeded_->Set();
 }
 
 void SessionOutlet::Failed() {
-  if (failed_) failed_->Set();
+  if (DecideVerdict(Outcome::kFailed) && failed_) failed_->Set();
 }
 
 void SessionOutlet::Rests() {
@@ -181,6 +217,10 @@ bool SessionMonitor::StartSessionMonitor() {
 
 void SessionMonitor::StopSessionMonitor() {
   if (!exists_) return;
+  // A final answer under judgement: the sender has no read armed and comes to
+  // rest with its verdict at once; stopping it first lets the monitor report
+  // that verdict as it quits.
+  if (last_outcome_ == Outcome::kJudging && sender_.SenderThreadHandle()) sender_.StopSender();
   QuitMonitorEvent->Set();
   if (!thread_->Join(5000)) Diag("SessionMonitorThread did not end within 5000 ms\n");
   exists_ = false;
@@ -189,6 +229,12 @@ void SessionMonitor::StopSessionMonitor() {
   // may be waiting in.
   if (sender_.SenderThreadHandle()) sender_.StopSender();
   CloseSessionEvents();
+}
+
+bool SessionMonitor::DecideCancelled() {
+  const std::lock_guard<std::mutex> lock(start_lock_);
+  Outcome open = Outcome::kNone;
+  return last_outcome_.compare_exchange_strong(open, Outcome::kCancelled);
 }
 
 }  // namespace mfu

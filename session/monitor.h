@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 
 #include "platform/clock.h"
@@ -21,18 +22,32 @@
 
 namespace mfu {
 
-// The last outcome the monitor reported.
-enum class Outcome { kNone, kSucceeded, kFailed };
+// The run's outcome. It is decided once, by whichever comes first: the
+// sender (the flash loader's final answer came in, which makes its verdict
+// the run's; or the session failed before it) or the user's cancel. What
+// comes second finds it decided and changes nothing: a cancel after the final
+// answer logs no interruption, and a final answer after a cancel is neither
+// shown nor judged. The monitor reports the decided outcome, at the latest as
+// it quits.
+enum class Outcome {
+  kNone,       // the session is open
+  kJudging,    // the final answer is in; its verdict follows on the sender thread
+  kSucceeded,
+  kFailed,
+  kCancelled,  // the user cut the update short (text 2006 with the retry hint)
+};
 
 // The sender's outlet as the session gives it: log texts and the progress bar
 // go to the window (MainDialog), the file comes from the firmware, the final
-// answer through the answer reader on `port`, the outcome to the events
-// `succeeded` and `failed`, and the rest to `rests`. The handles are the
-// owner's (null while none exists); the outlet only sets them. Sender thread.
+// answer through the answer reader on `port`, the verdict into `outcome`
+// (only while it is open) and then to the events `succeeded` and `failed`,
+// and the rest to `rests`. The handles and the outcome are the owner's (the
+// handles null while none exists); the outlet only sets them. Sender thread.
 class SessionOutlet : public SenderOutlet {
  public:
-  SessionOutlet(CommPort& port, const EventHandle& succeeded, const EventHandle& failed, const EventHandle& rests)
-      : port_(port), succeeded_(succeeded), failed_(failed), rests_(rests) {}
+  SessionOutlet(CommPort& port, std::atomic<Outcome>& outcome, const EventHandle& succeeded,
+                const EventHandle& failed, const EventHandle& rests)
+      : port_(port), outcome_(outcome), succeeded_(succeeded), failed_(failed), rests_(rests) {}
 
   void Log(unsigned text_id) override;
   void SetProgressRange(std::uint16_t blocks) override;
@@ -44,7 +59,12 @@ class SessionOutlet : public SenderOutlet {
   void Rests() override;
 
  private:
+  // Moves the open outcome (none yet, or the final answer being judged) to
+  // the sender's verdict; false when a cancel or an earlier verdict decided it.
+  bool DecideVerdict(Outcome verdict);
+
   CommPort& port_;
+  std::atomic<Outcome>& outcome_;
   const EventHandle& succeeded_;
   const EventHandle& failed_;
   const EventHandle& rests_;
@@ -54,8 +74,8 @@ class SessionOutlet : public SenderOutlet {
 // outlet it gives the sender. Owned by the session, beside the port and the
 // sender it uses (both outlive it); its destructor stops it.
 //
-// Threads: StartSessionMonitor, StopSessionMonitor and MarkUpdateCancelled
-// on the window thread; SessionMonitorExists and LastOutcome on any thread;
+// Threads: StartSessionMonitor, StopSessionMonitor and DecideCancelled on
+// the window thread; SessionMonitorExists and LastOutcome on any thread;
 // the rest on the monitor thread and, for the outlet, the sender thread.
 class SessionMonitor {
  public:
@@ -78,19 +98,29 @@ class SessionMonitor {
 
   // Asks the monitor to quit (it closes the port), waits up to 5000 ms and
   // joins it, then stops the sender the same way and closes the six events.
-  // Does nothing when the monitor was never started.
+  // While a final answer is being judged the sender is stopped first, so that
+  // the monitor reports its verdict before it quits. Does nothing when the
+  // monitor was never started.
   void StopSessionMonitor();
 
   // True from StartSessionMonitor's success to StopSessionMonitor.
   bool SessionMonitorExists() const { return exists_.load(); }
 
+  // The run's outcome so far. Any thread.
   Outcome LastOutcome() const { return last_outcome_.load(); }
-  // The user cancelled the update: it failed, and nothing more is reported.
-  void MarkUpdateCancelled() { last_outcome_ = Outcome::kFailed; }
+  // The user cancels the update: true when the outcome was still open and is
+  // now kCancelled, false when the sender decided it first. Once it is
+  // cancelled the monitor starts no sender: a start the user confirmed but the
+  // monitor has not served yet is dropped. Window thread.
+  bool DecideCancelled();
 
  private:
   // The thread's body (SessionMonitorThread): one event at a time until the quit.
   void Run();
+  // Reports the decided outcome once per session (`reported`, the thread's
+  // own); nothing while it is open or when the cancel decided it (the cancel
+  // reported it itself).
+  void ReportOutcome(bool& reported);
   void ReportSuccess();
   void ReportFailureOutcome();
   void CloseSessionEvents();
@@ -101,10 +131,14 @@ class SessionMonitor {
   // so the outcome that led there has been reported before the window hears
   // of it.
   EventHandle sender_rests_;
-  SessionOutlet outlet_{port_, UpdateSucceededEvent, UpdateFailedEvent, sender_rests_};
+  std::atomic<Outcome> last_outcome_{Outcome::kNone};
+  // Held while the monitor starts the sender and while a cancel decides the
+  // outcome: a cancel sees either the sender it must abort or an outcome that
+  // keeps the monitor from starting one.
+  std::mutex start_lock_;
+  SessionOutlet outlet_{port_, last_outcome_, UpdateSucceededEvent, UpdateFailedEvent, sender_rests_};
   std::unique_ptr<Worker> thread_;
   std::atomic<bool> exists_{false};
-  std::atomic<Outcome> last_outcome_{Outcome::kNone};
 };
 
 // The success report's date line text: `seconds` since 1970 as asctime

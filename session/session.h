@@ -57,21 +57,27 @@ class Session {
   // thread.
   bool SenderThreadHandle() const { return sender_.SenderThreadHandle(); }
 
-  // The one answer to "is an update under way?": the sender has begun the
-  // transfer (ZRQINIT is out), has not come to rest, and no outcome has been
-  // reported. While it holds, closing asks first and a cancel tells the
-  // modem. Any thread.
+  // The one answer to "is an update under way?": from the user's confirmed
+  // start (SignalStartUpdate) until the run's outcome is decided (see
+  // Outcome: the final answer came in, the session failed, or a cancel).
+  // While it holds, closing asks first and a cancel is an interruption. Any
+  // thread.
   bool UpdateUnderWay() const;
-  // True when the last reported outcome is a success. Any thread.
+  // True when the run's outcome is a success. Any thread.
   bool UpdateSucceeded() const { return monitor_.LastOutcome() == Outcome::kSucceeded; }
 
-  // The user confirmed the update: sets the start event.
+  // The user confirmed the update: sets the start event (nothing while the
+  // monitor does not run).
   void SignalStartUpdate();
 
-  // The user cancels an update under way: the sender sends ZABORT before the
-  // port closes, and the log says "Update wurde unterbrochen!" with the
-  // retry hint. Does nothing otherwise. Before StopSessionMonitor and after
-  // the window has stopped waiting for workers' calls (its gate closed).
+  // The user cancels an update under way (UpdateUnderWay; the outcome is
+  // decided as kCancelled here): the sender, when the monitor has started
+  // it, sends ZABORT before the port closes, and the log says "Update wurde
+  // unterbrochen!" with the retry hint. Does nothing otherwise: before the
+  // confirmed start, and after the outcome was decided (the final answer came
+  // in, or the session failed), whose verdict stays the run's. Before
+  // StopSessionMonitor and after the window has stopped waiting for workers'
+  // calls (its gate closed).
   void CancelUpdate();
 
   // Stops the monitor (which closes the port) and then the sender, each
@@ -94,6 +100,9 @@ class Session {
   // Whether the modem answered "a": a front-end that starts the update by
   // itself (--yes) must not flash a modem that never showed its download mode.
   std::atomic<bool> download_mode_answered_{false};
+  // The user confirmed the start (SignalStartUpdate): from here until the
+  // outcome is decided, a cancel is an interruption.
+  std::atomic<bool> start_confirmed_{false};
 };
 
 }  // namespace mfu

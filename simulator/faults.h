@@ -13,7 +13,7 @@ enum class Step { kStart, kProbe, kAtD, kA, kB, kZrqinit, kZfile, kZdata, kZeof,
 
 enum class FaultKind {
   kSilence,        // no answer
-  kLate,           // the answer comes 5000 ms after the tool's time limit
+  kLate,           // the answer comes late_ms (5000 ms) after the tool's time limit
   kGarbage,        // noise (no ZPAD in it) before the good answer
   kZnak,           // a hex ZNAK in place of the due header
   kZrpos,          // a hex ZRPOS in place of the due header
@@ -27,7 +27,7 @@ enum class FaultKind {
   kNulBeforeSuccess, // final answer with a zero byte before "erfolgreich"
   kNegative,       // final answer "... NICHT erfolgreich"
   kEarly,          // "Datei erfolgreich empfangen" right behind the ZFIN, then no final answer
-  kDribble,        // the success text one byte every 200 ms, past the tool's limit
+  kDribble,        // the success text one byte every 200 ms, ending late_ms past the tool's limit
   kEscape          // terminal escape sequences before the success text
 };
 

@@ -8,8 +8,8 @@
 namespace mfu::sim {
 namespace {
 
-// The tool's time limit for the answer to each step; "late" answers 5000 ms
-// after it.
+// The tool's time limit for the answer to each step; "late" answers come
+// late_ms after it.
 Millis ToolLimit(Step s) {
   switch (s) {
     case Step::kB:
@@ -439,7 +439,7 @@ void ModemModel::Answer(Step step, std::uint32_t block, Micros now, Millis laten
     a.at = now;
     switch (f->kind) {
       case FaultKind::kSilence: silent = true; break;
-      case FaultKind::kLate: delay = Ms(ToolLimit(step) + 5000); break;
+      case FaultKind::kLate: delay = Ms(ToolLimit(step) + options_.late_ms); break;
       case FaultKind::kGarbage: answer.insert(answer.begin(), kGarbage.begin(), kGarbage.end()); break;
       case FaultKind::kZnak: answer = EncodeHexHeader(Header::WithPosition(zm::kNak, 0)); break;
       case FaultKind::kZrpos:
@@ -466,10 +466,13 @@ void ModemModel::Answer(Step step, std::uint32_t block, Micros now, Millis laten
       case FaultKind::kNegative: answer = Text("\r\nFlash-Programmierung NICHT erfolgreich.\r\n"); break;
       case FaultKind::kEarly: silent = true; break;
       case FaultKind::kDribble: {
-        // 270 bytes, one every 200 ms: 54 s, past the tool's 50 s limit, and
-        // never a 250 ms gap that would end its read.
-        Bytes text = Text(std::string(226, '.').c_str());
+        // One byte every 200 ms, never a 250 ms gap that would end its read,
+        // the last one late_ms past the tool's limit: dots, then the success
+        // text (269 bytes in all by default).
         const Bytes success = Text(SuccessText());
+        const Micros span = Ms(ToolLimit(step) + options_.late_ms) - delay;
+        const auto count = static_cast<std::size_t>((span + Ms(200) - 1) / Ms(200)) + 1;
+        Bytes text(count > success.size() ? count - success.size() : 0, '.');
         text.insert(text.end(), success.begin(), success.end());
         Micros at = now + delay;
         for (std::uint8_t byte : text) {

@@ -37,6 +37,11 @@ struct ModemOptions {
   Millis command_latency_ms = 20;  // before an answer of the command interpreter
   Millis header_latency_ms = 2;    // before a ZMODEM header answer
   Millis final_pause_ms = 2000;    // after "OO", before the final answer
+  // How long after the tool's time limit a "late" answer comes (and a
+  // dribbled one ends), counted from the tool's write. The tool starts its
+  // wait a moment after that write, so this must outlast any delay of its
+  // thread (sped-up tests set more).
+  Millis late_ms = 5000;
   std::vector<Fault> faults;
   // The image the loader accepts; unset: the program's built-in image.
   std::optional<Bytes> expected_image;

@@ -71,6 +71,11 @@ class Window {
   // Modal question with Yes and No and the question icon, caption the
   // program's base name; true only for Yes.
   virtual bool AskYesNo(const char* text) = 0;
+  // The same question with "Nein" as its default button: Enter (or Space on
+  // the focused button, or an empty answer) says No. For a question whose
+  // Yes cuts something under way short. The default asks as AskYesNo does,
+  // for front-ends whose questions default to No anyway (the console).
+  virtual bool AskYesNoDefaultNo(const char* text) { return AskYesNo(text); }
 
   // Modal notice with an OK button, caption the program's base name.
   virtual void ShowNotice(const char* text) = 0;

@@ -42,13 +42,15 @@ void SenderThread::SendNextBlock(ZMSender& zm, SenderOutlet& outlet) {
 
 void SenderThread::Run(SenderOutlet& outlet) {
   Event* const waits[] = {QuitSenderEvent.get(), SenderErrorEvent.get(), SenderDataEvent.get()};
+  // The record is ready before anything goes out: a cancel while the answer
+  // to "b" is awaited must still be able to frame its ZABORT.
+  ZMSenderInit(SenderRecord);
   port_.WriteToComm("b");
   SleepMs(100);
   // The answer to "b" is not looked at: its absence is no failure (the
   // answer to ZRQINIT decides), so it raises no error.
   WaitForModemRsp(kAnswerToBTimeout, kModemResponseBufferSize, /*silence_fails=*/false);
   if (!abort_requested_) {
-    ZMSenderInit(SenderRecord);
     SendZRQINIT(SenderRecord);
     SenderRecord.State = kAwaitZrinit;
     WaitForModemRsp(kAnswerToZrqinitTimeout, kHexHeaderRead);

@@ -23,7 +23,7 @@
 namespace mfu {
 
 // The sender's states, ZMSender::State: what the sender waits for. The values
-// are fixed: the session's "under way" starts past kSenderStarting (0).
+// are fixed.
 enum SenderStateId : std::int32_t {
   kSenderStarting = 0,      // "b" and ZRQINIT not yet out
   kAwaitZrinit = 1,         // ZRQINIT sent; the answer brings ZFILE

@@ -299,7 +299,11 @@ void QtUpdateWindow::ShowProgress() {
   ProgressBar->setValue(progress_pos_);
 }
 
-bool QtUpdateWindow::AskYesNo(const char* text) {
+bool QtUpdateWindow::AskYesNo(const char* text) { return Ask(text, false); }
+
+bool QtUpdateWindow::AskYesNoDefaultNo(const char* text) { return Ask(text, true); }
+
+bool QtUpdateWindow::Ask(const char* text, bool default_no) {
   bool yes = false;
   gate_.Run([&] {
     const QString caption = BoxCaption();
@@ -317,7 +321,9 @@ bool QtUpdateWindow::AskYesNo(const char* text) {
     box.setTextFormat(Qt::PlainText);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("&Ja"));
     box.button(QMessageBox::No)->setText(QStringLiteral("&Nein"));
-    box.setDefaultButton(QMessageBox::Yes);
+    // With "Nein" the default (and the focus), a reflex Enter or Space keeps
+    // what runs (the flash) going, as an empty answer does in the console.
+    box.setDefaultButton(default_no ? QMessageBox::No : QMessageBox::Yes);
     yes = box.exec() == QMessageBox::Yes;
   });
   return yes;

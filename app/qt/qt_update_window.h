@@ -49,6 +49,7 @@ class QtUpdateWindow : public QDialog, public Window, public DialogView {
   void SetProgressStep(int step) override;
   void StepProgress() override;
   bool AskYesNo(const char* text) override;
+  bool AskYesNoDefaultNo(const char* text) override;
   void ShowNotice(const char* text) override;
   bool ChooseFile(FileDialogRequest& request) override;
 
@@ -86,6 +87,8 @@ class QtUpdateWindow : public QDialog, public Window, public DialogView {
   void accept() override;
 
  private:
+  // The question box; "Nein" the default button (with the focus) when asked.
+  bool Ask(const char* text, bool default_no);
   void AddControl(int id, QWidget* widget, const char* dialog_class, int x, int y, int w, int h);
   void AppendOnGuiThread(const char* text);
   // GUI thread: draws the window at once, without event processing.

@@ -512,6 +512,10 @@ class TermiosBackend final : public SerialBackend {
  public:
   bool IsHardwarePort(const char* port_name) override {
     const std::string path = port_name != nullptr ? DevicePath(port_name) : std::string();
+    // COM1 to COM4 (the probe's names) stand for the first UARTs,
+    // /dev/ttyS0 to /dev/ttyS3: real hardware by name, whether or not the
+    // node exists on this machine.
+    if (!path.empty() && path != port_name) return true;
     return !path.empty() && IsHardwareTty(path.c_str());
   }
 

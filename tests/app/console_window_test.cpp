@@ -3,6 +3,7 @@
 #include "app/console/console_window.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -137,7 +138,17 @@ TEST_F(ConsoleBarTest, TheSessionGoesOnWhileAQuestionWaitsAndTheBarKeepsOffItsLi
   EXPECT_EQ(before.rfind("\r[#####...............]   25 %  0/2 KiB", 0), 0u) << before;
 
   auto answer = std::async(std::launch::async, [&] { return window_.AskYesNo("Abbrechen ?"); });
-  std::this_thread::sleep_for(50ms);
+  // The question is open once the bar's wipe is out (its file grows by it;
+  // the stream itself is left alone while the asking thread writes to it).
+  const auto until = std::chrono::steady_clock::now() + 10s;
+  for (;;) {
+    window_.Flush();
+    struct stat st {};
+    ASSERT_EQ(fstat(fileno(bar_), &st), 0);
+    if (static_cast<std::size_t>(st.st_size) >= before.size() + 4) break;
+    ASSERT_LT(std::chrono::steady_clock::now(), until) << "the question never wiped the bar";
+    std::this_thread::sleep_for(1ms);
+  }
   // The bar was wiped before the prompt; the session's steps and log lines
   // during the question neither wait for the answer nor draw the bar.
   auto session = std::async(std::launch::async, [&] {

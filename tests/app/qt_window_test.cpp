@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTimer>
 #include <QWindow>
 #include <atomic>
 #include <chrono>
@@ -417,9 +418,38 @@ TEST_F(QtWindowTest, CloseBoxDuringTheUpdateAsksAndNoKeepsItOpen) {
   EXPECT_EQ(session.exit_bytes, 0);
 }
 
-TEST_F(QtWindowTest, CloseBoxBeforeTheTransferHasBegunDoesNotAsk) {
+// The real question box: Enter or Space on it keeps the flash going.
+TEST_F(QtWindowTest, EnterOrSpaceOnTheCancelQuestionKeepsTheUpdateGoing) {
+  session.monitor = true;
   session.sender = true;
-  session.under_way = false;  // the sender has not begun the transfer
+  session.under_way = true;
+  auto window = Open(session);
+  Pump();
+  SetQuestionHook(nullptr);
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+    SCOPED_TRACE(key);
+    bool pressed = false;
+    // Delivered once the box runs its own loop (the timer fires inside exec).
+    QTimer::singleShot(0, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      ASSERT_NE(box, nullptr);
+      QWidget* focus = box->focusWidget() != nullptr ? box->focusWidget() : box;
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+      QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+      QApplication::sendEvent(focus, &press);
+      QApplication::sendEvent(focus, &release);
+      pressed = true;
+    });
+    window->close();
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(session.stops, 0);
+  }
+}
+
+TEST_F(QtWindowTest, CloseBoxWhileNoUpdateIsUnderWayDoesNotAsk) {
+  session.sender = true;
+  session.under_way = false;  // the session says no update is under way
   auto window = Open(session);
   Pump();
   window->close();

@@ -63,6 +63,7 @@ TEST_F(UpdateDialogTest, NoToTheStartQuestionChangesNothing) {
   dialog.OnStartUpdate();
   EXPECT_EQ(window.Questions(),
             (std::vector<std::string>{"Sind Sie sicher, die Firmware des Modems durch eine neue Firmware zu ersetzen ?"}));
+  EXPECT_EQ(window.QuestionsDefaultNo(), std::vector<bool>{false});
   EXPECT_TRUE(window.ButtonHistory().empty());
   EXPECT_TRUE(journal.empty());
 }
@@ -169,6 +170,7 @@ TEST_F(UpdateDialogTest, CancelDuringTheUpdateAsksAndNoKeepsTheWindowOpen) {
   window.SetAnswer(false);
   dialog.OnCancel();
   EXPECT_EQ(window.Questions(), (std::vector<std::string>{"Update l\xE4uft bereit, wollen Sie es abbrechen ?"}));
+  EXPECT_EQ(window.QuestionsDefaultNo(), std::vector<bool>{true});  // Enter keeps the flash going
   EXPECT_TRUE(journal.empty());
   EXPECT_FALSE(dialog.Closing());
 

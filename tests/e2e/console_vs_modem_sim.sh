@@ -10,7 +10,11 @@
 #       (stdout closed at once, SIGHUP in the data phase: the update goes on
 #       to its end), interrupt-start (Ctrl-C at the start question: as No),
 #       interrupt-connect (Ctrl-C while the modem leaves "a" unanswered: the
-#       connection procedure is cut short).
+#       connection procedure is cut short), final-sigterm-MS (SIGTERM MS ms
+#       after "OO", the loader answering at 300 ms: the log, the log file and
+#       the exit status tell one outcome), standin-search (no --port: the
+#       stand-in build opens no /dev/ttyS*, strace watching; the simulated
+#       modem is not searched for).
 # The success run's final answer carries escape sequences, which must not
 # reach the terminal.
 set -u
@@ -22,7 +26,10 @@ trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/serial/by-id"
 port=$work/serial/by-id/usb-KELVORA_56000_USB_Modem_0001-if00-port0
 
-sim_args=(--fast --once --link "$port" --log "$work/sim.log" --final-ms 200)
+# The loader's final answer follows "OO" after this pause.
+final_ms=200
+case $mode in final-sigterm-*) final_ms=300 ;; esac
+sim_args=(--fast --once --link "$port" --log "$work/sim.log" --final-ms $final_ms)
 case $mode in
   rz) command -v rz >/dev/null || { echo "rz not installed: skipped"; exit 77; }
       sim_args+=(--rz --rz-dir "$work/rz") ; mkdir -p "$work/rz" ;;
@@ -30,6 +37,7 @@ case $mode in
   silent-b) sim_args+=(--fault b:silence) ;;
   silent-a|interrupt-connect) sim_args+=(--fault a:silence) ;;
   success) sim_args+=(--fault final:escape) ;;
+  standin-search) command -v strace >/dev/null || { echo "strace not installed: skipped"; exit 77; } ;;
 esac
 "$sim" "${sim_args[@]}" > "$work/sim.out" &
 sim_pid=$!
@@ -79,11 +87,58 @@ elif [ "$mode" = sigterm ] || [ "$mode" = hangup ]; then
   stop_ms=$(( ($(date +%s%N) - asked) / 1000000 ))
   # Nothing of the log reached the closed stdout: the log block stands in.
   [ "$mode" = hangup ] && cat "$work/update.hlg" >> "$work/out"
+elif [[ $mode == final-sigterm-* ]]; then
+  # SIGTERM a fixed time after "OO" as the modem received it; the loader
+  # answers 300 ms after "OO". The wait forks nothing (a loaded machine would
+  # add its start-up times): the simulator's log is read as it grows, the
+  # pauses are reads with a time limit on a FIFO nobody writes, the clock is
+  # bash's own. The program may have ended by itself when the signal comes.
+  delay_us=$(( ${mode##*-} * 1000 ))
+  "$update" --console --yes --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1 < /dev/null &
+  update_pid=$!
+  mkfifo "$work/tick"
+  exec {tick_fd}<> "$work/tick" {log_fd}< "$work/sim.log"
+  nap() { read -r -t "$1" -u $tick_fd _ || :; }
+  seen=0
+  until [ $seen = 1 ]; do
+    while IFS= read -r line <&$log_fd || [ -n "$line" ]; do
+      [[ $line == *'"OO" received'* ]] && { seen=1; break; }
+      line=
+    done
+    [ $seen = 1 ] && break
+    kill -0 $update_pid 2>/dev/null || fail "ended before \"OO\""
+    nap 0.001
+  done
+  oo=${EPOCHREALTIME/./}
+  left=$(( delay_us - (${EPOCHREALTIME/./} - oo) ))
+  if [ $left -gt 0 ]; then
+    printf -v pause '%d.%06d' $((left / 1000000)) $((left % 1000000))
+    nap "$pause"
+  fi
+  signalled_ms=$(( (${EPOCHREALTIME/./} - oo) / 1000 ))
+  kill -TERM $update_pid 2>/dev/null || signalled_ms="none (ended)"
+  wait $update_pid
+  status=$?
+  exec {tick_fd}>&- {log_fd}<&-
+  echo "SIGTERM $signalled_ms ms after \"OO\" (aimed at ${mode##*-})"
+elif [ "$mode" = standin-search ]; then
+  # No --port: the search of a stand-in build. Every serial device node of
+  # this machine, and the probe's /dev/ttyS0 to /dev/ttyS3, is watched; an
+  # open of one would fail (strace injects ENOENT) and be recorded.
+  watched=()
+  for node in /dev/ttyS0 /dev/ttyS1 /dev/ttyS2 /dev/ttyS3 /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do
+    [ -e "$node" ] || [[ $node != *'*'* ]] && watched+=(-P "$node")
+  done
+  strace -f -qq "${watched[@]}" -e trace=open,openat -e inject=open,openat:error=ENOENT -o "$work/strace" \
+    "$update" --console --save-log "$work/update.hlg" > "$work/out" 2>&1 < /dev/null
+  status=$?
 elif [ "$mode" = interrupt-connect ]; then
   "$update" --console --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1 < /dev/null &
   update_pid=$!
-  for _ in $(seq 600); do grep -q "Das Modem wird gepr" "$work/out" 2>/dev/null && break; sleep 0.05; done
-  sleep 3   # past the 2 s pause, into the wait for the answer to "a"
+  # Past the 2 s pause, into the wait for the answer to "a": the modem has
+  # received it.
+  for _ in $(seq 600); do grep -q 'tool->modem "a"' "$work/sim.log" 2>/dev/null && break; sleep 0.05; done
+  grep -q 'tool->modem "a"' "$work/sim.log" || fail "\"a\" never reached the modem"
   asked=$(date +%s%N)
   kill -INT $update_pid
   wait $update_pid
@@ -107,6 +162,18 @@ else
   status=$?
 fi
 echo "$mode: exit $status after $(( $(date +%s) - start )) s"
+
+if [ "$mode" = standin-search ]; then
+  [ -s "$work/strace" ] && fail "a serial device node was opened: $(cat "$work/strace")"
+  grep -q "Achtung: Dieses Programm enth.lt nur ein Test-Abbild" "$work/out" || fail "not a stand-in build"
+  [ "$(grep -c "Echte serielle Schnittstellen wurden nicht durchsucht" "$work/out")" -eq 1 ] ||
+    fail "the skipped ports are not told once"
+  grep -q "Es wurde kein KELVORA-Modem gefunden." "$work/out" || fail "no word of the failed search"
+  [ "$status" -eq 2 ] || fail "exit status $status"
+  grep -q "tool->modem" "$work/sim.log" && fail "the simulated modem on a pseudo-terminal was talked to"
+  echo "PASS ($mode)"
+  exit 0
+fi
 
 grep -q "Ein KELVORA-Modem wurde an $port gefunden." "$work/out" || fail "modem not reported"
 if [ "$mode" = silent-a ]; then
@@ -162,6 +229,28 @@ case $mode in
     for _ in $(seq 40); do grep -q "ZABORT received" "$work/sim.log" && { seen=1; break; }; sleep 0.05; done
     [ "$seen" = 1 ] || fail "no ZABORT seen by the modem"
     [ "$stop_ms" -lt 5000 ] || fail "the stop took $stop_ms ms" ;;
+  final-sigterm-*)
+    # One outcome, the same in the output, the log file and the exit status.
+    outcomes() { grep -c "Update wurde unterbrochen!\|Update ist erfolgreich abgeschlossen!\|Update ist fehlgeschlagen." "$1"; }
+    [ "$(outcomes "$work/out")" -eq 1 ] || fail "$(outcomes "$work/out") outcomes in the output"
+    [ "$(outcomes "$work/update.hlg")" -eq 1 ] || fail "$(outcomes "$work/update.hlg") outcomes in the log file"
+    if grep -q "Update wurde unterbrochen!" "$work/out"; then
+      outcome=cancelled
+      [ "$status" -eq 1 ] || fail "exit status $status after \"unterbrochen\""
+      grep -q "Update wurde unterbrochen!" "$work/update.hlg" || fail "the log file tells another outcome"
+      grep -q "einschalten,  und dann dieses Program neu starten." "$work/out" || fail "no retry hint"
+      # An answer after the cancel is neither shown nor judged.
+      grep -q "Flash-Programmierung erfolgreich" "$work/out" && fail "the loader's answer shown after the cancel"
+    elif grep -q "Update ist erfolgreich abgeschlossen!" "$work/out"; then
+      outcome=succeeded
+      [ "$status" -eq 0 ] || fail "exit status $status after success"
+      grep -q "Update ist erfolgreich abgeschlossen!" "$work/update.hlg" || fail "the log file tells another outcome"
+      grep -q "  Datum - Tue Oct 13 16:34:34 1998" "$work/out" || fail "no date line"
+      grep -q "einschalten" "$work/out" && fail "the retry hint after a success"
+    else
+      fail "no outcome but a failure"
+    fi
+    echo "outcome: $outcome, exit $status" ;;
   hangup)
     [ "$status" -eq 0 ] || fail "exit status $status (the update must go on to its end)"
     grep -q "Update ist erfolgreich abgeschlossen!" "$work/update.hlg" || fail "no success in the log file" ;;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "serial/serial_device.h"
 #include "tests/serial/pty.h"
 
 namespace mfu {
@@ -20,6 +21,17 @@ TEST(HardwarePort, PseudoTerminalsAndOtherFilesAreNotRealPorts) {
   EXPECT_FALSE(IsHardwareTty("/etc/passwd"));  // no device at all
   EXPECT_FALSE(IsHardwareTty("/dev/no-such-port"));
   EXPECT_FALSE(IsHardwareTty(nullptr));
+}
+
+// The backend's view: the probe's names COM1 to COM4 are the first UARTs,
+// real hardware whether their nodes exist here or not; a pseudo-terminal is
+// none.
+TEST(HardwarePort, TheProbesComNamesAreRealPortsAndAPseudoTerminalIsNot) {
+  const test::Pty pty;
+  ASSERT_FALSE(pty.path.empty());
+  for (const char* name : {"COM1", "COM2", "COM3", "COM4"}) EXPECT_TRUE(PlatformSerialBackend().IsHardwarePort(name));
+  EXPECT_FALSE(PlatformSerialBackend().IsHardwarePort(pty.path.c_str()));
+  EXPECT_FALSE(PlatformSerialBackend().IsHardwarePort("COM5"));  // no UART name: a path as given, none here
 }
 
 TEST(HardwarePort, ATtyDriversDeviceIsOne) {

@@ -58,6 +58,22 @@ struct Pty {
     }
     return all;
   }
+  // Bytes the modem's end has sent that the port has not taken yet (a write
+  // to the master reaches the slave's queue a moment later, not at once).
+  int Unread() const {
+    int n = 0;
+    return ::ioctl(slave, FIONREAD, &n) == 0 ? n : -1;
+  }
+  // Waits until `done(Unread())` holds; false when it still does not after 10 s.
+  template <typename Done>
+  bool AwaitUnread(Done done) const {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done(Unread())) {
+      if (std::chrono::steady_clock::now() > give_up) return false;
+      ::usleep(1000);
+    }
+    return true;
+  }
   termios Settings() const {
     termios tio{};
     EXPECT_EQ(::tcgetattr(master, &tio), 0);

@@ -138,6 +138,7 @@ class AllocationTest : public SessionFixture {
     port().SetPortHandle(modem);
     monitor().UpdateSucceededEvent = MakeEvent(Event::Reset::kManual);
     monitor().UpdateFailedEvent = MakeEvent(Event::Reset::kManual);
+    outlet_->outcome = Outcome::kNone;  // a new run: no outcome decided
     const long before = g_allocations.load();
     EXPECT_EQ(sender().StartSender(*outlet_), 1);
     EXPECT_TRUE(outlet_->rested.Wait(1000000));

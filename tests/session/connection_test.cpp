@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -87,16 +88,60 @@ TEST_F(ConnectionTest, GoodPathShowsTheModemEnablesTheButtonsAndTheCutBanner) {
 
 // A program with the stand-in image says so, and sends it to a simulated or
 // pseudo-terminal modem only (the end-to-end runs): a port of real hardware
-// is refused unopened.
-TEST_F(ConnectionTest, StandInImageIsAnnouncedAndKeptFromARealPort) {
-  resources_.standin = true;
-  backend_.SetHardwarePorts({"COM1"});
-  session().SetupCommPort();
-  EXPECT_FALSE(session().SessionMonitorExists());
-  EXPECT_TRUE(backend_.Opened().empty());
-  EXPECT_EQ(window_.LogText(), Text(2009) + Text(23) + Text(2010) +
-                                   "COM1 ist eine echte serielle Schnittstelle. Ein Programm mit Test-Abbild sendet "
-                                   "nicht an ein echtes Modem.\r\n");
+// is never opened. Named, it is refused; in the search (listed or probed) it
+// is passed over, which the log says once, and a simulated line is still
+// searched and found.
+TEST_F(ConnectionTest, StandInImageIsAnnouncedAndKeptFromRealPorts) {
+  const std::string refused =
+      "COM1 ist eine echte serielle Schnittstelle. Ein Programm mit Test-Abbild sendet nicht an ein echtes Modem.\r\n";
+  struct Case {
+    const char* name;
+    const char* named;
+    bool installed;  // the installed-modem list names COM1
+    std::vector<std::string> hardware;
+    bool found;
+  };
+  const Case cases[] = {
+      {"named", "COM1", false, {"COM1"}, false},
+      {"installed modem", nullptr, true, {"COM1"}, false},
+      {"searched, none left", nullptr, false, {"/dev/ttyUSB0", "COM1", "COM2", "COM3", "COM4"}, false},
+      {"searched, the simulated COM1 found", nullptr, false, {"/dev/ttyUSB0", "COM2"}, true},
+  };
+  NoInstalledModems no_modems;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    const std::size_t earlier = window_.LogText().size();  // the window lives on
+    resources_.standin = true;
+    backend_.SetHardwarePorts(c.hardware);
+    backend_.SetListed({"/dev/ttyUSB0"});
+    // --port names the port as the session is made.
+    if (c.named != nullptr) seams_.session = std::make_unique<Session>(c.named);
+    if (!c.installed) SetModemList(&no_modems);
+    session().SetupCommPort();
+    const std::string log = window_.LogText().substr(earlier);
+    EXPECT_EQ(session().SessionMonitorExists(), c.found);
+    for (const std::string& port : backend_.Opened()) {
+      EXPECT_EQ(std::count(c.hardware.begin(), c.hardware.end(), port), 0) << port << " opened";
+    }
+    const std::string head = Text(2009) + Text(23) + Text(2010);
+    if (c.named != nullptr || c.installed) {
+      EXPECT_EQ(log, head + refused);
+      continue;
+    }
+    EXPECT_EQ(log.substr(0, head.size() + Text(38).size()), head + Text(38));
+    EXPECT_EQ(log.find(Text(38), head.size() + 1), std::string::npos) << "said more than once";
+    if (c.found) {
+      EXPECT_NE(log.find("Ein KELVORA-Modem wurde an COM1 gefunden.\r\n"), std::string::npos) << log;
+      EXPECT_EQ(backend_.Opened().front(), "COM1");
+    } else {
+      // Nothing was tried, so no list of ports tried follows.
+      EXPECT_EQ(log, head + Text(38) + Text(2014));
+      EXPECT_TRUE(backend_.Opened().empty());
+    }
+    session().StopSessionMonitor();
+  }
 }
 
 TEST_F(ConnectionTest, NoAnswerToEitherCommandShowsKeineAntwortTwice) {
@@ -297,7 +342,114 @@ TEST_F(MonitorTest, StopOrCancelDuringALongReadEndsWithinTheLimitAndRestoresTheP
               cancel)
         << log;
     EXPECT_EQ(log.find(Text(2008)), std::string::npos) << log;
-    EXPECT_EQ(monitor().LastOutcome(), cancel ? Outcome::kFailed : Outcome::kNone);
+    // A plain stop (the window ends) cuts the sender's read: the sender takes
+    // that for a failure only if it serves the cut read before the quit that
+    // follows it; either way nobody is left to report it.
+    const Outcome outcome = monitor().LastOutcome();
+    if (cancel) {
+      EXPECT_EQ(outcome, Outcome::kCancelled);
+    } else {
+      EXPECT_TRUE(outcome == Outcome::kNone || outcome == Outcome::kFailed) << static_cast<int>(outcome);
+    }
+  }
+}
+
+// One outcome per run, decided by whichever comes first. A cancel before the
+// flash loader's final answer is the outcome: the answer (sent right after
+// it) is neither shown nor judged. A cancel once the answer is in (here while
+// the sender shows it, before its verdict) changes nothing: no interruption,
+// no ZABORT, and the verdict is reported and kept.
+TEST_F(MonitorTest, ACancelAroundTheFinalAnswerLeavesOneOutcome) {
+  static constexpr char kFinal[] = "\r\nFlash-Programmierung erfolgreich\r\n";
+  for (const bool answer_first : {false, true}) {
+    SCOPED_TRACE(answer_first ? "cancel while the answer is shown" : "cancel before the answer");
+    TearDown();
+    SetUp();
+    SetCommandAnswers([](const SeenFrame& f, int) -> std::string {
+      return f.frame == Frame::kOverAndOut ? kFinal : ScriptedModem::GoodAnswer(f);
+    });
+    const std::size_t earlier = window_.LogText().size();  // the window lives on
+    std::thread canceller;
+    std::atomic<bool> cancel_started{false};
+    Outcome while_shown = Outcome::kNone;
+    window_.SetAppendHook([&](const std::string& text) {
+      if (!answer_first && text == Text(2034)) {
+        // The window's cancel comes just before "OO" goes out; the sender
+        // goes on only once the cancel has decided the outcome.
+        canceller = std::thread([this] { session().CancelUpdate(); });
+        cancel_started = true;
+        while (monitor().LastOutcome() == Outcome::kNone) SleepMs(1);
+      } else if (answer_first && text.find("Flash-Programmierung") != std::string::npos) {
+        while_shown = monitor().LastOutcome();
+        session().CancelUpdate();  // finds the answer in: returns at once
+      }
+    });
+    session().SetupCommPort();
+    session().SignalStartUpdate();
+    if (answer_first) {
+      ASSERT_TRUE(window_.WaitForRest(300000));
+    } else {
+      while (!cancel_started) SleepMs(1);
+      canceller.join();  // the cancel has ended the sender
+    }
+    session().StopSessionMonitor();
+    window_.SetAppendHook(nullptr);
+
+    const std::string log = window_.LogText().substr(earlier);
+    const std::string cancelled = Text(2006) + Text(2001) + Text(2002);
+    const std::string succeeded = Text(2007) + "\r\nNeue Firmware:\r\n  Name  - bc2780ix.bin\r\n";
+    if (answer_first) {
+      EXPECT_EQ(while_shown, Outcome::kJudging);
+      EXPECT_EQ(monitor().LastOutcome(), Outcome::kSucceeded);
+      EXPECT_NE(log.find(kFinal), std::string::npos) << log;
+      EXPECT_NE(log.find(succeeded), std::string::npos) << log;
+      EXPECT_EQ(log.find(Text(2006)), std::string::npos) << log;
+      EXPECT_EQ(modem_->Count(Frame::kZabort), 0);
+    } else {
+      EXPECT_EQ(monitor().LastOutcome(), Outcome::kCancelled);
+      EXPECT_EQ(log.find("Flash-Programmierung"), std::string::npos) << log;
+      EXPECT_EQ(log.find(Text(2007)), std::string::npos) << log;
+      EXPECT_EQ(log.find(Text(2004)), std::string::npos) << log;
+      ASSERT_GE(log.size(), cancelled.size());
+      EXPECT_EQ(log.substr(log.size() - cancelled.size()), cancelled);
+      EXPECT_EQ(modem_->Count(Frame::kZabort), 1);
+    }
+  }
+}
+
+// From the confirmed start until the outcome a cancel is an interruption,
+// also before the transfer proper: while the sender awaits the answer to "b"
+// (the modem may be ready for ZRQINIT) it tells the modem with ZABORT and
+// sends no ZRQINIT; right behind the start, a sender the monitor starts at
+// all sends ZABORT (none starts once the cancel is in). Either way the user
+// reads the interruption and the outcome is the cancel.
+TEST_F(MonitorTest, ACancelRightAfterTheConfirmedStartIsAnInterruption) {
+  for (const bool in_b : {true, false}) {
+    SCOPED_TRACE(in_b ? "while the answer to b is awaited" : "right behind the start");
+    TearDown();
+    SetUp();
+    SetCommandAnswers([](const SeenFrame& f, int) -> std::string {
+      return f.frame == Frame::kB ? "" : ScriptedModem::GoodAnswer(f);
+    });
+    session().SetupCommPort();
+    ASSERT_TRUE(session().SessionMonitorExists());
+    SetTimeDivisor(1);  // the sender now waits a real 6 s for the answer to "b"
+    session().SignalStartUpdate();
+    EXPECT_TRUE(session().UpdateUnderWay());
+    if (in_b) {
+      while (modem_->Count(Frame::kB) < 1) SleepMs(10);
+    }
+    session().CancelUpdate();
+    session().StopSessionMonitor();
+    EXPECT_EQ(monitor().LastOutcome(), Outcome::kCancelled);
+    EXPECT_FALSE(session().UpdateUnderWay());
+    EXPECT_EQ(modem_->Count(Frame::kZrqinit), 0);
+    // The modem heard "b" exactly when a sender ran, and then hears ZABORT.
+    EXPECT_EQ(modem_->Count(Frame::kZabort), in_b ? 1 : modem_->Count(Frame::kB));
+    const std::string log = window_.LogText();
+    const std::string cancelled = Text(2006) + Text(2001) + Text(2002);
+    ASSERT_GE(log.size(), cancelled.size());
+    EXPECT_EQ(log.substr(log.size() - cancelled.size()), cancelled) << log;
   }
 }
 

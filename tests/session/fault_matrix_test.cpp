@@ -36,6 +36,15 @@ constexpr std::size_t kImageSize = 4 * 512 + 152;
 constexpr std::uint32_t kLastBlock = 5;
 constexpr std::uint32_t kMiddleBlock = 3;
 
+// Program time runs 100 times faster here. A late answer comes (and a
+// dribbled one ends) this long after the tool's limit, counted from the
+// tool's write: 250 ms real, which no delay of the tool's thread between its
+// write and its wait outlasts. It must stay as far below 50000 ms: the
+// modem's answer to "a" queues behind a late answer to "at@d" and must still
+// come within the tool's limit for it.
+constexpr std::uint32_t kTimeDivisor = 100;
+constexpr Millis kLateMs = 25000;
+
 sim::Bytes MatrixImage() {
   sim::Bytes image(kImageSize);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + i / 512 + 0x11);
@@ -124,7 +133,7 @@ Cell Expectation(Step step, FaultKind kind, std::uint32_t block) {
   if (step == Step::kStart || step == Step::kProbe) {
     switch (kind) {
       case FaultKind::kSilence:
-      case FaultKind::kLate:  // 5000 ms after the probe's 50000 ms
+      case FaultKind::kLate:  // kLateMs after the probe's 50000 ms
       case FaultKind::kHangUp: c.expect = Expect::kNoModem; break;
       case FaultKind::kLinesOff: c.expect = Expect::kNoMonitor; break;
       default: c.expect = Expect::kSuccess; break;  // garbage before the identifier; CTS alone is enough
@@ -155,7 +164,7 @@ Cell Expectation(Step step, FaultKind kind, std::uint32_t block) {
     switch (kind) {
       case FaultKind::kLate:
         // No failure at the time limit (the answer to "b" is not awaited);
-        // the answer that arrives 5000 ms later lands in a later read, or in
+        // the answer that arrives kLateMs later lands in a later read, or in
         // none.
         c.expect = Expect::kEither;
         c.aborts = -1;
@@ -257,6 +266,7 @@ class FaultMatrixTest : public ::testing::TestWithParam<Cell> {
     options.faults = {GetParam().fault};
     options.command_latency_ms = 20;
     options.final_pause_ms = 2000;
+    options.late_ms = kLateMs;
     modem_ = std::make_unique<sim::SimulatedModemBackend>(options);
     seams_.Begin(*modem_, resources_, window_, &no_list_);
   }
@@ -282,8 +292,11 @@ TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
   const bool started = session().SessionMonitorExists();
   if (started) {
     // Let a late command answer arrive before the user starts, as a user
-    // reading the pane would.
-    SleepMs(6000);
+    // reading the pane would. It is due kLateMs after the limit of the wait
+    // that has ended before this point, so no delay can make it come later.
+    const bool late_command = cell.fault.kind == FaultKind::kLate &&
+                              (cell.fault.step == Step::kAtD || cell.fault.step == Step::kA);
+    SleepMs(late_command ? kLateMs + 1000 : 6000);
     // The window's start handler: the four buttons off, then the event.
     for (int id : {1006, 1007, 1012, 1}) window_.EnableButton(id, false);
     session().SignalStartUpdate();

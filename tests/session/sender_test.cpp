@@ -25,6 +25,7 @@ class SenderTest : public SessionFixture {
   }
   // Runs the sender until it has nothing left to do.
   void RunSession() {
+    outlet_->outcome = Outcome::kNone;  // a new run: no outcome decided
     ASSERT_EQ(sender().StartSender(*outlet_), 1);
     ASSERT_TRUE(outlet_->rested.Wait(1000000));
   }

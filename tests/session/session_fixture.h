@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -39,14 +40,21 @@ class TestResources : public ResourceSource {
   bool standin = false;
 };
 
+// The outcome a RestingOutlet decides; a base so that it exists before the
+// outlet that refers to it.
+struct OutletOutcome {
+  std::atomic<Outcome> outcome{Outcome::kNone};
+};
+
 // The session's outlet for a sender started without a monitor: the outcome
-// goes to the monitor's events of `session` (which the test creates), the
-// rest to an event of its own.
-class RestingOutlet : public SessionOutlet {
+// is decided in its own `outcome` (open at first) and goes to the monitor's
+// events of `session` (which the test creates), the rest to an event of its
+// own.
+class RestingOutlet : public OutletOutcome, public SessionOutlet {
  public:
   explicit RestingOutlet(Session& session)
-      : SessionOutlet(session.Port(), session.Monitor().UpdateSucceededEvent, session.Monitor().UpdateFailedEvent,
-                      no_rest_event_) {}
+      : SessionOutlet(session.Port(), outcome, session.Monitor().UpdateSucceededEvent,
+                      session.Monitor().UpdateFailedEvent, no_rest_event_) {}
   void Rests() override { rested.Set(); }
   Event rested{Event::Reset::kAutomatic};
 

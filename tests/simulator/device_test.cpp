@@ -14,6 +14,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kDivisor = 20;
+// An upper bound that only a hung call passes: 2 s real. The device keeps its
+// schedule in program time, so a loaded machine can only make a call late,
+// never early: lower bounds are exact, upper ones must leave room for load.
+constexpr double kHungMs = 2000.0 * kDivisor;
 
 class SimDevice : public ::testing::Test {
  protected:
@@ -53,19 +57,22 @@ TEST_F(SimDevice, ProbeAnswerIsOneBurstEndingAfterTheGap) {
   SerialHandle port = backend.Open("COM1");
   ASSERT_TRUE(port);
   std::uint8_t buffer[4096];
-  Write(*port, "ati4\r\n");
+  // From before the write that starts the modem's schedule.
   const auto start = Clock::now();
-  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
-  ASSERT_TRUE(port->WaitRead(50000));
+  Write(*port, "ati4\r\n");
+  IoResult r = port->StartRead(buffer, sizeof buffer);
+  if (r.state == IoResult::State::kPending) {  // not when the gap passed before the read was armed
+    ASSERT_TRUE(port->WaitRead(50000));
+    r = port->ReadResult();
+  }
   const double took = ProgramMs(Clock::now() - start);
-  const IoResult r = port->ReadResult();
   ASSERT_EQ(r.state, IoResult::State::kCompleted);
   const std::string answer(reinterpret_cast<char*>(buffer), r.count);
   EXPECT_NE(answer.find("QVRLMAZZ"), std::string::npos);
   EXPECT_EQ(answer.substr(answer.size() - 4), "OK\r\n");
   // 20 ms latency, then the 250 ms gap after the last byte.
-  EXPECT_GE(took, 265.0);
-  EXPECT_LT(took, 2000.0);
+  EXPECT_GE(took, 270.0 - 0.5);
+  EXPECT_LT(took, kHungMs);
 }
 
 TEST_F(SimDevice, TimedOutReadStaysPendingAndTakesTheLaterBurst) {
@@ -97,10 +104,10 @@ TEST_F(SimDevice, LimitEndsAReadWhoseBytesKeepComing) {
   ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
   ASSERT_FALSE(port->WaitRead(1000));  // the answer's first bytes are in by then
   const auto start = Clock::now();
-  EXPECT_FALSE(port->WaitRead(1000));
+  EXPECT_FALSE(port->WaitRead(1000));  // a wait that ran on to the burst's end would have completed it
   const double took = ProgramMs(Clock::now() - start);
-  EXPECT_GE(took, 995.0);
-  EXPECT_LT(took, 1000.0 + 150.0 * kDivisor);
+  EXPECT_GE(took, 1000.0 - 0.5);
+  EXPECT_LT(took, 1000.0 + kHungMs);
   const IoResult r = port->ReadResult();
   ASSERT_EQ(r.state, IoResult::State::kCompleted);
   EXPECT_NE(std::string(reinterpret_cast<char*>(buffer), r.count).find("QVRLMAZZ"), std::string::npos);
@@ -115,11 +122,15 @@ TEST_F(SimDevice, BurstLongerThanTheCountIsSplit) {
   const IoResult first = port->StartRead(buffer, 5);
   ASSERT_EQ(first.state, IoResult::State::kCompleted);  // the count is in at once
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 5), "ati4\r");
-  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
-  ASSERT_TRUE(port->WaitRead(1000));
-  const IoResult rest = port->ReadResult();
+  // The rest: at once when the gap has passed by now, else on the gap.
+  IoResult rest = port->StartRead(buffer, sizeof buffer);
+  if (rest.state == IoResult::State::kPending) {
+    ASSERT_TRUE(port->WaitRead(1000));
+    rest = port->ReadResult();
+  }
   ASSERT_EQ(rest.state, IoResult::State::kCompleted);
   EXPECT_EQ(buffer[0], '\r');
+  EXPECT_NE(std::string(reinterpret_cast<char*>(buffer), rest.count).find("QVRLMAZZ"), std::string::npos);
 }
 
 TEST_F(SimDevice, RearmingAPendingReadKeepsTheBytes) {
@@ -130,9 +141,11 @@ TEST_F(SimDevice, RearmingAPendingReadKeepsTheBytes) {
   ASSERT_EQ(port->StartRead(first, sizeof first).state, IoResult::State::kPending);
   EXPECT_FALSE(port->WaitRead(10));
   Write(*port, "ati4\r\n");
-  ASSERT_EQ(port->StartRead(second, sizeof second).state, IoResult::State::kPending);
-  ASSERT_TRUE(port->WaitRead(5000));
-  const IoResult r = port->ReadResult();
+  IoResult r = port->StartRead(second, sizeof second);
+  if (r.state == IoResult::State::kPending) {  // not when the whole answer is in by now
+    ASSERT_TRUE(port->WaitRead(5000));
+    r = port->ReadResult();
+  }
   ASSERT_EQ(r.state, IoResult::State::kCompleted);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(second), 4), "ati4");
 }
@@ -148,8 +161,8 @@ TEST_F(SimDevice, CloseFromAnotherThreadEndsABlockedRead) {
   });
   const auto start = Clock::now();
   EXPECT_TRUE(port->WaitRead(kInfinite));
+  EXPECT_LT(ProgramMs(Clock::now() - start), kHungMs);
   closer.join();
-  EXPECT_LT(ProgramMs(Clock::now() - start), 2000.0);
   EXPECT_EQ(port->ReadResult().error, kErrorInvalidHandle);
   EXPECT_EQ(port->StartRead(buffer, 1).error, kErrorInvalidHandle);
   EXPECT_EQ(port->StartWrite(buffer, 1).error, kErrorInvalidHandle);
@@ -165,12 +178,14 @@ TEST_F(SimDevice, PurgeEndsAPendingReadAndDropsBufferedBytes) {
   Write(*port, "ati4\r\n");
   SleepMs(100);
   std::uint8_t buffer[4096];
+  ASSERT_TRUE(port->Purge());
+  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
+  // Purged from another thread once the read is armed (a purge before it
+  // would leave the endless wait below nothing to end it).
   std::thread purger([&] {
     SleepMs(200);
     port->Purge();
   });
-  ASSERT_TRUE(port->Purge());
-  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
   EXPECT_TRUE(port->WaitRead(kInfinite));
   purger.join();
   const IoResult r = port->ReadResult();
@@ -253,7 +268,7 @@ TEST_F(SimDevice, WritesArePacedAtTheLineRate) {
   o.real_line_rate = true;
   SimulatedModemBackend backend(o);
   SerialHandle port = backend.Open("COM1");
-  const Bytes data(11520, 'x');  // 2000 program ms at 57600 bit/s
+  const Bytes data(11520, 'x');  // 2000 program ms at 57600 bit/s (173 us a byte: 1993 ms)
   const auto start = Clock::now();
   IoResult r = port->StartWrite(data.data(), static_cast<std::uint32_t>(data.size()));
   ASSERT_EQ(r.state, IoResult::State::kPending);
@@ -261,8 +276,10 @@ TEST_F(SimDevice, WritesArePacedAtTheLineRate) {
   const double took = ProgramMs(Clock::now() - start);
   ASSERT_EQ(r.state, IoResult::State::kCompleted);
   EXPECT_EQ(r.count, data.size());
-  EXPECT_GT(took, 2000.0 * 0.97);
-  EXPECT_LT(took, 2000.0 * 1.25);  // loose: a loaded machine oversleeps, never undersleeps
+  // The model's pacing itself is pinned in program time by the model's tests;
+  // here the write must wait it out, and a loaded machine only adds to it.
+  EXPECT_GE(took, 11520 * 0.173 - 0.5);
+  EXPECT_LT(took, 2000.0 + kHungMs);
 }
 
 // A whole stop-and-wait session through the device, read as the tool reads:
@@ -280,9 +297,13 @@ TEST_F(SimDevice, WholeSessionThroughTheDevice) {
     IoResult w = port->StartWrite(frame.data(), static_cast<std::uint32_t>(frame.size()));
     if (w.state == IoResult::State::kPending) w = port->FinishWrite();
     EXPECT_EQ(w.count, frame.size());
-    if (port->StartRead(buffer, max).state == IoResult::State::kCompleted) return Bytes(buffer, buffer + max);
-    EXPECT_TRUE(port->WaitRead(60000));
-    const IoResult r = port->ReadResult();
+    // At once when the answer and its gap are already over by now (a late
+    // thread): then, as on the gap, the read holds the answer's count, not max.
+    IoResult r = port->StartRead(buffer, max);
+    if (r.state == IoResult::State::kPending) {
+      EXPECT_TRUE(port->WaitRead(60000));
+      r = port->ReadResult();
+    }
     return Bytes(buffer, buffer + (r.state == IoResult::State::kCompleted ? r.count : 0));
   };
   const auto text = [](const char* t) { return Bytes(t, t + std::strlen(t)); };
@@ -325,9 +346,12 @@ TEST_F(SimDevice, DefaultSimulatorIsFoundByTheProbe) {
   ASSERT_TRUE(port);
   Write(*port, "ati4\r\n");
   std::uint8_t buffer[4096];
-  ASSERT_EQ(port->StartRead(buffer, sizeof buffer).state, IoResult::State::kPending);
-  ASSERT_TRUE(port->WaitRead(50000));
-  const IoResult r = port->ReadResult();
+  IoResult r = port->StartRead(buffer, sizeof buffer);
+  if (r.state == IoResult::State::kPending) {  // the answer and its gap take only 255 ms
+    ASSERT_TRUE(port->WaitRead(50000));
+    r = port->ReadResult();
+  }
+  ASSERT_EQ(r.state, IoResult::State::kCompleted);
   EXPECT_NE(std::string(reinterpret_cast<char*>(buffer), r.count).find("QVRLMAZZ"), std::string::npos);
   EXPECT_FALSE(sim->Snapshot().image_matched.has_value());
 }

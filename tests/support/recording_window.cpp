@@ -1,15 +1,26 @@
 #include "tests/support/recording_window.h"
 
 #include <chrono>
+#include <utility>
 
 namespace mfu::test {
 
 RecordingWindow::RecordingWindow() = default;
 
 void RecordingWindow::AppendLog(const char* text) {
+  std::function<void(const std::string&)> hook;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    log_ += text;
+    appends_.emplace_back(text);
+    hook = append_hook_;
+  }
+  if (hook) hook(text);
+}
+
+void RecordingWindow::SetAppendHook(std::function<void(const std::string&)> hook) {
   std::lock_guard<std::mutex> guard(lock_);
-  log_ += text;
-  appends_.emplace_back(text);
+  append_hook_ = std::move(hook);
 }
 
 std::string RecordingWindow::LogText() {
@@ -60,7 +71,20 @@ void RecordingWindow::StepProgress() {
 bool RecordingWindow::AskYesNo(const char* text) {
   std::lock_guard<std::mutex> guard(lock_);
   questions_.emplace_back(text);
+  questions_default_no_.push_back(false);
   return answer_;
+}
+
+bool RecordingWindow::AskYesNoDefaultNo(const char* text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  questions_.emplace_back(text);
+  questions_default_no_.push_back(true);
+  return answer_;
+}
+
+std::vector<bool> RecordingWindow::QuestionsDefaultNo() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return questions_default_no_;
 }
 
 void RecordingWindow::ShowNotice(const char* text) {

@@ -25,18 +25,23 @@ class RecordingWindow : public Window {
   void SetProgressStep(int step) override;
   void StepProgress() override;
   bool AskYesNo(const char* text) override;
+  bool AskYesNoDefaultNo(const char* text) override;
   void ShowNotice(const char* text) override;
   bool ChooseFile(FileDialogRequest& request) override;
   void SessionRests() override;
 
   // Answers to AskYesNo (default: Yes) and ChooseFile (default: cancel).
   void SetAnswer(bool yes);
+  // Called after each append, on the appending thread, without the window's
+  // lock: a test can act at the moment a line is logged.
+  void SetAppendHook(std::function<void(const std::string&)> hook);
   // Called with the request; return true and fill request.file for a choice.
   void SetFileChooser(std::function<bool(FileDialogRequest&)> chooser);
 
   bool ButtonEnabled(int id) const;  // buttons start disabled until set
   std::vector<std::pair<int, bool>> ButtonHistory() const;
   std::vector<std::string> Questions() const;
+  std::vector<bool> QuestionsDefaultNo() const;  // per question: asked with "Nein" the default
   std::vector<std::string> Notices() const;
   std::vector<std::string> Appends() const;  // each AppendLog text
   std::uint16_t ProgressUpper() const;
@@ -55,9 +60,11 @@ class RecordingWindow : public Window {
   std::map<int, bool> buttons_;
   std::vector<std::pair<int, bool>> button_history_;
   std::vector<std::string> questions_;
+  std::vector<bool> questions_default_no_;
   std::vector<std::string> notices_;
   bool answer_ = true;
   std::function<bool(FileDialogRequest&)> chooser_;
+  std::function<void(const std::string&)> append_hook_;
   std::uint16_t progress_upper_ = 100;
   int progress_step_ = 10;
   int progress_steps_ = 0;
