@@ -42,8 +42,8 @@ constexpr std::uint32_t kMiddleBlock = 3;
 // write and its wait outlasts. It must stay as far below 50000 ms: the
 // modem's answer to "a" queues behind a late answer to "at@d" and must still
 // come within the tool's limit for it.
-constexpr std::uint32_t kTimeDivisor = 100;
 constexpr Millis kLateMs = 25000;
+static_assert(kLateMs / kSessionTimeDivisor == 250, "the late answer's margin is 250 ms real");
 
 sim::Bytes MatrixImage() {
   sim::Bytes image(kImageSize);

@@ -72,6 +72,9 @@ class NoInstalledModems : public InstalledModemList {
   void CloseKey(KeyHandle) override {}
 };
 
+// Program time runs this many times faster in every session test.
+inline constexpr std::uint32_t kSessionTimeDivisor = 100;
+
 // The seams every session test installs and puts back, and the Session it
 // makes: time at 1/100, the serial backend, the resources, the window and,
 // when given, the installed-modem list. End destroys the session (threads
@@ -79,7 +82,7 @@ class NoInstalledModems : public InstalledModemList {
 class SessionSeams {
  public:
   void Begin(SerialBackend& backend, ResourceSource& resources, Window& window, InstalledModemList* list = nullptr) {
-    SetTimeDivisor(100);
+    SetTimeDivisor(kSessionTimeDivisor);
     SetSerialBackend(&backend);
     if (list != nullptr) SetModemList(list);
     SetResourceSource(&resources);
