@@ -12,6 +12,7 @@
 // armed on the port, and the step's completion check takes its bytes (up to
 // 21) from the rest, or fails when there are none.
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -139,8 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (n == 0) (void)device->StartRead(mfu::ModemResponseBuffer, mfu::kHexHeaderRead);
 
   mfu::EventHandle no_rest_event;
-  mfu::SessionOutlet outlet(port, session.Monitor().UpdateSucceededEvent, session.Monitor().UpdateFailedEvent,
-                            no_rest_event);
+  std::atomic<mfu::Outcome> outcome{mfu::Outcome::kNone};
+  mfu::SessionOutlet outlet(port, outcome, session.Monitor().UpdateSucceededEvent,
+                            session.Monitor().UpdateFailedEvent, no_rest_event);
   session.Sender().ZMSenderStep(zm, outlet);
 
   const bool error = session.Sender().SenderErrorEvent->IsSet();
