@@ -166,11 +166,18 @@ case "$top" in
 esac
 
 # The simulated modem and the status-line helper are host programs; the
-# helper is preloaded into Wine, so it is built for Wine's word size.
+# helper is preloaded into Wine, so it is built for Wine's word size. The
+# native build (preset "default", which tools/run-tests.sh has just built)
+# gives modem-sim where it exists; a build of modem-sim alone otherwise.
 host=build/wine-host
-cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMFU_BUILD_GUI=OFF -DMFU_BUILD_TESTS=OFF -DMFU_BUILD_BENCH=OFF >/dev/null
-cmake --build "$host" --target modem-sim
+sim_build=build/default
+if [ ! -f "$sim_build/CMakeCache.txt" ]; then
+  sim_build=$host
+  cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DMFU_BUILD_GUI=OFF -DMFU_BUILD_TESTS=OFF -DMFU_BUILD_BENCH=OFF >/dev/null
+fi
+cmake --build "$sim_build" --target modem-sim
+mkdir -p "$host"
 lines_arch=()
 [ "$bits" = 32 ] && lines_arch=(-m32)
 gcc "${lines_arch[@]}" -shared -fPIC -O2 -Wall -Wextra -Werror -o "$host/pty_modem_lines.so" tools/wine/pty_modem_lines.c -ldl
@@ -219,7 +226,7 @@ rm -f "$WINEPREFIX/dosdevices/com2" "$work/com2"
 exe="$root/$tested/app/win32/ModemUpdate.exe"
 fast_exe="$root/$tested/app/win32/ModemUpdateTest.exe"
 driver="$root/$tested/tests/win32/e2e_driver.exe"
-sim="$root/$host/tools/modem_sim/modem-sim"
+sim="$root/$sim_build/tools/modem_sim/modem-sim"
 preload="$root/$host/pty_modem_lines.so"
 
 start_sim() {  # start_sim LOG [OPTIONS...]
