@@ -145,6 +145,9 @@ if [ "$bits" = 64 ]; then
   # dialog, the texts, the firmware image, the version) as the packed one.
   i686-w64-mingw32-windres -i "$shipped" -O rc -o "$unpacked/shipped.rc"
   x86_64-w64-mingw32-windres -i "$tested/app/win32/ModemUpdate.exe" -O rc -o "$unpacked/tested.rc"
+  for resource in '1005 "RT_RCDATA"' '102 DIALOGEX' 'VERSIONINFO'; do
+    grep -qF "$resource" "$unpacked/shipped.rc" || { echo "FAILED: no $resource in the packed program" >&2; exit 1; }
+  done
   cmp -s "$unpacked/shipped.rc" "$unpacked/tested.rc" || {
     echo "FAILED: the packed 32-bit ModemUpdate.exe and the tested 64-bit one carry different resources" >&2
     diff "$unpacked/shipped.rc" "$unpacked/tested.rc" | head -n 20 >&2
