@@ -210,6 +210,12 @@ void Win32UpdateWindow::StepProgress() {
 
 bool Win32UpdateWindow::AskYesNo(const char* text) {
   bool yes = false;
+  gate_->Run([&] { yes = ::MessageBoxA(dialog_, text, caption_.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES; });
+  return yes;
+}
+
+bool Win32UpdateWindow::AskYesNoDefaultNo(const char* text) {
+  bool yes = false;
   // "Nein" is the default button: a reflex Enter or Space during the
   // transfer ("Update läuft bereit, wollen Sie es abbrechen ?") keeps it
   // going, as an empty answer does in the console.

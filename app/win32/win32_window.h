@@ -55,7 +55,8 @@ class Win32UpdateWindow final : public Window, public DialogView {
   void SetProgressRange(std::uint16_t upper) override;
   void SetProgressStep(int step) override;
   void StepProgress() override;
-  bool AskYesNo(const char* text) override;  // "Nein" is the default button
+  bool AskYesNo(const char* text) override;
+  bool AskYesNoDefaultNo(const char* text) override;  // "Nein" is the default button
   void ShowNotice(const char* text) override;
   bool ChooseFile(FileDialogRequest& request) override;
 

@@ -173,7 +173,7 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
       progress_pos = static_cast<int>(::SendMessageA(::GetDlgItem(dialog, kIdProgressBar), PBM_GETPOS, 0, 0));
       // The cancel question during the transfer: Enter keeps it going.
       std::thread user([&, dialog] { enter = PressEnterOnQuestion(dialog, 20000); });
-      enter_answer = window.AskYesNo("Update l\xE4uft bereit, wollen Sie es abbrechen ?");
+      enter_answer = window.AskYesNoDefaultNo("Update l\xE4uft bereit, wollen Sie es abbrechen ?");
       user.join();
       window.EnableButton(kIdHelp, false);
       ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
