@@ -105,7 +105,7 @@ tool end to end without a modem.${MFU_PACKAGE_TEST_NOTE}")
   # The version the package carries is the one the program prints.
   if(MFU_BUILD_TESTS)
     add_test(NAME modem_update_version COMMAND modem-update --version)
-    set_tests_properties(modem_update_version PROPERTIES
+    set_tests_properties(modem_update_version PROPERTIES LABELS unit
       PASS_REGULAR_EXPRESSION "^modem-update ${PROJECT_VERSION}\nFirmware: [^\n]+, [0-9]+ Bytes, [^\n]+, CRC-32 [0-9a-f]+\n")
   endif()
 else()
