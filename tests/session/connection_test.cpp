@@ -350,8 +350,14 @@ TEST_F(MonitorTest, StopOrCancelDuringALongReadEndsWithinTheLimitAndRestoresTheP
         << log;
     EXPECT_EQ(log.find(Text(2008)), std::string::npos) << log;
     // A plain stop (the window ends) cuts the sender's read: that failure is
-    // the sender's, and nobody is left to report it.
-    EXPECT_EQ(LastOutcome(), cancel ? Outcome::kCancelled : Outcome::kFailed);
+    // the sender's, and nobody is left to report it; or the sender sees the
+    // quit first and decides nothing. Either way no success and no cancel.
+    if (cancel) {
+      EXPECT_EQ(LastOutcome(), Outcome::kCancelled);
+    } else {
+      EXPECT_TRUE(LastOutcome() == Outcome::kFailed || LastOutcome() == Outcome::kNone)
+          << static_cast<int>(LastOutcome());
+    }
   }
 }
 
