@@ -105,12 +105,25 @@ tool end to end without a modem.${MFU_PACKAGE_TEST_NOTE}")
   # The version the package carries is the one the program prints.
   if(MFU_BUILD_TESTS)
     add_test(NAME modem_update_version COMMAND modem-update --version)
-    set_tests_properties(modem_update_version PROPERTIES
+    set_tests_properties(modem_update_version PROPERTIES LABELS unit
       PASS_REGULAR_EXPRESSION "^modem-update ${PROJECT_VERSION}\nFirmware: [^\n]+, [0-9]+ Bytes, [^\n]+, CRC-32 [0-9a-f]+\n")
   endif()
 else()
   # The Windows archive: the program and a short German read-me (CRLF,
   # Windows-1252, so that any Notepad shows it right).
+  # The read-me says what the program carries: real firmware, or the test
+  # image (MFU_FIRMWARE_IS_STANDIN, from resources/).
+  if(MFU_FIRMWARE_IS_STANDIN)
+    set(MFU_LIESMICH_IMAGE "ACHTUNG: Dieses Archiv enthält nur ein Test-Abbild, keine echte Firmware.
+ModemUpdate.exe ist zum Ausprobieren mit einem simulierten Modem gedacht:
+es benutzt keinen COM-Port, an dem ein echtes Modem hängen kann, und spielt
+nichts in ein echtes Modem ein. Für ein echtes Update brauchen Sie ein
+Archiv ohne \"testimage\" im Namen.")
+  else()
+    set(MFU_LIESMICH_IMAGE "Die Firmware ist im Programm enthalten.")
+  endif()
+  # configure_file gives the file's own lines CRLF, not those of a value.
+  string(REPLACE "\n" "\r\n" MFU_LIESMICH_IMAGE "${MFU_LIESMICH_IMAGE}")
   set(liesmich ${PROJECT_BINARY_DIR}/packaging/LIESMICH.txt)
   configure_file(${MFU_PACKAGING_DIR}/LIESMICH.txt ${liesmich}.utf8 @ONLY NEWLINE_STYLE CRLF)
   execute_process(COMMAND iconv -f UTF-8 -t WINDOWS-1252 ${liesmich}.utf8

@@ -31,7 +31,7 @@ enum TextId : unsigned {
   kTextPortNoAnswer = 35,        // "%s antwortet nicht."
   kTextPortNoIdentifier = 36,    // "%s antwortet, aber nicht als KELVORA-Modem."
   kTextPortCannotOpen = 37,      // "%s lässt sich nicht öffnen."
-  kTextStandInPortsSkipped = 38, // "Echte serielle Schnittstellen wurden nicht durchsucht: ..." (once per search)
+  kTextStandInPortsSkipped = 44, // "Echte serielle Schnittstellen wurden nicht durchsucht: ..." (once per search)
 
   // The console and the window.
   kTextNoDownloadMode = 32,      // "Das Modem hat im Download-Modus nicht geantwortet. ..."

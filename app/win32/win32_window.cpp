@@ -214,6 +214,17 @@ bool Win32UpdateWindow::AskYesNo(const char* text) {
   return yes;
 }
 
+bool Win32UpdateWindow::AskYesNoDefaultNo(const char* text) {
+  bool yes = false;
+  // "Nein" is the default button: a reflex Enter or Space during the
+  // transfer ("Update läuft bereit, wollen Sie es abbrechen ?") keeps it
+  // going, as an empty answer does in the console.
+  gate_->Run([&] {
+    yes = ::MessageBoxA(dialog_, text, caption_.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  });
+  return yes;
+}
+
 void Win32UpdateWindow::ShowNotice(const char* text) {
   gate_->Run([&] { ::MessageBoxA(dialog_, text, caption_.c_str(), MB_OK); });
 }

@@ -56,6 +56,7 @@ class Win32UpdateWindow final : public Window, public DialogView {
   void SetProgressStep(int step) override;
   void StepProgress() override;
   bool AskYesNo(const char* text) override;
+  bool AskYesNoDefaultNo(const char* text) override;  // "Nein" is the default button
   void ShowNotice(const char* text) override;
   bool ChooseFile(FileDialogRequest& request) override;
 

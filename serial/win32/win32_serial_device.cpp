@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "serial/win32/hardware_port.h"
 #include "serial/win32/serial_comm_ports.h"
 #include "serial/win32/win32_error.h"
 #include "serial/win32/working_dcb.h"
@@ -325,6 +326,13 @@ class Win32Backend final : public SerialBackend {
       return nullptr;
     }
     return std::make_shared<Win32SerialDevice>(handle);
+  }
+
+  // Every name this backend opens is a COM port: hardware, unless the test
+  // environment declares the line a simulated one.
+  bool IsHardwarePort(const char* port_name) override {
+    (void)port_name;
+    return ComPortIsHardware();
   }
 
   std::vector<std::string> FurtherProbePorts() override {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "resources/text_ids.h"
 #include "serial/modem_list.h"
 #include "session/connection.h"
 #include "session/monitor.h"
@@ -130,14 +131,14 @@ TEST_F(ConnectionTest, StandInImageIsAnnouncedAndKeptFromRealPorts) {
       EXPECT_EQ(log, head + refused);
       continue;
     }
-    EXPECT_EQ(log.substr(0, head.size() + Text(38).size()), head + Text(38));
-    EXPECT_EQ(log.find(Text(38), head.size() + 1), std::string::npos) << "said more than once";
+    EXPECT_EQ(log.substr(0, head.size() + Text(mfu::kTextStandInPortsSkipped).size()), head + Text(mfu::kTextStandInPortsSkipped));
+    EXPECT_EQ(log.find(Text(mfu::kTextStandInPortsSkipped), head.size() + 1), std::string::npos) << "said more than once";
     if (c.found) {
       EXPECT_NE(log.find("Ein KELVORA-Modem wurde an COM1 gefunden.\r\n"), std::string::npos) << log;
       EXPECT_EQ(backend_.Opened().front(), "COM1");
     } else {
       // Nothing was tried, so no list of ports tried follows.
-      EXPECT_EQ(log, head + Text(38) + Text(2014));
+      EXPECT_EQ(log, head + Text(mfu::kTextStandInPortsSkipped) + Text(2014));
       EXPECT_TRUE(backend_.Opened().empty());
     }
     session().StopSessionMonitor();

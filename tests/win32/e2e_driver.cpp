@@ -143,9 +143,10 @@ int main(int argc, char** argv) {
 
   std::string log;
   // The connection procedure ends with the download-mode answer (or with no
-  // modem / no answer).
+  // modem / no answer / a port the test image may not use).
   if (!WaitForLog(pane, {"Um Update zu starten", "Es wurde kein KELVORA-Modem gefunden", "Keine Antwort",
-                         "Kann nicht auf Modem zugreifen", "noch nicht korrekt"},
+                         "Kann nicht auf Modem zugreifen", "noch nicht korrekt",
+                         "ist eine echte serielle Schnittstelle"},
                   log)) {
     return Fail("the connection procedure did not end", log);
   }

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "serial/discovery.h"
+#include "serial/serial_device.h"
+#include "serial/win32/hardware_port.h"
 #include "serial/win32/registry_modem_list.h"
 #include "serial/win32/serial_comm_ports.h"
 
@@ -199,6 +201,27 @@ TEST(Win32ModemList, PlatformListsAreThe9xBranchThenTheNtModemClass) {
   EXPECT_NE(dynamic_cast<RegistryModemList*>(PlatformSecondModemList()), nullptr);
   EXPECT_EQ(&TheModemList(), &PlatformModemList());
   EXPECT_EQ(TheSecondModemList(), PlatformSecondModemList());
+}
+
+// A program with the test image may use a COM port only where the test
+// environment says the line is simulated: "1" and nothing else.
+TEST(Win32HardwarePort, EveryComPortIsHardwareUnlessTheLineIsDeclaredSimulated) {
+  for (const char* value : {static_cast<const char*>(nullptr), "", "0", "yes", "11", " 1"}) {
+    EXPECT_TRUE(ComPortIsHardware(value)) << (value ? value : "(unset)");
+  }
+  EXPECT_FALSE(ComPortIsHardware("1"));
+
+  char saved[16] = {};
+  const DWORD had = ::GetEnvironmentVariableA(kSimulatedLineVariable, saved, sizeof saved);
+  SerialBackend& backend = PlatformSerialBackend();
+  ASSERT_TRUE(::SetEnvironmentVariableA(kSimulatedLineVariable, nullptr));
+  EXPECT_TRUE(backend.IsHardwarePort("COM1"));
+  ASSERT_TRUE(::SetEnvironmentVariableA(kSimulatedLineVariable, "11"));
+  EXPECT_TRUE(backend.IsHardwarePort("COM1"));
+  ASSERT_TRUE(::SetEnvironmentVariableA(kSimulatedLineVariable, "1"));
+  EXPECT_FALSE(backend.IsHardwarePort("COM1"));
+  EXPECT_FALSE(backend.IsHardwarePort("COM7"));
+  ::SetEnvironmentVariableA(kSimulatedLineVariable, had > 0 && had < sizeof saved ? saved : nullptr);
 }
 
 }  // namespace

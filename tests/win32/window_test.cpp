@@ -2,7 +2,8 @@
 // place, the caption name, and a live run of dialog 102 (needs a display;
 // under Wine, xvfb-run) driven by a worker thread as the session's threads
 // drive it: log appends, buttons, the progress bar, the start-up message
-// before any input, "Beenden", and a worker released once the window closes.
+// before any input, a question that Enter answers "Nein", "Beenden", and a
+// worker released once the window closes.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "app/update_dialog.h"
 #include "app/win32/win32_window.h"
@@ -79,6 +81,43 @@ class FoundModemSession : public test::FakeSession {
 
 bool Enabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
 
+BOOL CALLBACK FindOwnedBox(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<std::pair<HWND, HWND>*>(param);  // owner, box
+  char name[16] = {};
+  ::GetClassNameA(window, name, sizeof name);
+  if (std::string(name) != "#32770" || ::GetWindow(window, GW_OWNER) != found->first || !::IsWindowVisible(window)) {
+    return TRUE;
+  }
+  found->second = window;
+  return FALSE;
+}
+
+// What a user's Enter does to the message box `owner` shows: whether the
+// Enter closed it (within `limit_ms`). A box that Enter leaves open is
+// answered "Nein" with a click so that the test ends.
+struct EnterOnQuestion {
+  bool box_seen = false;
+  bool closed_by_enter = false;
+};
+EnterOnQuestion PressEnterOnQuestion(HWND owner, DWORD limit_ms) {
+  EnterOnQuestion seen;
+  std::pair<HWND, HWND> search{owner, nullptr};
+  const DWORD start = ::GetTickCount();
+  while (search.second == nullptr && ::GetTickCount() - start < limit_ms) {
+    ::EnumWindows(&FindOwnedBox, reinterpret_cast<LPARAM>(&search));
+    if (search.second == nullptr) ::Sleep(5);
+  }
+  HWND box = search.second;
+  if (box == nullptr) return seen;
+  seen.box_seen = true;
+  ::PostMessageA(box, WM_KEYDOWN, VK_RETURN, 0);
+  const DWORD pressed = ::GetTickCount();
+  while (::IsWindow(box) && ::GetTickCount() - pressed < limit_ms) ::Sleep(5);
+  seen.closed_by_enter = !::IsWindow(box);
+  if (!seen.closed_by_enter) ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+  return seen;
+}
+
 TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   const UINT startup = ::RegisterWindowMessageA(kStartupMessageName);
   ASSERT_NE(startup, 0u);
@@ -95,6 +134,8 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   int progress_upper = -1, progress_pos = -1;
   std::size_t big_log_size = 0;
   std::atomic<bool> late_call_returned{false};
+  EnterOnQuestion enter;
+  bool enter_answer = true;
 
   window.SetOnInitialised([&](HWND dialog) {
     init_states_ok = !Enabled(dialog, kIdStartUpdate) && Enabled(dialog, kIdHelp) && Enabled(dialog, kIdSaveLog) &&
@@ -121,6 +162,10 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
       big_log_size = window.LogText().size();
       progress_upper = static_cast<int>(::SendMessageA(::GetDlgItem(dialog, kIdProgressBar), PBM_GETRANGE, FALSE, 0));
       progress_pos = static_cast<int>(::SendMessageA(::GetDlgItem(dialog, kIdProgressBar), PBM_GETPOS, 0, 0));
+      // The cancel question during the transfer: Enter keeps it going.
+      std::thread user([&, dialog] { enter = PressEnterOnQuestion(dialog, 20000); });
+      enter_answer = window.AskYesNoDefaultNo("Update l\xE4uft bereit, wollen Sie es abbrechen ?");
+      user.join();
       window.EnableButton(kIdHelp, false);
       ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
       while (session.stops.load() == 0) ::Sleep(5);
@@ -149,6 +194,9 @@ TEST(Win32Window, LiveDialogRunsStartUpWorkerCallsAndBeenden) {
   EXPECT_EQ(progress_upper, 728);
   EXPECT_EQ(progress_pos, 2);
   EXPECT_TRUE(late_call_returned);
+  ASSERT_TRUE(enter.box_seen);
+  EXPECT_TRUE(enter.closed_by_enter);
+  EXPECT_FALSE(enter_answer);
 }
 
 }  // namespace

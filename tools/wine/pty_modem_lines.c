@@ -1,4 +1,4 @@
-/* Preloaded into (32-bit) Wine for the end-to-end run only: a pseudo-terminal
+/* Preloaded into Wine for the end-to-end run only: a pseudo-terminal
  * has no modem status lines, so TIOCMGET fails on it and Wine reports that
  * GetCommModemStatus failed; and setting DTR/RTS (TIOCMBIS, TIOCMBIC,
  * TIOCMSET) fails too. On a pseudo-terminal, and only there, this library
@@ -7,7 +7,10 @@
  * every ioctl on anything but a pseudo-terminal, goes to the C library
  * unchanged. The program under test is not touched.
  *
- *   gcc -m32 -shared -fPIC -O2 -o pty_modem_lines.so pty_modem_lines.c -ldl
+ * Built for Wine's word size: with -m32 for 32-bit Wine, without for
+ * 64-bit Wine.
+ *
+ *   gcc [-m32] -shared -fPIC -O2 -o pty_modem_lines.so pty_modem_lines.c -ldl
  */
 #define _GNU_SOURCE
 #define _FILE_OFFSET_BITS 64  /* a 32-bit fstat fails (EOVERFLOW) on large inode numbers */

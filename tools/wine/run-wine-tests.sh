@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
 # The Windows build and its tests, on Debian 12 as root: installs what is
-# needed, cross-compiles with mingw-w64 (preset "mingw", build/mingw), and runs
-# under Wine, in a fresh WINEPREFIX that is removed afterwards:
-#   1. the core's unit tests and the Win32 tests (ctest --preset mingw), with
+# needed, cross-compiles with mingw-w64 and runs under Wine, in a fresh
+# WINEPREFIX that is removed afterwards. Which Wine depends on the machine
+# (tools/wine/runs-32bit-programs.sh):
+#   - where it runs 32-bit programs: the 32-bit program and its tests (preset
+#     "mingw", build/mingw) under 32-bit Wine;
+#   - where it does not (a kernel without IA-32 emulation: 32-bit Wine cannot
+#     start), or with --win64: the same program and tests built for 64-bit
+#     Windows (preset "mingw64", build/mingw64) under 64-bit Wine; the 32-bit
+#     program is still built (preset "mingw"), checked and packed.
+# The runs:
+#   1. the core's unit tests and the Win32 tests (ctest), with
 #      COM2 a pseudo-terminal whose far end is tools/wine/pty_line_peer.c
 #      (for the serial port's read limit); COM2 is gone before the runs below;
 #   2. an end-to-end update against modem-sim, whose pseudo-terminal is the
@@ -15,24 +23,32 @@
 #      then, as on Windows 2000 and later, through an entry of the NT modem
 #      class alone; then, with the simulator moved to COM7, through the probe
 #      of the ports SERIALCOMM names after COM1 to COM4;
-#   4. with --screenshot, docs/window-wine.png: the window after the update.
-# Before the runs it packs build/mingw/ModemUpdate-VERSION-win32.zip
-# (`cpack -G ZIP`: ModemUpdate.exe, LIESMICH.txt) and checks its contents.
+#   4. a program with the test image, without MODEM_UPDATE_SIMULATED_LINE=1
+#      (set for every other run): it finds the modem on COM1 and refuses the
+#      port, and modem-sim sees no "at@d";
+#   5. with --screenshot, docs/window-wine.png: the window after the update.
+# Before the runs it packs build/mingw/ModemUpdate-VERSION[-testimage]-win32.zip
+# (`cpack -G ZIP`: the 32-bit ModemUpdate.exe, LIESMICH.txt) and checks its
+# contents; in the 64-bit stage it also checks that the packed 32-bit program
+# carries the resources of the 64-bit one the runs tested.
 # Wine runs under one Xvfb, in a mount namespace of its own in which every /dev/ttyS* is
 # /dev/null, so that nothing under Wine can open a real serial port (Wine
 # maps the machine's ports to COM ports by itself); where no namespace can be
 # made, the prefix's COM devices other than COM1 are removed before any test.
-# Exits non-zero when a build, a test or a check fails.
+# Prints one line saying which stage ran; exits non-zero when a build, a test
+# or a check fails, and when no stage can run.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 screenshot=0
 real_time=0
+force_win64=0
 for arg in "$@"; do
   case "$arg" in
     --screenshot) screenshot=1 ;;
     --real-time) real_time=1 ;;
-    *) echo "usage: $0 [--screenshot] [--real-time]" >&2; exit 64 ;;
+    --win64) force_win64=1 ;;
+    *) echo "usage: $0 [--screenshot] [--real-time] [--win64]" >&2; exit 64 ;;
   esac
 done
 
@@ -56,42 +72,122 @@ if [ "$MFU_WINE_NAMESPACE" = 1 ]; then
   done
 fi
 
-cmake --preset mingw
-cmake --build --preset mingw
+# The stage: 32-bit Wine where this machine runs 32-bit programs, else 64-bit
+# Wine for the tests and runs, the 32-bit program built and packed beside.
+if [ "$force_win64" = 0 ] && tools/wine/runs-32bit-programs.sh; then
+  bits=32
+  stage="32-bit Wine (this machine runs 32-bit programs)"
+else
+  bits=64
+  if [ "$force_win64" = 1 ]; then
+    stage="64-bit Wine (--win64)"
+  else
+    stage="64-bit Wine (this machine runs no 32-bit programs)"
+  fi
+  stage+="; the 32-bit program was built, checked and packed"
+fi
+echo "== Windows stage: $stage"
+
+# The 32-bit program users get, in both stages. cpack builds nothing: in the
+# 64-bit stage the 32-bit tests are not built, as nothing could run them.
+cmake --preset mingw -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+if [ "$bits" = 32 ]; then
+  cmake --build --preset mingw
+  tested=build/mingw
+  test_preset=mingw
+else
+  cmake --build --preset mingw --target ModemUpdate
+  cmake --preset mingw64 >/dev/null
+  cmake --build --preset mingw64
+  tested=build/mingw64
+  test_preset=mingw64
+fi
 
 # The archive users get: the program and its read-me; the program's file
-# properties carry the version the archive's name carries.
+# properties carry the version the archive's name carries. A build with the
+# test image says so in the name: ModemUpdate-VERSION-testimage-win32.zip.
 echo "== Windows archive"
 rm -f build/mingw/ModemUpdate-*-win32.zip
-(cd build/mingw && cpack -G ZIP)
+(cd build/mingw && cpack -G ZIP >/dev/null)
 zips=(build/mingw/ModemUpdate-*-win32.zip)
+[ "${#zips[@]}" = 1 ] && [ -f "${zips[0]}" ] || { echo "FAILED: not one archive: ${zips[*]}" >&2; exit 1; }
 zip=${zips[0]}
-version=${zip##*/ModemUpdate-}
-version=${version%-win32.zip}
+top=${zip##*/}
+top=${top%.zip}
+version=${top#ModemUpdate-}
+version=${version%-win32}
+version=${version%-testimage}
 listing=$(cmake -E tar tf "$zip")
 echo "$listing"
 for name in ModemUpdate.exe LIESMICH.txt; do
-  grep -qx "ModemUpdate-$version-win32/$name" <<<"$listing" || { echo "FAILED: $name not in $zip" >&2; exit 1; }
+  grep -qx "$top/$name" <<<"$listing" || { echo "FAILED: $name not in $zip" >&2; exit 1; }
 done
 unpacked=$(mktemp -d /tmp/mfu-zip.XXXXXX)
 (cd "$unpacked" && cmake -E tar xf "$root/$zip")
-shipped_version=$(strings -el "$unpacked/ModemUpdate-$version-win32/ModemUpdate.exe" | grep -A1 -x ProductVersion | tail -n 1)
+shipped="$unpacked/$top/ModemUpdate.exe"
+shipped_version=$(strings -el "$shipped" | grep -A1 -x ProductVersion | tail -n 1)
+shipped_format=$(i686-w64-mingw32-objdump -f "$shipped" | sed -n 's/.*file format //p')
+# What the program carries, by the build's rule (the test image is
+# resources/firmware/bc2780ix.bin), and what the read-me says it carries.
+image=$(sed -n 's/^MFU_FIRMWARE_FILE:FILEPATH=//p' build/mingw/CMakeCache.txt)
+if [ "$(realpath "$image")" = "$(realpath resources/firmware/bc2780ix.bin)" ]; then
+  carried=testimage
+else
+  carried=firmware
+fi
+if iconv -f WINDOWS-1252 -t UTF-8 "$unpacked/$top/LIESMICH.txt" | grep -q "Test-Abbild"; then
+  readme_image=testimage
+else
+  readme_image=firmware
+fi
+if [ "$bits" = 64 ]; then
+  # The 64-bit program the runs below test carries the same resources (the
+  # dialog, the texts, the firmware image, the version) as the packed one.
+  i686-w64-mingw32-windres -i "$shipped" -O rc -o "$unpacked/shipped.rc"
+  x86_64-w64-mingw32-windres -i "$tested/app/win32/ModemUpdate.exe" -O rc -o "$unpacked/tested.rc"
+  for resource in '1005 "RT_RCDATA"' '102 DIALOGEX' 'VERSIONINFO'; do
+    grep -qF "$resource" "$unpacked/shipped.rc" || { echo "FAILED: no $resource in the packed program" >&2; exit 1; }
+  done
+  cmp -s "$unpacked/shipped.rc" "$unpacked/tested.rc" || {
+    echo "FAILED: the packed 32-bit ModemUpdate.exe and the tested 64-bit one carry different resources" >&2
+    diff "$unpacked/shipped.rc" "$unpacked/tested.rc" | head -n 20 >&2
+    exit 1
+  }
+fi
 rm -rf "$unpacked"
 [ "$shipped_version" = "$version" ] || {
   echo "FAILED: ModemUpdate.exe's ProductVersion is \"$shipped_version\", the archive's $version" >&2
   exit 1
 }
+[ "$shipped_format" = pei-i386 ] || { echo "FAILED: the packed ModemUpdate.exe is \"$shipped_format\", not 32-bit" >&2; exit 1; }
+[ "$readme_image" = "$carried" ] || {
+  echo "FAILED: the program carries the $carried, LIESMICH.txt tells of the $readme_image" >&2
+  exit 1
+}
+case "$top" in
+  *-testimage-win32) [ "$carried" = testimage ] || { echo "FAILED: $top.zip carries real firmware" >&2; exit 1; } ;;
+esac
 
-# The simulated modem and the status-line helper are host programs.
+# The simulated modem and the status-line helper are host programs; the
+# helper is preloaded into Wine, so it is built for Wine's word size. The
+# native build (preset "default", which tools/run-tests.sh has just built)
+# gives modem-sim where it exists; a build of modem-sim alone otherwise.
 host=build/wine-host
-cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMFU_BUILD_GUI=OFF -DMFU_BUILD_TESTS=OFF -DMFU_BUILD_BENCH=OFF >/dev/null
-cmake --build "$host" --target modem-sim
-gcc -m32 -shared -fPIC -O2 -Wall -Wextra -Werror -o "$host/pty_modem_lines.so" tools/wine/pty_modem_lines.c -ldl
+sim_build=build/default
+if [ ! -f "$sim_build/CMakeCache.txt" ]; then
+  sim_build=$host
+  cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DMFU_BUILD_GUI=OFF -DMFU_BUILD_TESTS=OFF -DMFU_BUILD_BENCH=OFF >/dev/null
+fi
+cmake --build "$sim_build" --target modem-sim
+mkdir -p "$host"
+lines_arch=()
+[ "$bits" = 32 ] && lines_arch=(-m32)
+gcc "${lines_arch[@]}" -shared -fPIC -O2 -Wall -Wextra -Werror -o "$host/pty_modem_lines.so" tools/wine/pty_modem_lines.c -ldl
 gcc -O2 -Wall -Wextra -Werror -o "$host/pty_line_peer" tools/wine/pty_line_peer.c -lutil
 
 work=$(mktemp -d /tmp/mfu-wine.XXXXXX)
-export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all
+export WINEPREFIX="$work/prefix" WINEARCH=win$bits WINEDEBUG=-all
 sim_pid=""
 peer_pid=""
 cleanup() {
@@ -123,17 +219,17 @@ for _ in $(seq 50); do
   [ -L "$work/com2" ] && break
   sleep 0.1
 done
-MFU_TEST_PEER_PORT=COM2 ctest --preset mingw
+MFU_TEST_PEER_PORT=COM2 ctest --preset "$test_preset"
 kill "$peer_pid"
 wait "$peer_pid" 2>/dev/null || true
 peer_pid=""
 # The probe below finds no port but the simulator's.
 rm -f "$WINEPREFIX/dosdevices/com2" "$work/com2"
 
-exe="$root/build/mingw/app/win32/ModemUpdate.exe"
-fast_exe="$root/build/mingw/app/win32/ModemUpdateTest.exe"
-driver="$root/build/mingw/tests/win32/e2e_driver.exe"
-sim="$root/$host/tools/modem_sim/modem-sim"
+exe="$root/$tested/app/win32/ModemUpdate.exe"
+fast_exe="$root/$tested/app/win32/ModemUpdateTest.exe"
+driver="$root/$tested/tests/win32/e2e_driver.exe"
+sim="$root/$sim_build/tools/modem_sim/modem-sim"
 preload="$root/$host/pty_modem_lines.so"
 
 start_sim() {  # start_sim LOG [OPTIONS...]
@@ -188,6 +284,10 @@ expect_not_in() {
   fi
 }
 
+# The test image goes to a COM port only where the line is declared a
+# simulated one: modem-sim's pseudo-terminal is.
+export MODEM_UPDATE_SIMULATED_LINE=1
+
 echo "== end to end: probe finds the modem on COM1, the whole update"
 t0=$(date +%s)
 shot_args=()
@@ -232,7 +332,27 @@ wine reg add "$key" /v AttachedTo /t REG_SZ /d COM1 /f >/dev/null
 beenden_run 2
 expect_in "$work/log2.txt" "Ein KELVORA-Modem wurde an COM1 gefunden."
 expect_not_in "$work/sim2.log" "ati4"
+expect_in "$work/sim2.log" "at@d"   # the simulated line declared: download mode asked for
 echo "   passed in $(( $(date +%s) - t0 )) s"
+
+if [ "$carried" = testimage ]; then
+  echo "== end to end: the test image, COM1 not declared simulated: the port is refused, no \"at@d\""
+  t0=$(date +%s)
+  start_sim "$work/sim5.log"
+  (
+    unset MODEM_UPDATE_SIMULATED_LINE
+    run_window "$work/log5.txt" 2 "$exe" --timeout 120
+  )
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+  expect_in "$work/log5.txt" "COM1 ist eine echte serielle Schnittstelle. Ein Programm mit Test-Abbild sendet nicht"
+  expect_not_in "$work/log5.txt" "Um Update zu starten"
+  expect_not_in "$work/sim5.log" "at@d"
+  echo "   passed in $(( $(date +%s) - t0 )) s"
+else
+  echo "== end to end: the program carries real firmware, so no run refuses a port for the test image"
+fi
 
 echo "== end to end: Windows 2000 and later, the NT modem class names COM1, no probe"
 t0=$(date +%s)
@@ -260,4 +380,5 @@ if [ "$screenshot" = 1 ]; then
   convert "$work/window.bmp" "$root/docs/window-wine.png"
   echo "== screenshot: docs/window-wine.png"
 fi
+echo "== Windows stage: $stage"
 echo "== Windows build: all passed"
