@@ -37,6 +37,15 @@ void EnableButton(int id, bool enable) {
   if (Window* window = MainDialog(); window != nullptr) window->EnableButton(id, enable);
 }
 
+// Whether text 29 has been shown in this run: once is enough. Window thread.
+bool g_modem_manager_told = false;
+
+void TellModemManager() {
+  if (g_modem_manager_told) return;
+  g_modem_manager_told = true;
+  AppendLogString(kTextModemManagerHint);
+}
+
 // ModemManager opens every new serial port to look for modems; the user can
 // stop it for the update.
 bool HasModemManager(const std::vector<PortHolder>& holders) {
@@ -59,8 +68,11 @@ bool ExplainOpenFailure(const char* port, const OpenFailure& failure, const std:
       AppendLogFormatted(kTextPortNoPermission, port);
       return false;
     case OpenFailureKind::kBusy: {
-      const std::string who =
-          holders.empty() ? "" : " (" + holders.front().name + ", PID " + std::to_string(holders.front().pid) + ")";
+      // A holder of another user cannot be named: that it is one is said.
+      const std::string who = holders.empty()                ? ""
+                              : holders.front().other_user ? " (von einem Programm eines anderen Benutzers)"
+                                                           : " (" + holders.front().name + ", PID " +
+                                                                 std::to_string(holders.front().pid) + ")";
       AppendLogFormatted(kTextPortBusy, {port, who.c_str()});
       return HasModemManager(holders);
     }
@@ -102,7 +114,7 @@ void ReportPortsTried(const SearchReport& tried) {
         break;
     }
   }
-  if (modem_manager) AppendLogString(kTextModemManagerHint);
+  if (modem_manager) TellModemManager();
 }
 
 // A program that has the port open without a lock can take the modem's
@@ -110,19 +122,24 @@ void ReportPortsTried(const SearchReport& tried) {
 void WarnOtherHolders(const char* port) {
   const std::vector<PortHolder> holders = TheSerialBackend().OtherHolders(port);
   for (const PortHolder& holder : holders) {
+    if (holder.other_user) continue;  // nobody to name
     const std::string pid = std::to_string(holder.pid);
     AppendLogFormatted(kTextPortShared, {port, holder.name.c_str(), pid.c_str()});
   }
-  if (HasModemManager(holders)) AppendLogString(kTextModemManagerHint);
+  if (HasModemManager(holders)) TellModemManager();
 }
 }  // namespace
 
 void SetupCommPort() {
   g_download_mode_answered = false;
   ClearCommInterrupt();
+  g_modem_manager_told = false;
   AppendLogString(kTextToolStarts);
   // A build without real firmware must not be taken for one.
   if (FirmwareIsStandIn()) AppendLogString(kTextStandInImage);
+  // Before anything is sent: ModemManager may answer for the modem or take
+  // its answers, also when it runs as another user and holds no port yet.
+  if (TheSerialBackend().ModemManagerRuns()) TellModemManager();
   AppendLogString(kTextSearching);
 
   SearchReport tried;
@@ -171,8 +188,8 @@ void SetupCommPort() {
     AppendLogString(kTextCannotAccessModem);
     if (failure.kind != OpenFailureKind::kNone) {
       std::vector<PortHolder> holders;
-      if (failure.kind == OpenFailureKind::kBusy) holders = TheSerialBackend().OtherHolders(PortName);
-      if (ExplainOpenFailure(PortName, failure, holders)) AppendLogString(kTextModemManagerHint);
+      if (failure.kind == OpenFailureKind::kBusy) holders = TheSerialBackend().HoldersOfBusyPort(PortName);
+      if (ExplainOpenFailure(PortName, failure, holders)) TellModemManager();
     }
     return;
   }

@@ -144,14 +144,14 @@ TEST_F(ConnectionTest, StandInImageIsAnnouncedAndKeptFromRealPorts) {
       EXPECT_EQ(log, head + refused);
       continue;
     }
-    EXPECT_EQ(log.substr(0, head.size() + Text(38).size()), head + Text(38));
-    EXPECT_EQ(log.find(Text(38), head.size() + 1), std::string::npos) << "said more than once";
+    EXPECT_EQ(log.substr(0, head.size() + Text(44).size()), head + Text(44));
+    EXPECT_EQ(log.find(Text(44), head.size() + 1), std::string::npos) << "said more than once";
     if (c.found) {
       EXPECT_NE(log.find("Ein KELVORA-Modem wurde an COM1 gefunden.\r\n"), std::string::npos) << log;
       EXPECT_EQ(backend_.Opened().front(), "COM1");
     } else {
       // Nothing was tried, so no list of ports tried follows.
-      EXPECT_EQ(log, head + Text(38) + Text(2014));
+      EXPECT_EQ(log, head + Text(44) + Text(2014));
       EXPECT_TRUE(backend_.Opened().empty());
     }
     StopSessionMonitor();
@@ -211,6 +211,10 @@ TEST_F(ConnectionTest, EachOpenFailureIsFollowedByItsReason) {
       {OpenFailureKind::kBusy, {{"minicom", 321}}, "COM1 wird von einem anderen Programm benutzt (minicom, PID 321).\r\n"},
       {OpenFailureKind::kBusy, {{"ModemManager", 77}},
        "COM1 wird von einem anderen Programm benutzt (ModemManager, PID 77).\r\n" + Text(29)},
+      // Held by nobody this user can see, while other users' processes hide
+      // their descriptors.
+      {OpenFailureKind::kBusy, {{"", 0, /*other_user=*/true}},
+       "COM1 wird von einem anderen Programm benutzt (von einem Programm eines anderen Benutzers).\r\n"},
       {OpenFailureKind::kNotSerial, {}, "COM1 ist keine serielle Schnittstelle.\r\n"},
       {OpenFailureKind::kOther, {}, Text(37, {"COM1"})},
   };
@@ -227,7 +231,7 @@ TEST_F(ConnectionTest, EachOpenFailureIsFollowedByItsReason) {
     EXPECT_FALSE(window_.ButtonEnabled(1006));
     EXPECT_FALSE(SessionMonitorExists());
   }
-  EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 7);
+  EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 8);
 }
 
 TEST_F(ConnectionTest, AnotherProgramWithThePortOpenIsNamedBeforeTheUpdateCanStart) {
@@ -239,6 +243,18 @@ TEST_F(ConnectionTest, AnotherProgramWithThePortOpenIsNamedBeforeTheUpdateCanSta
                               Text(29) + Text(2015);
   EXPECT_NE(window_.LogText().find(warning), std::string::npos) << window_.LogText();
   EXPECT_NE(warning.find("Achtung: COM1 ist auch von minicom (PID 99) ge\xF6" "ffnet."), std::string::npos);
+}
+
+// ModemManager is told of before the search sends anything, whoever runs it,
+// and only once, also when it then turns out to hold the port.
+TEST_F(ConnectionTest, ARunningModemManagerIsToldOnceBeforeTheSearch) {
+  backend_.SetModemManagerRuns(true);
+  backend_.SetHolders("COM1", {{"ModemManager", 7}, {"", 0, /*other_user=*/true}});
+  SetupCommPort();
+  const std::string log = window_.LogText();
+  EXPECT_EQ(log.rfind(Text(2009) + Text(29) + Text(2010), 0), 0u) << log;
+  EXPECT_EQ(log.find(Text(29), Text(2009).size() + 1), std::string::npos) << log;
+  EXPECT_NE(log.find(Text(31, {"COM1", "ModemManager", "7"}) + Text(2015)), std::string::npos) << log;
 }
 
 TEST_F(ConnectionTest, StatusQueryFails) {
