@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
   // --verbose shows them.
   if (!options.verbose) mfu::SetDiagSink([](const char*) {});
   if (options.help) {
-    std::fputs(mfu::UsageText(), stdout);
+    const std::string text = mfu::UsageText();
+    std::fputs((mfu::TerminalWantsUtf8() ? mfu::Cp1252ToUtf8(text) : text).c_str(), stdout);
     return 0;
   }
   if (options.version) {

@@ -47,7 +47,7 @@ void Record(SearchReport* report, const std::string& port, PortVerdict verdict, 
   attempt.port = port;
   attempt.verdict = verdict;
   attempt.failure = failure;
-  if (failure.kind == OpenFailureKind::kBusy) attempt.holders = TheSerialBackend().OtherHolders(port.c_str());
+  if (failure.kind == OpenFailureKind::kBusy) attempt.holders = TheSerialBackend().HoldersOfBusyPort(port.c_str());
   report->push_back(std::move(attempt));
 }
 

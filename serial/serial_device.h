@@ -158,6 +158,10 @@ struct PortEntry {
 struct PortHolder {
   std::string name;  // its command name ("minicom", "ModemManager")
   int pid = 0;
+  // Not a process seen holding the port, but another user's whose
+  // descriptors cannot be read: the likely holder of a busy port that no
+  // visible process holds. `name` and `pid` are unknown (empty, 0).
+  bool other_user = false;
 };
 
 // Opens serial ports by name (CreateFileA): exclusively, for reading and
@@ -166,7 +170,7 @@ struct PortHolder {
 // else has one open; the platform's backends ask the system, other backends
 // (the simulated modem, tests) know none unless they say so.
 //
-// Threads: Open and OpenPort from any thread; the three look-ups run on the
+// Threads: Open and OpenPort from any thread; the look-ups run on the
 // window thread (the search and the connection procedure) or in main.
 class SerialBackend {
  public:
@@ -187,6 +191,13 @@ class SerialBackend {
   virtual std::vector<PortEntry> ListPorts() { return {}; }
   // Processes other than this one that have `port_name` open.
   virtual std::vector<PortHolder> OtherHolders(const char*) { return {}; }
+  // Who holds `port_name`, which could not be opened because it is busy: the
+  // processes OtherHolders names, or, when it names none and processes of
+  // other users hide their descriptors, one entry marked other_user.
+  virtual std::vector<PortHolder> HoldersOfBusyPort(const char* port_name) { return OtherHolders(port_name); }
+  // Whether ModemManager runs, which opens every new serial port to look for
+  // modems (seen by every user, whoever runs it).
+  virtual bool ModemManagerRuns() { return false; }
   // Ports to probe one by one after COM1 to COM4 (Windows: the other ports
   // the system names), in rising order.
   virtual std::vector<std::string> FurtherProbePorts() { return {}; }

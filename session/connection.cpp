@@ -26,6 +26,13 @@ void EnableButton(int id, bool enable) {
   if (Window* window = MainDialog(); window != nullptr) window->EnableButton(id, enable);
 }
 
+// Text 29, once per run: `told` is the session's record of it.
+void TellModemManager(bool& told) {
+  if (told) return;
+  told = true;
+  AppendLogString(kTextModemManagerHint);
+}
+
 // ModemManager opens every new serial port to look for modems; the user can
 // stop it for the update.
 bool HasModemManager(const std::vector<PortHolder>& holders) {
@@ -48,8 +55,11 @@ bool ExplainOpenFailure(const char* port, const OpenFailure& failure, const std:
       AppendLogFormatted(kTextPortNoPermission, port);
       return false;
     case OpenFailureKind::kBusy: {
-      const std::string who =
-          holders.empty() ? "" : " (" + holders.front().name + ", PID " + std::to_string(holders.front().pid) + ")";
+      // A holder of another user cannot be named: that it is one is said.
+      const std::string who = holders.empty()                ? ""
+                              : holders.front().other_user ? " (von einem Programm eines anderen Benutzers)"
+                                                           : " (" + holders.front().name + ", PID " +
+                                                                 std::to_string(holders.front().pid) + ")";
       AppendLogFormatted(kTextPortBusy, {port, who.c_str()});
       return HasModemManager(holders);
     }
@@ -65,7 +75,7 @@ bool ExplainOpenFailure(const char* port, const OpenFailure& failure, const std:
 
 // After "no modem found": every port the search tried, and why it passed it
 // over.
-void ReportPortsTried(const SearchReport& tried) {
+void ReportPortsTried(const SearchReport& tried, bool& modem_manager_told) {
   const auto searched = [](const PortAttempt& attempt) { return attempt.verdict != PortVerdict::kNotSearched; };
   if (std::none_of(tried.begin(), tried.end(), searched)) return;
   AppendLogString(kTextPortsTried);
@@ -91,27 +101,32 @@ void ReportPortsTried(const SearchReport& tried) {
         break;
     }
   }
-  if (modem_manager) AppendLogString(kTextModemManagerHint);
+  if (modem_manager) TellModemManager(modem_manager_told);
 }
 
 // A program that has the port open without a lock can take the modem's
 // answers away from us: name each one before the update can be started.
-void WarnOtherHolders(const char* port) {
+void WarnOtherHolders(const char* port, bool& modem_manager_told) {
   const std::vector<PortHolder> holders = TheSerialBackend().OtherHolders(port);
   for (const PortHolder& holder : holders) {
+    if (holder.other_user) continue;  // nobody to name
     const std::string pid = std::to_string(holder.pid);
     AppendLogFormatted(kTextPortShared, {port, holder.name.c_str(), pid.c_str()});
   }
-  if (HasModemManager(holders)) AppendLogString(kTextModemManagerHint);
+  if (HasModemManager(holders)) TellModemManager(modem_manager_told);
 }
 }  // namespace
 
 void Session::SetupCommPort() {
   download_mode_answered_ = false;
   port_.ClearCommInterrupt();
+  modem_manager_told_ = false;
   AppendLogString(kTextToolStarts);
   // A build without real firmware must not be taken for one.
   if (FirmwareIsStandIn()) AppendLogString(kTextStandInImage);
+  // Before anything is sent: ModemManager may answer for the modem or take
+  // its answers, also when it runs as another user and holds no port yet.
+  if (TheSerialBackend().ModemManagerRuns()) TellModemManager(modem_manager_told_);
   AppendLogString(kTextSearching);
 
   SearchReport tried;
@@ -125,7 +140,7 @@ void Session::SetupCommPort() {
     // Cut short by the user: nothing was found because nothing was finished.
     if (port_.CommWaitsInterrupted()) return;
     AppendLogString(kTextNoModemFound);
-    ReportPortsTried(tried);
+    ReportPortsTried(tried, modem_manager_told_);
     return;
   }
   // The stand-in image goes to the simulated modem only: a real port is
@@ -148,7 +163,7 @@ void Session::SetupCommPort() {
       // With CTS alone the session goes on as with DSR, so the user is told
       // where the modem was found in both cases.
       AppendLogFormatted(kTextModemFound, PortName);
-      WarnOtherHolders(PortName);
+      WarnOtherHolders(PortName, modem_manager_told_);
     } else {
       port_.CloseCommPort();
       AppendLogFormatted(kTextConnectionNotRight, PortName);
@@ -160,8 +175,8 @@ void Session::SetupCommPort() {
     AppendLogString(kTextCannotAccessModem);
     if (failure.kind != OpenFailureKind::kNone) {
       std::vector<PortHolder> holders;
-      if (failure.kind == OpenFailureKind::kBusy) holders = TheSerialBackend().OtherHolders(PortName);
-      if (ExplainOpenFailure(PortName, failure, holders)) AppendLogString(kTextModemManagerHint);
+      if (failure.kind == OpenFailureKind::kBusy) holders = TheSerialBackend().HoldersOfBusyPort(PortName);
+      if (ExplainOpenFailure(PortName, failure, holders)) TellModemManager(modem_manager_told_);
     }
     return;
   }

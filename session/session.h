@@ -100,6 +100,9 @@ class Session {
   // Whether the modem answered "a": a front-end that starts the update by
   // itself (--yes) must not flash a modem that never showed its download mode.
   std::atomic<bool> download_mode_answered_{false};
+  // Whether the hint on ModemManager (text 29) was shown in this connection
+  // procedure: once is enough. Window thread.
+  bool modem_manager_told_ = false;
   // The user confirmed the start (SignalStartUpdate): from here until the
   // outcome is decided, a cancel is an interruption.
   std::atomic<bool> start_confirmed_{false};

@@ -2,12 +2,13 @@
 
 #include <langinfo.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <cmath>
-
 #include <clocale>
 #include <cstring>
 
@@ -40,10 +41,42 @@ void ConsoleWindow::WriteText(const std::string& text) {
   ClearBar();
   // Only printable text reaches the terminal: the modem's answers are shown
   // as they came, but an escape sequence in them must not act.
-  const std::string printable = Printable(text, !utf8_);
+  const std::string printable = Printable(TerminalLineEnds(text, pending_cr_), !utf8_);
   output_.Write(out_, utf8_ ? Cp1252ToUtf8(printable) : printable);
   if (!text.empty()) line_open_ = text.back() != '\n';
   DrawBar();
+}
+
+void ConsoleWindow::WriteQuestion(const std::string& text) {
+  if (bar_ == nullptr) return WriteText(text);
+  ClearBar();
+  int no_carry = 0;
+  const std::string printable = Printable(TerminalLineEnds(text, no_carry), !utf8_);
+  output_.Write(bar_, utf8_ ? Cp1252ToUtf8(printable) : printable);
+}
+
+std::string TerminalLineEnds(const std::string& text, int& pending_cr) {
+  std::string lines;
+  lines.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\r') {
+      ++pending_cr;
+      continue;
+    }
+    // CRs before a line end belong to it; any others stay, as they came.
+    if (c != '\n') lines.append(static_cast<std::size_t>(pending_cr), '\r');
+    pending_cr = 0;
+    lines += c;
+  }
+  return lines;
+}
+
+int TerminalColumns(std::FILE* stream) {
+  constexpr int kUnknown = 80;
+  const int fd = stream != nullptr ? fileno(stream) : -1;
+  winsize size{};
+  if (fd < 0 || ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return kUnknown;
+  return size.ws_col;
 }
 
 void ConsoleWindow::AppendLog(const char* text) {
@@ -91,8 +124,10 @@ void ConsoleWindow::StepProgress() {
   // The bar wraps at its end, as the progress control does.
   position_ += step_;
   if (position_ > upper_) position_ = 0;
+  sent_ += step_;
   const auto now = std::chrono::steady_clock::now();
   if (!bar_shown_) started_ = now;
+  last_step_ = now;
   bar_shown_ = true;
   if (closed_ || finished_ || bar_ == nullptr) return;
   const int upper = upper_ > 0 ? upper_ : 1;
@@ -113,7 +148,7 @@ void ConsoleWindow::StepProgress() {
 std::string ConsoleWindow::ProgressText(bool with_bar) {
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  return FormatProgress(position_, upper_, elapsed, with_bar);
+  return FormatProgress(position_, upper_, elapsed, with_bar, with_bar ? TerminalColumns(bar_) : 0);
 }
 
 void ConsoleWindow::DrawBar() {
@@ -146,35 +181,70 @@ void ConsoleWindow::SessionRests() {
   if (rests_hook_) rests_hook_();
 }
 
-std::string FormatProgress(int position, int upper, double elapsed_seconds, bool with_bar) {
+void ConsoleWindow::ShowSummary() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!bar_shown_) return;
+  std::FILE* const stream = bar_ != nullptr ? bar_ : out_;
+  if (stream == nullptr) return;
+  ClearBar();
+  const int blocks = std::min(sent_, static_cast<int>(upper_));
+  output_.Write(stream, FormatSummary(blocks, std::chrono::duration<double>(last_step_ - started_).count()) + "\n");
+}
+
+std::string FormatSummary(int blocks, double seconds) {
+  const long whole = std::lround(seconds);
+  const double kib = blocks * 0.5;
+  const long tenths = seconds > 0.0 ? std::lround(kib / seconds * 10) : 0;
+  char line[96];
+  std::snprintf(line, sizeof line, "%.0f KiB in %ld:%02ld, %ld,%ld KiB/s", kib, whole / 60, whole % 60, tenths / 10,
+                tenths % 10);
+  return std::string(line);
+}
+
+std::string FormatProgress(int position, int upper, double elapsed_seconds, bool with_bar, int columns) {
   constexpr int kWidth = 20;
+  constexpr int kNarrowest = 5;
   constexpr double kBlockKiB = 0.5;  // a data block is 512 bytes
   if (upper <= 0) upper = 1;
   if (position < 0) position = 0;
   if (position > upper) position = upper;
   // Written into one buffer: GCC 12 at -O3 warns falsely (-Wrestrict) on
   // std::string assignments and concatenations of this shape.
-  char line[160];
-  std::size_t n = 0;
-  if (with_bar) {
-    const int filled = position * kWidth / upper;
-    line[n++] = '[';
-    for (int i = 0; i < kWidth; ++i) line[n++] = i < filled ? '#' : '.';
-    for (const char c : {']', ' ', ' '}) line[n++] = c;
-  }
+  char text[128];
+  std::size_t t = 0;
   const double done = position * kBlockKiB;
   const double total = upper * kBlockKiB;
-  n += static_cast<std::size_t>(
-      std::snprintf(line + n, sizeof line - n, "%3d %%  %.0f/%.0f KiB", position * 100 / upper, done, total));
-  if (position > 0 && elapsed_seconds > 0.0) {
+  t += static_cast<std::size_t>(
+      std::snprintf(text, sizeof text, "%3d %%  %.0f/%.0f KiB", position * 100 / upper, done, total));
+  if (position > 0 && elapsed_seconds > 0.0 && t < sizeof text) {
     const double rate = done / elapsed_seconds;
     const long tenths = std::lround(rate * 10);
     const long left = std::lround((total - done) / rate);
     // German numbers: a decimal comma.
-    std::snprintf(line + n, sizeof line - n, "  %ld,%ld KiB/s  noch %ld:%02ld", tenths / 10, tenths % 10, left / 60,
+    std::snprintf(text + t, sizeof text - t, "  %ld,%ld KiB/s  noch %ld:%02ld", tenths / 10, tenths % 10, left / 60,
                   left % 60);
   }
-  return std::string(line);
+  std::size_t text_length = std::strlen(text);
+  // The last column stays free: a line that fills it makes some terminals
+  // wrap, and every redraw would then add a line.
+  const long room = columns > 0 ? columns - 1 : 0;
+  int width = kWidth;
+  if (room > 0) {
+    width = std::min<long>(kWidth, room - static_cast<long>(text_length) - 4);  // "[", "]" and two blanks
+    if (width < kNarrowest) width = 0;
+    if (static_cast<long>(text_length) > room) text_length = static_cast<std::size_t>(room);
+  }
+  char line[160];
+  std::size_t n = 0;
+  if (with_bar && width > 0) {
+    const int filled = position * width / upper;
+    line[n++] = '[';
+    for (int i = 0; i < width; ++i) line[n++] = i < filled ? '#' : '.';
+    for (const char c : {']', ' ', ' '}) line[n++] = c;
+  }
+  std::memcpy(line + n, text, text_length);
+  n += text_length;
+  return std::string(line, n);
 }
 
 bool ConsoleWindow::AskYesNo(const char* text) {
@@ -184,7 +254,7 @@ bool ConsoleWindow::AskYesNo(const char* text) {
     if (closed_) return false;
     if (answer_yes_) return true;
     asking_ = true;  // the bar is wiped and stays away: it would share the prompt's line
-    WriteText(std::string(text) + " (j/n) ");
+    WriteQuestion(std::string(text) + " (j/n) ");
   }
   // The lock is not held while the user thinks: the session goes on as it
   // does behind the window's message box (a transfer that stalled on its
@@ -194,10 +264,10 @@ bool ConsoleWindow::AskYesNo(const char* text) {
   std::lock_guard<std::mutex> guard(lock_);
   asking_ = false;
   if (!answered) {
-    WriteText("\n");
+    WriteQuestion("\n");
     return false;  // no answer is no Yes
   }
-  line_open_ = false;  // the user's Enter ended the prompt's line
+  if (bar_ == nullptr) line_open_ = false;  // the user's Enter ended the prompt's line
   DrawBar();
   const char c = answer[0];
   return c == 'j' || c == 'J' || c == 'y' || c == 'Y';

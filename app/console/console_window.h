@@ -1,8 +1,10 @@
 // The console front-end's window: the log pane is written to stdout as it
-// grows (converted to the terminal's encoding), questions are asked on stdin,
-// the progress bar is drawn on stderr on a line of its own below the text
-// when stderr is a terminal (else a plain line every tenth), and the buttons
-// are state that the console reads. Thread-safe: the session's
+// grows (converted to the terminal's encoding, its lines ending in LF alone),
+// questions are shown on stderr (so that `> file` keeps them in sight) and
+// answered on stdin, the progress bar is drawn on stderr on a line of its own
+// below the text when stderr is a terminal, as wide as the terminal allows
+// (else a plain line every tenth), and the buttons are state that the
+// console reads. Thread-safe: the session's
 // threads call it directly.
 #pragma once
 
@@ -23,6 +25,7 @@ class ConsoleWindow : public Window {
  public:
   // `utf8`: convert the pane's Windows-1252 texts to UTF-8 for output (else
   // they are written as they are). `progress`: draw the bar on `bar`.
+  // Questions go to `bar` as well (to `out` when there is no `bar`).
   ConsoleWindow(std::FILE* out, std::FILE* in, std::FILE* bar, bool utf8, bool progress);
 
   // A descriptor that becomes readable when the user interrupts (Ctrl-C):
@@ -53,6 +56,11 @@ class ConsoleWindow : public Window {
   bool ChooseFile(FileDialogRequest& request) override;
   void SessionRests() override;
 
+  // After a success: the transfer's size, time and rate on a line of its own
+  // that stays ("364 KiB in 4:31, 1,3 KiB/s"), where the bar was. Nothing
+  // when no block went out. Also after Close.
+  void ShowSummary();
+
   // After this, questions answer No and nothing more is drawn (the program
   // is ending).
   void Close();
@@ -62,6 +70,7 @@ class ConsoleWindow : public Window {
 
  private:
   void WriteText(const std::string& text);  // lock held
+  void WriteQuestion(const std::string& text);  // lock held
   void DrawBar();                           // lock held
   std::string ProgressText(bool with_bar);  // lock held
   void ClearBar();                          // lock held
@@ -84,7 +93,10 @@ class ConsoleWindow : public Window {
   bool line_open_ = false;  // the last text left its line open (no line end)
   bool finished_ = false;   // the session rests: the bar is not drawn again
   int last_tenth_ = 0;      // without a terminal: the last tenth reported
+  int sent_ = 0;            // every step so far, without the bar's wrap
+  int pending_cr_ = 0;      // CRs at the end of the last text: a line end's, or not
   std::chrono::steady_clock::time_point started_;    // the first step
+  std::chrono::steady_clock::time_point last_step_;  // the latest step
   std::chrono::steady_clock::time_point last_draw_;  // the last redraw
   bool closed_ = false;
   bool asking_ = false;  // a question waits for its answer
@@ -98,7 +110,23 @@ class ConsoleWindow : public Window {
 // The progress as the console shows it, German number format:
 // "[##########..........]  42 %  153/364 KiB  5,2 KiB/s  noch 2:31" (without
 // the bar: from the percentage on). Rate and time left once a block is out.
-std::string FormatProgress(int position, int upper, double elapsed_seconds, bool with_bar);
+// With `columns` (the terminal's width, 0 for no limit) the line stays within
+// columns - 1 characters: the bar narrows, goes when it would be shorter
+// than 5 marks, and the text is cut last.
+std::string FormatProgress(int position, int upper, double elapsed_seconds, bool with_bar, int columns = 0);
+
+// The line that stays after a success: "364 KiB in 4:31, 1,3 KiB/s" for
+// `blocks` half-KiB blocks in `seconds`.
+std::string FormatSummary(int blocks, double seconds);
+
+// The pane's line ends as a terminal program writes them: CR LF and CR CR LF
+// become LF. `pending_cr` carries CRs at the end of one text over to the
+// next, which decides whether they end a line.
+std::string TerminalLineEnds(const std::string& text, int& pending_cr);
+
+// The width of the terminal behind `stream` (TIOCGWINSZ), 80 when it has
+// none or does not say.
+int TerminalColumns(std::FILE* stream);
 
 // Consumes what is waiting on a non-blocking descriptor; true if there was
 // anything.

@@ -220,6 +220,9 @@ int RunConsole(const Options& options) {
     status = kExitNoModem;
   }
 
+  // The bar is gone with the outcome; what it measured stays in one line.
+  if (status == kExitSucceeded) window.ShowSummary();
+
   if (log_file) {
     std::string problem;
     if (!AppendLogBlock(*log_file, window.LogText(), &problem)) {

@@ -1,6 +1,8 @@
 // Who else has a port open: every process's /proc/PID/fd links, compared by
-// device number, named by /proc/PID/comm. Processes of other users stay
-// unseen to an unprivileged user; that only makes the answer shorter.
+// device number, named by /proc/PID/comm. The descriptors of other users'
+// processes stay unseen to an unprivileged user: that such processes exist is
+// told, so that a busy port without a visible holder is not left unexplained.
+// Their command names are readable by all.
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -32,8 +34,8 @@ long NumberOf(const std::string& name) {
 
 // The pseudo-terminal a /dev/ptmx descriptor is the master of ("tty-index"
 // of its fdinfo), or -1.
-long MasterIndex(const std::string& pid, const std::string& fd) {
-  std::ifstream info("/proc/" + pid + "/fdinfo/" + fd);
+long MasterIndex(const fs::path& process, const std::string& fd) {
+  std::ifstream info(process / "fdinfo" / fd);
   std::string key;
   long index = -1;
   while (info >> key) {
@@ -45,8 +47,8 @@ long MasterIndex(const std::string& pid, const std::string& fd) {
   return index;
 }
 
-std::string CommandName(const std::string& pid) {
-  std::ifstream comm("/proc/" + pid + "/comm");
+std::string CommandName(const fs::path& process) {
+  std::ifstream comm(process / "comm");
   std::string name;
   std::getline(comm, name);
   return name;
@@ -54,8 +56,9 @@ std::string CommandName(const std::string& pid) {
 
 }  // namespace
 
-std::vector<PortHolder> FindOtherHolders(const std::string& path) {
+std::vector<PortHolder> FindOtherHolders(const std::string& path, const std::string& proc, bool* hidden) {
   std::vector<PortHolder> holders;
+  if (hidden != nullptr) *hidden = false;
   struct stat port{};
   if (::stat(path.c_str(), &port) != 0) return holders;
   const bool is_device = S_ISCHR(port.st_mode);
@@ -66,7 +69,7 @@ std::vector<PortHolder> FindOtherHolders(const std::string& path) {
   // Processes come and go while we look: every step takes an error code, so
   // that one that vanishes ends only its own listing, and nothing throws.
   std::error_code error;
-  for (fs::directory_iterator process("/proc", error), end; !error && process != end; process.increment(error)) {
+  for (fs::directory_iterator process(proc, error), end; !error && process != end; process.increment(error)) {
     const std::string pid = process->path().filename().string();
     const long number = NumberOf(pid);
     if (number < 0 || number == self) continue;
@@ -82,14 +85,27 @@ std::vector<PortHolder> FindOtherHolders(const std::string& path) {
                     : (target.st_dev == port.st_dev && target.st_ino == port.st_ino)) {
         holds = true;
       } else if (pty_index >= 0 && S_ISCHR(target.st_mode) && major(target.st_rdev) == kPtmxMajor &&
-                 minor(target.st_rdev) == kPtmxMinor && MasterIndex(pid, fd) == pty_index) {
+                 minor(target.st_rdev) == kPtmxMinor && MasterIndex(process->path(), fd) == pty_index) {
         far_end = true;
       }
     }
-    if (holds && !far_end) holders.push_back(PortHolder{CommandName(pid), static_cast<int>(number)});
+    // Another user's process: its descriptors are not ours to read.
+    if (hidden != nullptr && (fd_error == std::errc::permission_denied || fd_error == std::errc::operation_not_permitted)) {
+      *hidden = true;
+    }
+    if (holds && !far_end) holders.push_back(PortHolder{CommandName(process->path()), static_cast<int>(number)});
   }
   std::sort(holders.begin(), holders.end(), [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
   return holders;
+}
+
+bool ProcessRuns(const std::string& name, const std::string& proc) {
+  std::error_code error;
+  for (fs::directory_iterator process(proc, error), end; !error && process != end; process.increment(error)) {
+    if (NumberOf(process->path().filename().string()) < 0) continue;
+    if (CommandName(process->path()) == name) return true;
+  }
+  return false;
 }
 
 }  // namespace mfu

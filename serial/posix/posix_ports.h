@@ -20,8 +20,16 @@ std::string DevicePath(const char* port_name);
 std::vector<PortEntry> ListSerialPorts();
 
 // The processes other than this one that have the device at `path` open (a
-// symlink counts as its target). The process holding a pseudo-terminal's
-// master side is the far end of the line, not a rival, and is left out.
-std::vector<PortHolder> FindOtherHolders(const std::string& path);
+// symlink counts as its target), looked up under `proc` (the proc file
+// system's root). The process holding a pseudo-terminal's master side is the
+// far end of the line, not a rival, and is left out. `hidden`, when given,
+// tells whether processes exist whose descriptors this user may not read
+// (other users'): one of them may hold the port unseen.
+std::vector<PortHolder> FindOtherHolders(const std::string& path, const std::string& proc = "/proc",
+                                         bool* hidden = nullptr);
+
+// Whether a process whose command name is `name` runs (its comm under
+// `proc`, readable by every user).
+bool ProcessRuns(const std::string& name, const std::string& proc = "/proc");
 
 }  // namespace mfu

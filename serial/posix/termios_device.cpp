@@ -568,6 +568,16 @@ class TermiosBackend final : public SerialBackend {
     if (port_name == nullptr || port_name[0] == '\0') return {};
     return FindOtherHolders(DevicePath(port_name));
   }
+
+  std::vector<PortHolder> HoldersOfBusyPort(const char* port_name) override {
+    if (port_name == nullptr || port_name[0] == '\0') return {};
+    bool hidden = false;
+    std::vector<PortHolder> holders = FindOtherHolders(DevicePath(port_name), "/proc", &hidden);
+    if (holders.empty() && hidden) holders.push_back(PortHolder{"", 0, /*other_user=*/true});
+    return holders;
+  }
+
+  bool ModemManagerRuns() override { return ProcessRuns("ModemManager"); }
 };
 
 }  // namespace

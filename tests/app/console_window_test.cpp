@@ -156,14 +156,17 @@ TEST_F(ConsoleBarTest, TheSessionGoesOnWhileAQuestionWaitsAndTheBarKeepsOffItsLi
     window_.AppendLog("Zeile\r\n");
   });
   ASSERT_EQ(session.wait_for(2s), std::future_status::ready) << "the session waited for the answer";
-  EXPECT_EQ(Bar(), before + "\r\033[K");
+  // The prompt stands on the terminal's stream, not in stdout's file.
+  const std::string prompt = "\r\033[KAbbrechen ? (j/n) ";
+  EXPECT_EQ(Bar(), before + prompt);
+  EXPECT_EQ(Output(), "Zeile\n");
   EXPECT_EQ(answer.wait_for(0ms), std::future_status::timeout);
 
   input_.Write("n\n");
   ASSERT_EQ(answer.wait_for(2s), std::future_status::ready);
   EXPECT_FALSE(answer.get());
   // Answered: the bar comes back below, at the step it has reached.
-  const std::string after = Bar().substr(before.size() + 4);
+  const std::string after = Bar().substr(before.size() + prompt.size());
   EXPECT_EQ(after.rfind("\r[##########..........]   50 %  1/2 KiB", 0), 0u) << after;
   EXPECT_EQ(window_.LogText(), "Zeile\r\n");
 }
@@ -184,14 +187,49 @@ TEST_F(ConsoleBarTest, TheBarNeverSharesALineWithTextAndGoesWithTheOutcome) {
   window_.StepProgress();
   window_.AppendLog("\r\nUpdate ist fehlgeschlagen.\r\n");
   EXPECT_EQ(Bar(), drawn + "\r\033[K");
-  EXPECT_EQ(Output(), "Sie k\xF6nnen noch mal probieren,  und dann dieses Program neu starten.\r\n"
-                      "\r\nUpdate ist fehlgeschlagen.\r\n");
+  EXPECT_EQ(Output(), "Sie k\xF6nnen noch mal probieren,  und dann dieses Program neu starten.\n"
+                      "\nUpdate ist fehlgeschlagen.\n");
 }
 
 TEST(ConsoleProgress, GermanNumbersRateAndTimeLeft) {
   EXPECT_EQ(FormatProgress(306, 728, 30.0, true), "[########............]   42 %  153/364 KiB  5,1 KiB/s  noch 0:41");
   EXPECT_EQ(FormatProgress(0, 728, 0.0, true), "[....................]    0 %  0/364 KiB");
   EXPECT_EQ(FormatProgress(728, 728, 280.0, false), "100 %  364/364 KiB  1,3 KiB/s  noch 0:00");
+  // The line keeps off the terminal's last column: the bar narrows, then
+  // goes, and the text is cut last.
+  EXPECT_EQ(FormatProgress(306, 728, 30.0, true, 80), "[########............]   42 %  153/364 KiB  5,1 KiB/s  noch 0:41");
+  EXPECT_EQ(FormatProgress(306, 728, 30.0, true, 60), "[######.........]   42 %  153/364 KiB  5,1 KiB/s  noch 0:41");
+  EXPECT_EQ(FormatProgress(306, 728, 30.0, true, 50), "[##...]   42 %  153/364 KiB  5,1 KiB/s  noch 0:41");
+  EXPECT_EQ(FormatProgress(306, 728, 30.0, true, 48), " 42 %  153/364 KiB  5,1 KiB/s  noch 0:41");
+  EXPECT_EQ(FormatProgress(306, 728, 30.0, true, 20), " 42 %  153/364 KiB ");
+  EXPECT_EQ(FormatSummary(728, 271.4), "364 KiB in 4:31, 1,3 KiB/s");
+  EXPECT_EQ(FormatSummary(2, 0.0), "1 KiB in 0:00, 0,0 KiB/s");
+}
+
+TEST(ConsoleProgress, LineEndsBecomeLfAlsoWhenSplitAcrossTexts) {
+  int carry = 0;
+  EXPECT_EQ(TerminalLineEnds("a\r\r\nb\r\nc\rd\r", carry), "a\nb\nc\rd");
+  EXPECT_EQ(carry, 1);
+  EXPECT_EQ(TerminalLineEnds("\r\ne\r", carry), "\ne");
+  EXPECT_EQ(TerminalLineEnds("f", carry), "\rf");
+  EXPECT_EQ(carry, 0);
+}
+
+// After a success the bar gives way to one line that stays; a file has no
+// width, so the bar is 80 columns' worth there.
+TEST_F(ConsoleBarTest, ASuccessLeavesOneSummaryLine) {
+  window_.SetProgressRange(4);
+  window_.SetProgressStep(1);
+  for (int i = 0; i < 6; ++i) window_.StepProgress();  // past its end: the bar wraps, the summary does not
+  window_.SessionRests();
+  window_.Close();
+  window_.ShowSummary();
+  const std::string bar = Bar();
+  const std::string summary = bar.substr(bar.rfind("\033[K") + 3);
+  EXPECT_EQ(summary.rfind("2 KiB in 0:00, ", 0), 0u) << bar;
+  EXPECT_EQ(summary.back(), '\n');
+  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(TerminalColumns(bar_), 80);
 }
 
 // A terminal that stops reading (Ctrl-S, a stalled link) must not hold up the
@@ -227,8 +265,8 @@ TEST(ConsoleWindowTest, AStoppedTerminalHoldsUpNoCaller) {
   }
   std::fclose(out);
   const std::string lines = drained.substr(drained.find("Zeile 0"));
-  EXPECT_EQ(lines.rfind("Zeile 0\r\nZeile 1\r\n", 0), 0u);
-  EXPECT_NE(lines.find("Zeile 998\r\nZeile 999\r\n"), std::string::npos);
+  EXPECT_EQ(lines.rfind("Zeile 0\nZeile 1\n", 0), 0u);
+  EXPECT_NE(lines.find("Zeile 998\nZeile 999\n"), std::string::npos);
 }
 
 TEST(ConsoleProgress, WithoutATerminalAPlainLineEveryTenth) {
@@ -272,7 +310,7 @@ TEST(ConsoleWindowTest, LogTextIsConvertedForTheTerminalButKeptAsWindows1252) {
   std::rewind(out);
   char shown[64] = {};
   ASSERT_GT(std::fread(shown, 1, sizeof shown - 1, out), 0u);
-  EXPECT_EQ(std::string(shown), "Update l\xC3\xA4uft ...\r\r\n^[[2J^G<90>.");
+  EXPECT_EQ(std::string(shown), "Update l\xC3\xA4uft ...\n^[[2J^G<90>.");
   std::fclose(out);
 }
 

@@ -48,8 +48,12 @@ fail() { echo "FAIL ($mode): $*"; echo "--- tool output"; cat "$work/out"; echo 
 
 start=$(date +%s)
 if [ "$mode" = declined ]; then
-  echo n | "$update" --console --port "$port" --save-log "$work/update.hlg" > "$work/out" 2>&1
+  # stdout to a file, as `> file` does: the question must stay on stderr.
+  echo n | "$update" --console --port "$port" --save-log "$work/update.hlg" > "$work/out" 2> "$work/err"
   status=$?
+  grep -q "(j/n)" "$work/err" || fail "the question is not on stderr"
+  grep -q "(j/n)" "$work/out" && fail "the question went to stdout"
+  cat "$work/err" >> "$work/out"
 elif [ "$mode" = interrupt ]; then
   # Ctrl-C in the data phase asks first; the answer "j" cancels the update.
   mkfifo "$work/in"
@@ -186,6 +190,8 @@ else
 fi
 # (The log block's own heading "Modem-Update-Log" stands in the hangup run's.)
 grep -v "Modem-Update-Log" "$work/out" | grep "Modem-Update" | grep -vq "Modem-Update Tool startet" && fail "banner not cut at Modem-Update"
+# Lines end in LF on the terminal; the log file keeps CR CR LF.
+grep -q $'\r$' "$work/out" && fail "a line of the output ends in CR"
 [ -s "$work/update.hlg" ] || fail "no log file"
 head -c 3 "$work/update.hlg" | od -An -tx1 | grep -q "0d 0d 0a" || fail "log file header"
 
@@ -197,6 +203,7 @@ case $mode in
       grep -q "Flash-Programmierung erfolgreich" "$work/out" || fail "the final answer is not shown"
     fi
     grep -q "Update ist erfolgreich abgeschlossen!" "$work/out" || fail "no success report"
+    grep -Eq "^364 KiB in [0-9]+:[0-9]{2}, [0-9]+,[0-9] KiB/s$" "$work/out" || fail "no summary line"
     grep -q "  Datum - Tue Oct 13 16:34:34 1998" "$work/out" || fail "no date line"
     wait $sim_pid; sim_status=$?
     [ "$sim_status" -eq 0 ] || fail "modem-sim judged the session bad ($sim_status)"

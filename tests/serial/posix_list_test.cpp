@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "serial/discovery.h"
 #include "serial/modem_list.h"
 #include "serial/posix/port_option.h"
+#include "serial/posix/posix_ports.h"
 #include "serial/serial_device.h"
 #include "tests/serial/pty.h"
 #include "tests/support/fake_serial.h"
@@ -180,6 +182,68 @@ TEST(TermiosOpenFailure, EachFailureSaysWhyAndABusyPortNamesItsHolder) {
   ::unlink(link.c_str());
   ::unlink(file.c_str());
   ::rmdir(dir);
+}
+
+// A /proc tree of our own: ModemManager runs as another user (its fd list
+// unreadable), minicom holds the port. Read as an unprivileged user (in a
+// child when we are root, as the permissions do not bind root).
+TEST(PortHolders, AnotherUsersProcessesAreCountedAndModemManagerIsSeenByName) {
+  char dir[] = "/tmp/mfu-proc.XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  ASSERT_EQ(::chmod(dir, 0755), 0);
+  const std::string root = dir;
+  Pty port, other;
+  ASSERT_FALSE(port.path.empty());
+  const auto process = [&](const std::string& pid, const std::string& comm) {
+    ::mkdir((root + "/" + pid).c_str(), 0755);
+    ::mkdir((root + "/" + pid + "/fd").c_str(), 0755);
+    std::ofstream(root + "/" + pid + "/comm") << comm << "\n";
+  };
+  process("812", "ModemManager");
+  process("4242", "minicom");
+  process("4300", "bash");
+  ASSERT_EQ(::symlink(port.path.c_str(), (root + "/4242/fd/3").c_str()), 0);
+  ASSERT_EQ(::symlink(other.path.c_str(), (root + "/4300/fd/0").c_str()), 0);
+  ::mkdir((root + "/self").c_str(), 0755);  // not a process: no number
+  ASSERT_EQ(::chmod((root + "/812/fd").c_str(), 0), 0);
+
+  // Bit 0: ModemManager runs; 1: exactly minicom holds the port; 2: the
+  // other pty has no holder besides bash; 3: hidden processes are told;
+  // 4: a name is matched whole.
+  const auto look = [&] {
+    int seen = 0;
+    if (ProcessRuns("ModemManager", root)) seen |= 1;
+    bool hidden = false;
+    const auto holders = FindOtherHolders(port.path, root, &hidden);
+    if (holders.size() == 1 && holders[0].name == "minicom" && holders[0].pid == 4242) seen |= 2;
+    const auto others = FindOtherHolders(other.path, root);
+    if (others.size() == 1 && others[0].name == "bash") seen |= 4;
+    if (hidden) seen |= 8;
+    if (!ProcessRuns("ModemManage", root) && !ProcessRuns("modemmanager", root)) seen |= 16;
+    return seen;
+  };
+  int seen = -1;
+  if (::geteuid() != 0) {
+    seen = look();
+  } else {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+      ::_exit(look());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    seen = WEXITSTATUS(status);
+  }
+  EXPECT_EQ(seen, 31);
+  // Readable by us all along: nothing hidden.
+  ASSERT_EQ(::chmod((root + "/812/fd").c_str(), 0755), 0);
+  bool hidden = true;
+  EXPECT_EQ(FindOtherHolders(port.path, root, &hidden).size(), 1u);
+  EXPECT_FALSE(hidden);
+  EXPECT_FALSE(ProcessRuns("ModemManager", root + "/missing"));
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -198,6 +198,10 @@ TEST_F(ConnectionTest, EachOpenFailureIsFollowedByItsReason) {
       {OpenFailureKind::kBusy, {{"minicom", 321}}, "COM1 wird von einem anderen Programm benutzt (minicom, PID 321).\r\n"},
       {OpenFailureKind::kBusy, {{"ModemManager", 77}},
        "COM1 wird von einem anderen Programm benutzt (ModemManager, PID 77).\r\n" + Text(29)},
+      // Held by nobody this user can see, while other users' processes hide
+      // their descriptors.
+      {OpenFailureKind::kBusy, {{"", 0, /*other_user=*/true}},
+       "COM1 wird von einem anderen Programm benutzt (von einem Programm eines anderen Benutzers).\r\n"},
       {OpenFailureKind::kNotSerial, {}, "COM1 ist keine serielle Schnittstelle.\r\n"},
       {OpenFailureKind::kOther, {}, Text(37, {"COM1"})},
   };
@@ -214,7 +218,7 @@ TEST_F(ConnectionTest, EachOpenFailureIsFollowedByItsReason) {
     EXPECT_FALSE(window_.ButtonEnabled(1006));
     EXPECT_FALSE(session().SessionMonitorExists());
   }
-  EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 7);
+  EXPECT_EQ(diags_.Count("SetupCommPort() failed\n"), 8);
 }
 
 TEST_F(ConnectionTest, AnotherProgramWithThePortOpenIsNamedBeforeTheUpdateCanStart) {
@@ -226,6 +230,18 @@ TEST_F(ConnectionTest, AnotherProgramWithThePortOpenIsNamedBeforeTheUpdateCanSta
                               Text(29) + Text(2015);
   EXPECT_NE(window_.LogText().find(warning), std::string::npos) << window_.LogText();
   EXPECT_NE(warning.find("Achtung: COM1 ist auch von minicom (PID 99) ge\xF6" "ffnet."), std::string::npos);
+}
+
+// ModemManager is told of before the search sends anything, whoever runs it,
+// and only once, also when it then turns out to hold the port.
+TEST_F(ConnectionTest, ARunningModemManagerIsToldOnceBeforeTheSearch) {
+  backend_.SetModemManagerRuns(true);
+  backend_.SetHolders("COM1", {{"ModemManager", 7}, {"", 0, /*other_user=*/true}});
+  session().SetupCommPort();
+  const std::string log = window_.LogText();
+  EXPECT_EQ(log.rfind(Text(2009) + Text(29) + Text(2010), 0), 0u) << log;
+  EXPECT_EQ(log.find(Text(29), Text(2009).size() + 1), std::string::npos) << log;
+  EXPECT_NE(log.find(Text(31, {"COM1", "ModemManager", "7"}) + Text(2015)), std::string::npos) << log;
 }
 
 TEST_F(ConnectionTest, StatusQueryFails) {

@@ -231,6 +231,16 @@ std::vector<PortHolder> FakeSerialBackend::OtherHolders(const char* port_name) {
   return it != holders_.end() ? it->second : std::vector<PortHolder>{};
 }
 
+bool FakeSerialBackend::ModemManagerRuns() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return modem_manager_runs_;
+}
+
+void FakeSerialBackend::SetModemManagerRuns(bool runs) {
+  std::lock_guard<std::mutex> guard(lock_);
+  modem_manager_runs_ = runs;
+}
+
 std::vector<std::string> FakeSerialBackend::FurtherProbePorts() {
   std::lock_guard<std::mutex> guard(lock_);
   return further_;

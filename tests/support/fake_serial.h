@@ -85,6 +85,7 @@ class FakeSerialBackend : public SerialBackend {
   std::vector<PortEntry> ListPorts() override;
   std::vector<PortHolder> OtherHolders(const char* port_name) override;
   std::vector<std::string> FurtherProbePorts() override;
+  bool ModemManagerRuns() override;
   std::vector<std::string> Opened() const;
   // Names that count as ports of real hardware (none unless set).
   void SetHardwarePorts(std::vector<std::string> names);
@@ -94,6 +95,7 @@ class FakeSerialBackend : public SerialBackend {
   void SetHolders(const std::string& name, std::vector<PortHolder> holders);
   void SetListed(const std::vector<std::string>& paths);    // ListPorts, in this order
   void SetFurtherProbePorts(std::vector<std::string> names);
+  void SetModemManagerRuns(bool runs);
 
  private:
   mutable std::mutex lock_;
@@ -104,6 +106,7 @@ class FakeSerialBackend : public SerialBackend {
   std::vector<std::string> further_;
   std::vector<std::string> opened_;
   std::vector<std::string> hardware_;
+  bool modem_manager_runs_ = false;
 };
 
 }  // namespace mfu::test
