@@ -44,7 +44,9 @@ class SenderOutlet {
 
   // Reads the flash loader's final answer (at most 4096 bytes, `limit` ms),
   // shows it to the user, and hands back the bytes the read delivered (empty
-  // when none came). They stay valid until the sender's next read.
+  // when none came). They stay valid until the sender's next read. An answer
+  // that no longer counts (the user cancelled first) is neither shown nor
+  // handed back: empty, whatever came.
   virtual std::span<const std::uint8_t> ReadFinalAnswer(Millis limit) = 0;
 
   // The outcome: the flash loader reported success, or the session failed
