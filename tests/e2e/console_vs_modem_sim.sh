@@ -90,7 +90,7 @@ elif [ "$mode" = sigterm ] || [ "$mode" = hangup ]; then
   status=$?
   stop_ms=$(( ($(date +%s%N) - asked) / 1000000 ))
   # Nothing of the log reached the closed stdout: the log block stands in.
-  [ "$mode" = hangup ] && cat "$work/update.hlg" >> "$work/out"
+  [ "$mode" = hangup ] && { cp "$work/out" "$work/own"; cat "$work/update.hlg" >> "$work/out"; }
 elif [[ $mode == final-sigterm-* ]]; then
   # SIGTERM a fixed time after "OO" as the modem received it; the loader
   # answers 300 ms after "OO". The wait forks nothing (a loaded machine would
@@ -194,8 +194,9 @@ fi
 # (The log block's own heading "Modem-Update-Log" stands in the hangup run's.)
 grep -v "Modem-Update-Log" "$work/out" | grep "Modem-Update" | grep -vq "Modem-Update Tool startet" && fail "banner not cut at Modem-Update"
 # Lines end in LF on the terminal; the log file keeps CR CR LF (the hangup
-# run's output ends with that file's block, from its heading on).
-sed '/Modem-Update-Log/,$d' "$work/out" | grep -aq $'\r$' && fail "a line of the output ends in CR"
+# run's output has that file's block appended: its own output is kept apart).
+own=$work/out; [ -e "$work/own" ] && own=$work/own
+grep -aq $'\r$' "$own" && fail "a line of the output ends in CR"
 [ -s "$work/update.hlg" ] || fail "no log file"
 head -c 3 "$work/update.hlg" | od -An -tx1 | grep -q "0d 0d 0a" || fail "log file header"
 
