@@ -86,6 +86,9 @@ void SenderThread::Run(SenderOutlet& outlet) {
 }
 
 bool FinalAnswerReportsSuccess(const std::uint8_t* answer, std::uint32_t length) {
+  // No answer (a cancel came first, or the read was cut): an empty span may
+  // carry no pointer at all, which the byte search must not be given.
+  if (answer == nullptr || length == 0) return false;
   const void* zero = std::memchr(answer, 0, length);
   if (zero != nullptr) length = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(zero) - answer);
   // Letter case does not matter; the loader's lines end in CR, LF or both.
