@@ -230,7 +230,7 @@ std::string FormatProgress(int position, int upper, double elapsed_seconds, bool
   const long room = columns > 0 ? columns - 1 : 0;
   int width = kWidth;
   if (room > 0) {
-    width = std::min<long>(kWidth, room - static_cast<long>(text_length) - 4);  // "[", "]" and two blanks
+    width = static_cast<int>(std::min<long>(kWidth, room - static_cast<long>(text_length) - 4));  // "[", "]", 2 blanks
     if (width < kNarrowest) width = 0;
     if (static_cast<long>(text_length) > room) text_length = static_cast<std::size_t>(room);
   }
@@ -242,9 +242,9 @@ std::string FormatProgress(int position, int upper, double elapsed_seconds, bool
     for (int i = 0; i < width; ++i) line[n++] = i < filled ? '#' : '.';
     for (const char c : {']', ' ', ' '}) line[n++] = c;
   }
-  std::memcpy(line + n, text, text_length);
-  n += text_length;
-  return std::string(line, n);
+  std::string result(line, n);
+  result.append(text, text_length);
+  return result;
 }
 
 bool ConsoleWindow::AskYesNo(const char* text) {
