@@ -31,6 +31,12 @@ enum TextId : unsigned {
   kTextPortNoAnswer = 35,        // "%s antwortet nicht."
   kTextPortNoIdentifier = 36,    // "%s antwortet, aber nicht als KELVORA-Modem."
   kTextPortCannotOpen = 37,      // "%s lässt sich nicht öffnen."
+  kTextCauseBlockRefused = 38,   // "Ursache: Das Modem hat Block %u von %u nicht angenommen (%s)."
+  kTextCauseNoAnswer = 39,       // "Ursache: Das Modem hat auf %s nicht innerhalb von %u Sekunden geantwortet."
+  kTextCauseLineBroken = 40,     // "Ursache: Die Verbindung zum Modem ist abgebrochen (%s). ..."
+  kTextCauseNotConfirmed = 41,   // "Ursache: Der Flash-Loader hat das Update nicht bestätigt."
+  kTextJournalWhere = 42,        // "Das Protokoll dieses Laufs steht in %s." (ends every update's log)
+  kTextSeeListPorts = 43,        // "Mit modem-update --list-ports sehen Sie alle Schnittstellen; ..."
   kTextStandInPortsSkipped = 44, // "Echte serielle Schnittstellen wurden nicht durchsucht: ..." (once per search)
 
   // The console and the window.
