@@ -2,6 +2,10 @@
 // (session/session.h), which owns the port, the monitor and the sender. The
 // front-ends keep a RealSession as an automatic object of their run
 // function, as the Session's lifetime rule asks.
+//
+// Threads: SetupCommPort runs on the window controller's worker when the
+// window asks for it (app/update_dialog.h); meanwhile the window thread calls
+// only InterruptConnection, and everything else after the worker was joined.
 #pragma once
 
 #include <string>

@@ -44,6 +44,10 @@ void SessionMonitor::ReportFailureOutcome() {
   char format[64];
   LoadText(kTextUpdateFailed, format, sizeof format);
   ReportFailure(format);
+  // The log of a failed flash is what the user needs to keep: "Hilfe" and
+  // "Log Speichern" come back with "Beenden", as after a success.
+  EnableButton(kIdHelp);
+  EnableButton(kIdSaveLog);
   EnableButton(kIdBeenden);
 }
 

@@ -166,8 +166,11 @@ QtUpdateWindow::QtUpdateWindow(SessionControl& session, QWidget* parent)
 }
 
 QtUpdateWindow::~QtUpdateWindow() {
-  // No worker may wait on, or post to, a window that is going away.
+  // No worker may wait on, or post to, a window that is going away. A
+  // procedure still running (the window went without a close) is cut short
+  // and joined while the window and its gate still exist.
   gate_.Close();
+  controller_.EndConnectionProcedure();
 }
 
 void QtUpdateWindow::AddControl(int id, QWidget* widget, const char* dialog_class, int x, int y, int w,
@@ -199,9 +202,9 @@ void QtUpdateWindow::AppendLog(const char* text) {
   if (text == nullptr) return;
   gate_.Run([&] { AppendOnGuiThread(text); });
   // A call on the GUI thread comes from a handler that holds the thread (the
-  // connection procedure waits up to 100 s for the modem): no event loop would
-  // show the line before it returns. Painted here, without letting any event
-  // through, so no input and no queued call can run inside the handler.
+  // connection procedure, where no thread could be had for it): no event loop
+  // would show the line before it returns. Painted here, without letting any
+  // event through, so no input and no queued call can run inside the handler.
   if (gate_.OnWindowThread()) PaintNow();
 }
 
@@ -357,10 +360,10 @@ bool QtUpdateWindow::ChooseFile(FileDialogRequest& request) {
 // --- DialogView ------------------------------------------------------------
 
 void QtUpdateWindow::PostStartupMessage() {
-  // The procedure holds the GUI thread for up to 100 s: the window must be on
-  // screen and drawn before it starts, not left blank until it returns. So
-  // the message goes out once the window is shown (setVisible); nothing can
-  // have been queued before it by then.
+  // The window must be on screen and drawn before the procedure's first line
+  // (and before it holds the GUI thread, should it have to run there). So the
+  // message goes out once the window is shown (setVisible); nothing can have
+  // been queued before it by then.
   if (!isVisible()) {
     startup_on_show_ = true;
     return;
@@ -377,6 +380,12 @@ void QtUpdateWindow::setVisible(bool visible) {
 }
 
 void QtUpdateWindow::BeginClosing() { gate_.Close(); }
+
+void QtUpdateWindow::PostConnectionEnded() {
+  // Posted, not run: the worker must not touch the controller. The window
+  // outlives the worker (its destructor joins it), so `this` is alive here.
+  QMetaObject::invokeMethod(this, [this] { controller_.OnConnectionEnded(); }, Qt::QueuedConnection);
+}
 
 void QtUpdateWindow::CloseWindow(int result) { QDialog::done(result); }
 

@@ -60,6 +60,11 @@ class QtUpdateWindow : public QDialog, public Window, public DialogView {
   void setVisible(bool visible) override;
   void BeginClosing() override;
   void CloseWindow(int result) override;
+  // The connection procedure runs on the controller's worker, so that the
+  // close box, Esc, "Beenden" and SIGTERM reach it while it waits for the
+  // modem. Its end comes back as a queued call (any thread).
+  bool ConnectOnWorker() const override { return true; }
+  void PostConnectionEnded() override;
 
   // The dialog font (MS Sans Serif 8 pt, else the nearest sans font) and its
   // base units; dialog units to pixels with them.

@@ -6,11 +6,15 @@
 #include <utility>
 #include <vector>
 
+#include "platform/diag.h"
+
 namespace mfu {
 namespace {
 
 // Wakes the gate: the dialog's thread drains the calls of worker threads.
 constexpr UINT kGateMessage = WM_APP + 1;
+// The connection procedure's worker has returned.
+constexpr UINT kConnectionEndedMessage = WM_APP + 2;
 
 }  // namespace
 
@@ -71,6 +75,9 @@ INT_PTR Win32UpdateWindow::Run(UpdateDialog& controller) {
   const INT_PTR result = ::DialogBoxParamA(instance_, MAKEINTRESOURCEA(kDialogTemplateId), nullptr,
                                            &Win32UpdateWindow::DialogProc, reinterpret_cast<LPARAM>(this));
   gate_->Close();
+  // The dialog closes only after the procedure has ended; should the modal
+  // run have ended otherwise, the procedure is cut short here.
+  controller.EndConnectionProcedure();
   dialog_ = nullptr;
   controller_ = nullptr;
   return result;
@@ -114,6 +121,9 @@ INT_PTR Win32UpdateWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case kGateMessage:
       gate_->Drain();
+      return TRUE;
+    case kConnectionEndedMessage:
+      controller_->OnConnectionEnded();
       return TRUE;
     case WM_PAINT:
       return OnPaint() ? TRUE : FALSE;
@@ -243,6 +253,13 @@ void Win32UpdateWindow::PostStartupMessage() {
 }
 
 void Win32UpdateWindow::BeginClosing() { gate_->Close(); }
+
+void Win32UpdateWindow::PostConnectionEnded() {
+  if (dialog_ == nullptr || ::PostMessageA(dialog_, kConnectionEndedMessage, 0, 0) == FALSE) {
+    // Nothing would tell the dialog: its close would wait for ever.
+    Diag("PostMessage of the connection's end failed\n");
+  }
+}
 
 void Win32UpdateWindow::CloseWindow(int result) {
   if (dialog_ != nullptr) ::EndDialog(dialog_, result);

@@ -4,7 +4,10 @@
 // the file dialog) and the controller's DialogView; commands go to the
 // portable UpdateDialog.
 //
-// Threads: the dialog belongs to the thread that runs Run(). Worker threads
+// Threads: the dialog belongs to the thread that runs Run(). The connection
+// procedure runs on the controller's worker (see app/update_dialog.h); Run()
+// joins it before it returns, so `dialog_`, which that worker reads to post
+// its end, is never cleared under it. Worker threads
 // reach it through a WindowGate: each call is posted to the dialog (a private
 // message wakes the gate) and the worker waits until the dialog's thread has
 // carried it out, as with a synchronous window message; once the window is
@@ -64,6 +67,11 @@ class Win32UpdateWindow final : public Window, public DialogView {
   void PostStartupMessage() override;
   void BeginClosing() override;
   void CloseWindow(int result) override;
+  // The connection procedure runs on the controller's worker, so that the
+  // close box, Esc and "Beenden" reach it while it waits for the modem; its
+  // end is posted to the dialog as a private message (any thread).
+  bool ConnectOnWorker() const override { return true; }
+  void PostConnectionEnded() override;
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

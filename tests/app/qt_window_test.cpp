@@ -49,6 +49,12 @@ void PumpUntil(const std::function<bool()>& condition) {
 using test::FakeSession;
 using test::PlaceholderSession;
 
+// Until the connection procedure has run on its worker and its end has been
+// handled on the GUI thread.
+void Settle(QtUpdateWindow& window, FakeSession& session) {
+  PumpUntil([&] { return session.setups.load() > 0 && !window.Controller().Connecting(); });
+}
+
 struct Box {
   QString caption;
   QString text;
@@ -98,7 +104,7 @@ TEST_F(QtWindowTest, InitialButtonStatesAndTheStartupMessageIsPostedNotRun) {
   EXPECT_TRUE(Enabled(*window, kIdSaveLog));
   EXPECT_TRUE(Enabled(*window, kIdBeenden));
   EXPECT_EQ(session.setups, 0);
-  Pump();
+  Settle(*window, session);
   EXPECT_EQ(session.setups, 1);
   Pump();
   EXPECT_EQ(session.setups, 1);
@@ -113,7 +119,7 @@ TEST_F(QtWindowTest, FirstLogLinesArePresentBeforeAnyClickIsHandled) {
   // A click that arrives as early as it can: queued right behind the
   // start-up message.
   QMetaObject::invokeMethod(window->Control(kIdHelp), "click", Qt::QueuedConnection);
-  Pump();
+  PumpUntil([&] { return !notices.empty(); });
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].log_at_that_moment,
             "Modem-Update Tool startet.\r\n\r\nSuchen nach einem KELVORA-Modem ...\r\n\r\n"
@@ -137,38 +143,75 @@ class PaintCounter : public QObject {
   }
 };
 
-TEST_F(QtWindowTest, DrawnBeforeTheProcedureAndEachLinePaintedAsItIsAppended) {
+// The window is on screen before the procedure begins, and the GUI thread
+// stays free while the procedure waits for the modem: a line it appends is
+// drawn while it still runs.
+TEST_F(QtWindowTest, DrawnBeforeTheProcedureAndEachLineShownWhileItStillRuns) {
   QtUpdateWindow* raw = nullptr;
   PaintCounter pane_paints;
   bool exposed = false;
-  bool queued_ran = false;
-  std::vector<int> paints_per_line;
+  int paints_at_line = -1;
+  std::atomic<bool> release{false};
+  session.on_interrupt = [&] { release = true; };  // a failed run still ends
   session.on_setup = [&] {
-    exposed = raw->windowHandle() != nullptr && raw->windowHandle()->isExposed();
-    // Whatever is queued meanwhile (a click, a worker's wake-up) waits until
-    // the procedure has returned.
-    QMetaObject::invokeMethod(raw, [&] { queued_ran = true; }, Qt::QueuedConnection);
-    for (const char* line : {"erste Zeile\r\n", "zweite Zeile\r\n"}) {
-      const int before = pane_paints.paints;
-      AppendLog(line);
-      paints_per_line.push_back(pane_paints.paints - before);
-    }
-    EXPECT_FALSE(queued_ran);
+    // The checks run on the GUI thread, queued behind the line.
+    raw->Gate().Run([&] { exposed = raw->windowHandle() != nullptr && raw->windowHandle()->isExposed(); });
+    AppendLog("erste Zeile\r\n");
+    raw->Gate().Run([&] { paints_at_line = pane_paints.paints; });
+    while (!release) std::this_thread::sleep_for(1ms);
   };
   auto window = Open(session);
   raw = window.get();
   Pane(*window)->viewport()->installEventFilter(&pane_paints);
-  Pump();
-  EXPECT_EQ(session.setups, 1);
+  PumpUntil([&] { return paints_at_line >= 0 && pane_paints.paints > paints_at_line; });
   EXPECT_TRUE(exposed);
-  EXPECT_EQ(paints_per_line, (std::vector<int>{1, 1}));
-  EXPECT_TRUE(queued_ran);
+  EXPECT_TRUE(window->Controller().Connecting());
+  EXPECT_EQ(Pane(*window)->toPlainText(), QStringLiteral("erste Zeile\n"));
+  release = true;
+  Settle(*window, session);
+  EXPECT_EQ(session.interrupts, 0);
+}
+
+// "Beenden", Esc and the close box while a silent modem is searched for: the
+// procedure is cut short, a click on "Hilfe" meanwhile is dropped, and the
+// window closes once the procedure has returned; no update was started.
+TEST_F(QtWindowTest, CloseRequestsDuringTheProcedureCutItShortAndClose) {
+  for (const char* way : {"Beenden", "Esc", "close box"}) {
+    SCOPED_TRACE(way);
+    FakeSession silent;
+    silent.monitor = true;  // the pause was cut short: the modem is in no mode yet, "c" as after Ctrl-C
+    std::atomic<bool> cut{false};
+    silent.on_interrupt = [&] { cut = true; };
+    silent.on_setup = [&] {
+      while (!cut) std::this_thread::sleep_for(1ms);
+    };
+    auto window = Open(silent);
+    PumpUntil([&] { return silent.setups.load() > 0; });
+    Button(*window, kIdHelp)->click();
+    EXPECT_TRUE(notices.empty());
+    if (std::string(way) == "Beenden") {
+      Button(*window, kIdBeenden)->click();
+    } else if (std::string(way) == "Esc") {
+      QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QCoreApplication::sendEvent(window.get(), &escape);
+    } else {
+      window->close();
+    }
+    PumpUntil([&] { return !window->isVisible(); });
+    EXPECT_EQ(silent.interrupts, 1);
+    EXPECT_EQ(silent.stops, 1);
+    EXPECT_EQ(silent.exit_bytes, std::string(way) == "Beenden" ? 1 : 0);
+    EXPECT_EQ(window->result(), std::string(way) == "Beenden" ? kDialogOk : kDialogCancel);
+    EXPECT_EQ(window->Controller().ExitStatus(), 3);
+    EXPECT_TRUE(notices.empty());
+    EXPECT_TRUE(questions.empty());
+  }
 }
 
 TEST_F(QtWindowTest, NoToTheStartQuestionChangesNothingAndStartsNothing) {
   session.on_setup = [] { MainDialog()->EnableButton(kIdStartUpdate, true); };
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   ASSERT_TRUE(Enabled(*window, kIdStartUpdate));
   answer = false;
   Button(*window, kIdStartUpdate)->click();
@@ -183,7 +226,7 @@ TEST_F(QtWindowTest, NoToTheStartQuestionChangesNothingAndStartsNothing) {
 TEST_F(QtWindowTest, YesDisablesAllFourAndSignalsTheStart) {
   session.on_setup = [] { MainDialog()->EnableButton(kIdStartUpdate, true); };
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   answer = true;
   Button(*window, kIdStartUpdate)->click();
   for (int id : {kIdStartUpdate, kIdHelp, kIdSaveLog, kIdBeenden}) EXPECT_FALSE(Enabled(*window, id)) << id;
@@ -193,7 +236,7 @@ TEST_F(QtWindowTest, YesDisablesAllFourAndSignalsTheStart) {
 
 TEST_F(QtWindowTest, HelpIsOneNoticeOf454Characters) {
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   Button(*window, kIdHelp)->click();
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].caption, QStringLiteral("modem-update"));
@@ -204,7 +247,7 @@ TEST_F(QtWindowTest, HelpIsOneNoticeOf454Characters) {
 
 TEST_F(QtWindowTest, AppendLandsAtTheEndAndGivesUpTheUsersSelection) {
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   window->AppendLog("erste Zeile\r\nzweite Zeile\r\n");
   QPlainTextEdit* pane = Pane(*window);
   QTextCursor select = pane->textCursor();
@@ -225,7 +268,7 @@ TEST_F(QtWindowTest, AppendLandsAtTheEndAndGivesUpTheUsersSelection) {
 
 TEST_F(QtWindowTest, EndStaysInView) {
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   for (int i = 0; i < 200; ++i) window->AppendLog("eine Zeile des Protokolls\r\n");
   Pump();
   QPlainTextEdit* pane = Pane(*window);
@@ -239,7 +282,7 @@ TEST_F(QtWindowTest, EndStaysInView) {
 
 TEST_F(QtWindowTest, UmlautsReachThePaneAndComeBackAsWindows1252) {
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   const std::string bytes = "\r\nUpdate l\xE4uft ...\r\ngepr\xFC" "ft, k\xF6nnen \x80 \x84\x93 \x9F\r\n";
   window->AppendLog(bytes.c_str());
   EXPECT_EQ(Pane(*window)->toPlainText(), QStringLiteral("\nUpdate läuft ...\ngeprüft, können € „“ Ÿ\n"));
@@ -248,7 +291,7 @@ TEST_F(QtWindowTest, UmlautsReachThePaneAndComeBackAsWindows1252) {
 
 TEST_F(QtWindowTest, ModemAnswerSplitBetweenCrAndLfMakesOneLineBreak) {
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   window->AppendLog("OK\r");
   window->AppendLog("\nNEXT\n\rEND");
   EXPECT_EQ(Pane(*window)->toPlainText(), QStringLiteral("OK\nNEXT\n\nEND"));
@@ -364,7 +407,7 @@ TEST_F(QtWindowTest, ProgressRangeStepAndStartingOver) {
 TEST_F(QtWindowTest, BeendenInDownloadModeWritesCStopsAndCloses) {
   session.monitor = true;
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   Button(*window, kIdBeenden)->click();
   EXPECT_EQ(session.exit_bytes, 1);
   EXPECT_EQ(session.stops, 1);
@@ -377,7 +420,7 @@ TEST_F(QtWindowTest, BeendenAfterTheSenderStartedWritesNothing) {
   session.monitor = true;
   session.sender = true;
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   Button(*window, kIdBeenden)->click();
   EXPECT_EQ(session.exit_bytes, 0);
   EXPECT_EQ(session.stops, 1);
@@ -387,7 +430,7 @@ TEST_F(QtWindowTest, BeendenAfterTheSenderStartedWritesNothing) {
 TEST_F(QtWindowTest, EscBeforeAnUpdateClosesWithoutQuestionOrC) {
   session.monitor = true;
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QCoreApplication::sendEvent(window.get(), &escape);
   EXPECT_TRUE(questions.empty());
@@ -402,7 +445,7 @@ TEST_F(QtWindowTest, CloseBoxDuringTheUpdateAsksAndNoKeepsItOpen) {
   session.sender = true;
   session.under_way = true;
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   answer = false;
   window->close();
   ASSERT_EQ(questions.size(), 1u);
@@ -424,7 +467,7 @@ TEST_F(QtWindowTest, EnterOrSpaceOnTheCancelQuestionKeepsTheUpdateGoing) {
   session.sender = true;
   session.under_way = true;
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   SetQuestionHook(nullptr);
   for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
     SCOPED_TRACE(key);
@@ -451,40 +494,31 @@ TEST_F(QtWindowTest, CloseBoxWhileNoUpdateIsUnderWayDoesNotAsk) {
   session.sender = true;
   session.under_way = false;  // the session says no update is under way
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   window->close();
   EXPECT_TRUE(questions.empty());
   EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(QtWindowTest, WorkerCallsRunOnTheGuiThreadInOrderAfterABlockingSetup) {
+// The procedure, on its worker, waits for another worker's window calls (as
+// for the monitor's): the GUI thread serves both, each in its order.
+TEST_F(QtWindowTest, WorkerCallsRunOnTheGuiThreadInOrderWhileTheProcedureWaits) {
   std::thread worker;
   std::atomic<bool> worker_done{false};
-  QtUpdateWindow* raw = nullptr;
   session.on_setup = [&] {
     worker = std::thread([&] {
       for (const char* text : {"A", "B", "C"}) MainDialog()->AppendLog(text);
       MainDialog()->EnableButton(kIdStartUpdate, true);
       worker_done = true;
     });
-    // The connection procedure keeps the GUI thread for a while and appends
-    // itself meanwhile; that must neither wait on itself nor wait for the worker.
-    const auto until = std::chrono::steady_clock::now() + 5s;
-    while (raw->Gate().Pending() == 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
-    std::this_thread::sleep_for(30ms);
-    EXPECT_FALSE(worker_done.load());
+    worker.join();
     AppendLog("S");
   };
-  session.on_stop = [&] {
-    if (worker.joinable()) worker.join();
-  };
   auto window = Open(session);
-  raw = window.get();
-  PumpUntil([&] { return worker_done.load(); });
-  EXPECT_EQ(window->LogText(), "SABC");
+  Settle(*window, session);
+  EXPECT_TRUE(worker_done.load());
+  EXPECT_EQ(window->LogText(), "ABCS");
   EXPECT_TRUE(Enabled(*window, kIdStartUpdate));
-  Button(*window, kIdBeenden)->click();
-  EXPECT_FALSE(worker.joinable());
 }
 
 TEST_F(QtWindowTest, WorkerBlockedInAWindowCallIsReleasedWhenTheWindowCloses) {
@@ -492,7 +526,7 @@ TEST_F(QtWindowTest, WorkerBlockedInAWindowCallIsReleasedWhenTheWindowCloses) {
   std::atomic<int> released{0};
   std::atomic<bool> asked_yes{true};
   auto window = Open(session);
-  Pump();
+  Settle(*window, session);
   worker = std::thread([&] {
     asked_yes = MainDialog()->AskYesNo("Frage");  // queued: the GUI thread is not looking
     ++released;

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/exit_status.h"
 #include "tests/support/fake_session.h"
 #include "tests/support/recording_window.h"
 #include "ui/window.h"
@@ -208,6 +213,154 @@ TEST_F(UpdateDialogTest, ProgramExitAfterANormalCloseDoesNothing) {
   dialog.OnOK();
   dialog.OnProgramExit();
   EXPECT_EQ(journal, (std::vector<std::string>{"closing", "stop", "close 1"}));
+}
+
+// A one-shot signal between the test's thread and the procedure's worker.
+class Signal {
+ public:
+  void Raise() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      raised_ = true;
+    }
+    changed_.notify_all();
+  }
+  // An event, not a time: the limit only keeps a broken run from hanging.
+  bool Wait() {
+    std::unique_lock<std::mutex> guard(lock_);
+    return changed_.wait_for(guard, std::chrono::seconds(30), [this] { return raised_; });
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool raised_ = false;
+};
+
+// A window with an event loop of its own: the procedure runs on a worker and
+// its end is posted (here: signalled, and the test delivers it).
+class WorkerView : public FakeView {
+ public:
+  using FakeView::FakeView;
+  bool ConnectOnWorker() const override { return true; }
+  void PostConnectionEnded() override { ended.Raise(); }
+  Signal ended;
+};
+
+// The connection procedure of a silent modem: it waits until interrupted.
+class ConnectingTest : public ::testing::Test {
+ protected:
+  ConnectingTest() {
+    SetMainDialog(&window);
+    session.monitor = true;  // the monitor ran before the pause was cut short
+    session.on_setup = [this] {
+      entered.Raise();
+      interrupted.Wait();
+      setup_returned = true;
+    };
+    session.on_interrupt = [this] { interrupted.Raise(); };
+    session.on_stop = [this] { stop_after_setup = setup_returned.load(); };
+  }
+  ~ConnectingTest() override { SetMainDialog(nullptr); }
+
+  // Start-up, and the procedure is under way on its worker.
+  void Start() {
+    dialog.OnInitDialog();
+    dialog.OnStartupMessage();
+    ASSERT_TRUE(entered.Wait());
+    EXPECT_TRUE(dialog.Connecting());
+  }
+
+  Journal journal;
+  test::RecordingWindow window;
+  FakeSession session{journal};
+  WorkerView view{journal};
+  UpdateDialog dialog{window, view, session};
+  Signal entered, interrupted;
+  std::atomic<bool> setup_returned{false};
+  bool stop_after_setup = false;
+};
+
+// "Beenden", Esc and the close box, and SIGTERM, while the modem is searched
+// for: the procedure is cut short at once, other commands that came meanwhile
+// are dropped, and the window closes when the worker has returned, the stop
+// after it; the run counts as "no update started".
+TEST_F(ConnectingTest, ACloseRequestInterruptsTheProcedureAndClosesOnceItHasEnded) {
+  struct Row {
+    const char* name;
+    void (UpdateDialog::*request)();
+    std::vector<std::string> after;
+  };
+  const std::vector<Row> rows = {
+      {"Beenden", &UpdateDialog::OnOK, {"write c", "closing", "stop", "close 1"}},
+      {"close box", &UpdateDialog::OnCancel, {"closing", "cancel", "stop", "close 2"}},
+      {"SIGTERM", &UpdateDialog::OnTerminate, {"closing", "cancel", "stop", "close 2"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Journal j;
+    FakeSession s{j};
+    s.monitor = true;
+    WorkerView v{j};
+    UpdateDialog d{window, v, s};
+    Signal in, cut;
+    s.on_setup = [&] {
+      in.Raise();
+      cut.Wait();
+    };
+    s.on_interrupt = [&] { cut.Raise(); };
+    d.OnStartupMessage();
+    ASSERT_TRUE(in.Wait());
+    d.OnHelpButton();  // waits for the procedure, then the close drops it
+    (d.*row.request)();
+    EXPECT_EQ(s.interrupts.load(), 1);
+    EXPECT_FALSE(d.Closing());  // nothing is stopped while the procedure runs
+    d.OnOK();                   // a second request changes nothing
+    d.OnStartUpdate();
+    ASSERT_TRUE(v.ended.Wait());
+    d.OnConnectionEnded();
+    Journal expected = {"setup"};
+    expected.insert(expected.end(), row.after.begin(), row.after.end());
+    EXPECT_EQ(j, expected);
+    EXPECT_TRUE(d.Closing());
+    EXPECT_FALSE(d.Connecting());
+    EXPECT_EQ(d.ExitStatus(), kExitDeclined);
+  }
+  EXPECT_TRUE(window.Notices().empty());
+  EXPECT_TRUE(window.Questions().empty());
+}
+
+TEST_F(ConnectingTest, CommandsDuringTheProcedureRunOnceEachInOrderAfterIt) {
+  session.on_setup = [this] {
+    entered.Raise();
+    interrupted.Wait();  // here: the test lets the procedure end
+  };
+  Start();
+  window.SetAnswer(true);
+  dialog.OnHelpButton();
+  dialog.OnStartUpdate();
+  dialog.OnHelpButton();
+  EXPECT_TRUE(window.Notices().empty());
+  EXPECT_TRUE(window.Questions().empty());
+  interrupted.Raise();
+  ASSERT_TRUE(view.ended.Wait());
+  dialog.OnConnectionEnded();
+  EXPECT_EQ(window.Notices().size(), 1u);
+  EXPECT_EQ(window.Questions().size(), 1u);
+  EXPECT_EQ(journal, (Journal{"post", "setup", "start"}));
+  dialog.OnConnectionEnded();  // a stale end changes nothing
+  EXPECT_EQ(window.Notices().size(), 1u);
+  EXPECT_EQ(session.interrupts.load(), 0);
+}
+
+// The toolkit ends the program during the search: the worker is cut short
+// and joined before the session is stopped under it.
+TEST_F(ConnectingTest, ProgramExitDuringTheProcedureJoinsItBeforeTheStop) {
+  Start();
+  dialog.OnProgramExit();
+  EXPECT_EQ(journal, (Journal{"post", "setup", "closing", "stop"}));
+  EXPECT_TRUE(stop_after_setup);
+  EXPECT_FALSE(dialog.Connecting());
 }
 
 TEST(PlaceholderSession, AppendsTheStartLinesAndNoModemFound) {

@@ -8,7 +8,11 @@
 # terminal still shows what the program left behind).
 # With WAY sigterm the program is sent SIGTERM instead: a cancel, as the close
 # box with its question answered Yes (ZABORT to the modem, exit status 1).
-#   window_display_lost.sh MODEM_UPDATE MODEM_SIM [display|sigterm]
+# With WAY connecting the modem is silent (a pseudo-terminal that only listens)
+# and "Beenden" is clicked while the connection procedure waits for its answer
+# to "at@d": the program must end within 1 s, measured from before the click,
+# with exit status 3 (no update started), having sent "c" and nothing more.
+#   window_display_lost.sh MODEM_UPDATE MODEM_SIM [display|sigterm|connecting]
 set -u
 update=$1 sim=$2 way=${3:-display}
 for tool in Xvfb xdotool stty python3; do
@@ -40,6 +44,47 @@ wait_for 100 test -s "$work/display" || fail "Xvfb did not come up: $(cat "$work
 export DISPLAY=:$(head -1 "$work/display")
 export QT_QPA_PLATFORM=xcb
 
+if [ "$way" = connecting ]; then
+  # The silent modem: holds the terminal's other end and keeps what it hears.
+  python3 - "$work/tty.name" "$work/heard" <<'PY' &
+import os, pty, select, sys
+master, slave = pty.openpty()
+with open(sys.argv[1] + ".new", "w") as f:
+    f.write(os.ttyname(slave) + "\n")
+os.rename(sys.argv[1] + ".new", sys.argv[1])
+heard = open(sys.argv[2], "ab", buffering=0)
+while True:
+    if select.select([master], [], [], 1.0)[0]:
+        heard.write(os.read(master, 4096))
+PY
+  sim_pid=$!
+  wait_for 100 test -s "$work/tty.name" || fail "no pseudo-terminal"
+  port=$(cat "$work/tty.name")
+  : > "$work/heard"
+  before=$(stty -F "$port" -g) || fail "cannot read the terminal's settings"
+  "$update" --port "$port" > "$work/out" 2>&1 &
+  update_pid=$!
+  window=$(timeout 20 xdotool search --sync --name '^Modem Flash Update$' | head -1)
+  [ -n "$window" ] || fail "no update window"
+  # "at@d" went out: the procedure now waits up to 50 s for the answer.
+  wait_for 200 grep -q 'at@d' "$work/heard" || fail "the download-mode command was not sent"
+  read -r width height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/WIDTH|HEIGHT/ {printf "%s ", $2}')
+  # "Beenden"'s centre in dialog units (75+30, 258+7) of the 200 x 280 dialog.
+  x=$(( width * 105 / 200 )) y=$(( height * 265 / 280 ))
+  clicked=$(date +%s%N)
+  xdotool mousemove --window "$window" $x $y click 1
+  wait_for 100 eval '! kill -0 $update_pid 2>/dev/null'
+  ended=$(( ($(date +%s%N) - clicked) / 1000000 ))
+  kill -0 "$update_pid" 2>/dev/null && fail "still running $ended ms after the click on Beenden"
+  wait "$update_pid"
+  status=$?
+  update_pid=
+  echo "$way: exit $status after $ended ms"
+  [ "$status" -eq 3 ] || fail "exit status $status after Beenden during the connection, not 3"
+  [ "$ended" -lt 1000 ] || fail "ended only $ended ms after the click"
+  heard_all() { [ "$(cat "$work/heard")" = "$(printf 'at@d\r\nc')" ]; }
+  wait_for 20 heard_all || fail "the modem heard $(od -c "$work/heard" | head -2)"
+else
 port=$work/tty
 "$sim" --fast --link "$port" --log "$work/sim.log" > "$work/sim.out" 2>&1 &
 sim_pid=$!
@@ -94,8 +139,11 @@ if [ "$way" = sigterm ]; then
   grep -q "ZABORT received" "$work/sim.log" || fail "the modem was not told of the cancel"
 fi
 [ "$ended" -lt 5000 ] || fail "ended only after $ended ms"
+fi
 pts=$(readlink -f "$port")
-for fd in /proc/[0-9]*/fd/*; do
+# The connecting row starts nothing that could outlive the program, so the
+# (slow, machine-wide) search for holders is left to the others.
+[ "$way" = connecting ] || for fd in /proc/[0-9]*/fd/*; do
   [ "$(readlink "$fd" 2>/dev/null)" = "$pts" ] || continue
   holder=$(echo "$fd" | cut -d/ -f3)
   [ "$holder" = "$sim_pid" ] || fail "process $holder still holds $pts"

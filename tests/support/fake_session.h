@@ -27,7 +27,12 @@ class FakeSession : public SessionControl {
   }
   bool MonitorExists() override { return monitor; }
   bool DownloadModeAnswered() override { return true; }
-  void InterruptConnection() override {}
+  // Any thread: the window may cut a procedure short that runs on a worker.
+  // Not written to the journal, which is the window thread's.
+  void InterruptConnection() override {
+    ++interrupts;
+    if (on_interrupt) on_interrupt();
+  }
   bool SenderThreadHandle() override { return sender; }
   bool UpdateUnderWay() override { return under_way; }
   bool UpdateSucceeded() override { return succeeded; }
@@ -48,11 +53,12 @@ class FakeSession : public SessionControl {
 
   std::function<void()> on_setup;
   std::function<void()> on_stop;
+  std::function<void()> on_interrupt;
   bool monitor = false;
   bool sender = false;
   bool under_way = false;
   bool succeeded = false;
-  std::atomic<int> setups{0}, starts{0}, stops{0}, exit_bytes{0};
+  std::atomic<int> setups{0}, starts{0}, stops{0}, exit_bytes{0}, interrupts{0};
 
  private:
   void Note(const char* call) {
