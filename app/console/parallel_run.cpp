@@ -159,8 +159,7 @@ std::string Shown(unsigned id, bool utf8) {
   char text[kMessageBufferSize];
   LoadText(id, text, sizeof text);
   std::string shown(text);
-  shown.erase(std::remove_if(shown.begin(), shown.end(), [](char c) { return c == '\r' || c == '\n'; }),
-              shown.end());
+  shown.erase(std::remove_if(shown.begin(), shown.end(), [](char c) { return c == '\r' || c == '\n'; }), shown.end());
   return utf8 ? Cp1252ToUtf8(shown) : shown;
 }
 
@@ -185,11 +184,11 @@ struct Child {
   pid_t pid = -1;
   bool reaped = false;
   int wait_status = 0;
-  Stream out;       // its log (stdout)
-  Stream err;       // its questions, summary and diagnostics (stderr)
-  Stream progress;  // its "progress" lines
-  std::string last_line;  // the log's latest line with text: shown until blocks go out
-  std::string cause;      // the first log line that starts with "Ursache:"
+  Stream out;                // its log (stdout)
+  Stream err;                // its questions, summary and diagnostics (stderr)
+  Stream progress;           // its "progress" lines
+  std::string last_line;     // the log's latest line with text: shown until blocks go out
+  std::string cause;         // the first log line that starts with "Ursache:"
   bool interrupted = false;  // its log reports the cancel
   int position = 0;
   int upper = 0;
@@ -321,31 +320,8 @@ class ParallelRun {
     std::size_t port_width = 0;
     std::size_t outcome_width = 0;
     for (const Child& child : children_) {
-      int status = kExitFailed;
       std::string outcome;
-      if (WIFEXITED(child.wait_status)) {
-        const int code = WEXITSTATUS(child.wait_status);
-        switch (code) {
-          case kExitSucceeded: status = code; outcome = Shown(kTextRunSucceeded, utf8_); break;
-          case kExitFailed:
-            outcome = Shown(child.interrupted ? kTextRunCancelled : kTextRunFailed, utf8_);
-            break;
-          case kExitNoModem: status = code; outcome = Shown(kTextRunNotReached, utf8_); break;
-          case kExitDeclined: status = code; outcome = Shown(kTextRunNotStarted, utf8_); break;
-          case kExitUsage: status = code; outcome = Shown(kTextRunUsageError, utf8_); break;
-          default: outcome = Shown(kTextRunFailed, utf8_); break;
-        }
-      } else if (WIFSIGNALED(child.wait_status) && cancelled_ && WTERMSIG(child.wait_status) == SIGTERM) {
-        // The cancel came before the run had taken over its signals.
-        outcome = Shown(kTextRunCancelled, utf8_);
-      } else {
-        char format[kMessageBufferSize];
-        LoadText(kTextRunCrashed, format, sizeof format);
-        char text[kMessageBufferSize + 16];
-        std::snprintf(text, sizeof text, format, WIFSIGNALED(child.wait_status) ? WTERMSIG(child.wait_status) : 0);
-        outcome = utf8_ ? Cp1252ToUtf8(text) : std::string(text);
-      }
-      statuses.push_back(status);
+      statuses.push_back(Outcome(child, outcome));
       port_width = std::max(port_width, Width(child.port, utf8_));
       outcome_width = std::max(outcome_width, Width(outcome, utf8_));
       outcomes.push_back(std::move(outcome));
@@ -361,16 +337,66 @@ class ParallelRun {
   }
 
  private:
+  // The exit status of an ended run as the whole counts it, and its outcome
+  // as the table says it.
+  int Outcome(const Child& child, std::string& outcome) const {
+    int status = kExitFailed;
+    if (WIFEXITED(child.wait_status)) {
+      const int code = WEXITSTATUS(child.wait_status);
+      switch (code) {
+        case kExitSucceeded:
+          status = code;
+          outcome = Shown(kTextRunSucceeded, utf8_);
+          break;
+        case kExitFailed:
+          outcome = Shown(child.interrupted ? kTextRunCancelled : kTextRunFailed, utf8_);
+          break;
+        case kExitNoModem:
+          status = code;
+          outcome = Shown(kTextRunNotReached, utf8_);
+          break;
+        case kExitDeclined:
+          status = code;
+          outcome = Shown(kTextRunNotStarted, utf8_);
+          break;
+        case kExitUsage:
+          status = code;
+          outcome = Shown(kTextRunUsageError, utf8_);
+          break;
+        default:
+          outcome = Shown(kTextRunFailed, utf8_);
+          break;
+      }
+    } else if (WIFSIGNALED(child.wait_status) && cancelled_ && WTERMSIG(child.wait_status) == SIGTERM) {
+      // The cancel came before the run had taken over its signals.
+      outcome = Shown(kTextRunCancelled, utf8_);
+    } else {
+      char format[kMessageBufferSize];
+      LoadText(kTextRunCrashed, format, sizeof format);
+      char text[kMessageBufferSize + 16];
+      std::snprintf(text, sizeof text, format, WIFSIGNALED(child.wait_status) ? WTERMSIG(child.wait_status) : 0);
+      outcome = utf8_ ? Cp1252ToUtf8(text) : std::string(text);
+    }
+    return status;
+  }
+
   void TakeSignals() {
     signalfd_siginfo info{};
     bool child_ended = false;
     while (read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
       switch (info.ssi_signo) {
-        case SIGCHLD: child_ended = true; break;
-        case SIGINT: Interrupt(/*ask=*/true); break;
+        case SIGCHLD:
+          child_ended = true;
+          break;
+        case SIGINT:
+          Interrupt(/*ask=*/true);
+          break;
         // Without a terminal on stdin nobody could answer.
-        case SIGTERM: Interrupt(/*ask=*/stdin_terminal_); break;
-        default: break;  // SIGHUP: the runs go on to their end
+        case SIGTERM:
+          Interrupt(/*ask=*/stdin_terminal_);
+          break;
+        default:
+          break;  // SIGHUP: the runs go on to their end
       }
     }
     if (!child_ended) return;
@@ -517,7 +543,11 @@ class ParallelRun {
       const Child& child = children_[i];
       std::string line = Pad(child.name, name_width_, utf8_) + "  ";
       const int left = static_cast<int>(room) - static_cast<int>(Width(line, utf8_));
-      if (child.stepping) {
+      if (child.reaped) {
+        std::string outcome;
+        Outcome(child, outcome);
+        line += outcome;
+      } else if (child.stepping) {
         line += ProgressText(child, true, left > 1 ? left + 1 : 2);
       } else {
         line += child.last_line;

@@ -32,6 +32,14 @@ TEST(Options, GnuFormsAndOneLineErrors) {
       {{"stray"}, false, "unexpected argument 'stray'"},
       {{"--simulate", "-p", "COM1"}, false, "--port and --simulate exclude each other"},
       {{"--yes"}, false, "--yes and --save-log need --console"},
+      // Several modems: the first --port stays the port of a single run.
+      {{"--console", "-p", "/dev/ttyUSB0", "--port=/dev/ttyUSB1"}, true, "/dev/ttyUSB0"},
+      {{"-p", "/dev/ttyUSB0", "-p", "/dev/ttyUSB1"}, false, "several --port need --console"},
+      {{"--console", "-p", "COM1", "-p", "COM1"}, false, "--port 'COM1' given twice"},
+      {{"--console", "-p", "/dev/a/ttyUSB0", "-p", "/dev/b/ttyUSB0"}, false,
+       "--port '/dev/a/ttyUSB0' and '/dev/b/ttyUSB0' end in the same name"},
+      {{"--progress-fd", "2"}, false, "option '--progress-fd' requires a descriptor number from 3 to 1023"},
+      {{"--progress-fd=3x"}, false, "option '--progress-fd' requires a descriptor number from 3 to 1023"},
   };
   for (const Row& row : rows) {
     std::vector<const char*> argv = {"modem-update"};
@@ -49,6 +57,19 @@ TEST(Options, GnuFormsAndOneLineErrors) {
   ASSERT_TRUE(ParseOptions(5, verbose, options, error)) << error;
   EXPECT_TRUE(options.verbose && options.console && options.help);
   EXPECT_EQ(options.save_log, "x.hlg");
+  EXPECT_EQ(options.progress_fd, -1);
+  const char* several[] = {"modem-update", "--console", "-pCOM2", "--progress-fd", "7", "--port", "/dev/ttyACM0"};
+  ASSERT_TRUE(ParseOptions(7, several, options, error)) << error;
+  EXPECT_EQ(options.ports, (std::vector<std::string>{"COM2", "/dev/ttyACM0"}));
+  EXPECT_EQ(options.progress_fd, 7);
+}
+
+// One log file per port: the port's last path element before the extension.
+TEST(Options, PortLogFileNames) {
+  EXPECT_EQ(PortLogFile("update.log", "/dev/ttyUSB0"), "update-ttyUSB0.log");
+  EXPECT_EQ(PortLogFile("/var/log/a.b/update", "/dev/serial/by-id/usb-x-if00/"), "/var/log/a.b/update-usb-x-if00");
+  EXPECT_EQ(PortLogFile("logs/.hlg", "COM3"), "logs/.hlg-COM3");
+  EXPECT_EQ(PortLogFile("x.tar.hlg", "ttyS1"), "x.tar-ttyS1.hlg");
 }
 
 // The options --help lists: "  -p, --port GER\xC4T" gives -p and --port.
