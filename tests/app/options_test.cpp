@@ -1,6 +1,11 @@
 // The command line: GNU conventions, one line per usage error.
 #include "app/options.h"
 
+#include <unistd.h>
+
+#include "app/console/parallel_run.h"
+#include "tests/support/recording_window.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -126,6 +131,46 @@ TEST(Options, HelpManPageAndParserListTheSameOptions) {
     }
     EXPECT_TRUE(ParseOptions(static_cast<int>(argv.size()), argv.data(), options, error)) << name << ": " << error;
   }
+}
+
+}  // namespace
+}  // namespace mfu
+
+namespace mfu {
+namespace {
+
+// A run of several reports its progress byte for byte, with the control's
+// wrap, goes on to the window it wraps, and never blocks on a full pipe.
+TEST(ParallelRun, ProgressLinesAndTheWholeExitStatus) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  test::RecordingWindow inner;
+  {
+    ProgressReportingWindow window(inner, fds[1]);
+    window.SetProgressRange(3);
+    window.SetProgressStep(2);
+    window.StepProgress();
+    window.StepProgress();  // past the end: wraps to 0
+    EXPECT_EQ(inner.ProgressSteps(), 2);
+    EXPECT_EQ(inner.ProgressUpper(), 3);
+    char bytes[128] = {};
+    const ssize_t got = read(fds[0], bytes, sizeof bytes - 1);
+    EXPECT_EQ(std::string(bytes, got > 0 ? static_cast<std::size_t>(got) : 0),
+              "progress 0 3\nprogress 2 3\nprogress 0 3\n");
+    // Nobody reads: the pipe fills, and a step still returns.
+    for (int i = 0; i < 10000; ++i) window.StepProgress();
+    EXPECT_EQ(inner.ProgressSteps(), 10002);
+  }  // the descriptor is the window's: closed with it
+  char byte = 0;
+  while (read(fds[0], &byte, 1) > 0) {
+  }
+  EXPECT_EQ(read(fds[0], &byte, 1), 0);
+  close(fds[0]);
+  EXPECT_EQ(CombinedExitStatus({0, 0, 0}), 0);
+  EXPECT_EQ(CombinedExitStatus({2, 2}), 2);
+  EXPECT_EQ(CombinedExitStatus({0, 2, 0}), 1);
+  EXPECT_EQ(CombinedExitStatus({0, 3}), 1);
+  EXPECT_EQ(CombinedExitStatus({}), 1);
 }
 
 }  // namespace
