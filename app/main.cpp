@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/console/console_window.h"
+#include "app/console/parallel_run.h"
 #include "app/console/run_console.h"
 #include "app/options.h"
 #include "platform/diag.h"
@@ -45,11 +46,17 @@ int main(int argc, char** argv) {
     std::fputs(mfu::PortListText(mfu::PlatformSerialBackend().ListPorts()).c_str(), stdout);
     return 0;
   }
-  if (!options.port.empty()) {
-    if (!mfu::PortOptionFits(options.port.c_str())) {
+  for (const std::string& port : options.ports) {
+    if (!mfu::PortOptionFits(port.c_str())) {
       std::fprintf(stderr, "modem-update: --port: the path is longer than the system allows\n");
       return mfu::kExitUsage;
     }
+  }
+  if (options.ports.size() > 1) {
+    // Several modems: one run of this program per port, started before any
+    // thread of this process is.
+    mfu::SetResourceSource(&mfu::BuiltInResources());
+    return mfu::RunParallel(options);
   }
 
   if (options.console) mfu::BlockInterruptSignals();

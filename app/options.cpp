@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,13 +43,20 @@ const char* UsageText() {
          "  -p, --port GER\xC4T\n"
          "                   das Modem h\xE4ngt an GER\xC4T: jeder Ger\xE4tepfad, etwa ein\n"
          "                   Link unter /dev/serial/by-id/, oder COM1 bis COM4 f\xFCr\n"
-         "                   /dev/ttyS0 bis /dev/ttyS3; es wird so genommen, ohne Suche\n"
+         "                   /dev/ttyS0 bis /dev/ttyS3; es wird so genommen, ohne Suche.\n"
+         "                   Mehrmals angegeben (nur mit --console): jedes Modem in\n"
+         "                   einem Prozess f\xFCr sich, alle zugleich, je Schnittstelle\n"
+         "                   eine Fortschrittszeile und am Ende eine Zeile der Tabelle\n"
+         "                   (Schnittstelle, Ergebnis, Ursache); ohne --yes eine Frage\n"
+         "                   f\xFCr alle; Strg-C fragt einmal und bricht dann alle ab\n"
          "  --simulate       das eingebaute simulierte Modem (mit der echten\n"
          "                   \xDC\x62\x65rtragungsrate) statt einer seriellen Schnittstelle\n"
          "  --save-log DATEI am Ende das ganze Protokoll an DATEI anh\xE4ngen, wie es\n"
          "                   \"Log Speichern\" tut (nur mit --console); DATEI wird beim\n"
          "                   Start ge\xF6\x66\x66net, und l\xE4sst sie sich nicht \xF6\x66\x66nen, endet\n"
-         "                   das Programm, bevor etwas gesendet wird\n"
+         "                   das Programm, bevor etwas gesendet wird; bei mehreren\n"
+         "                   --port eine Datei je Schnittstelle, der letzte Teil ihres\n"
+         "                   Pfads vor der Endung (update.log: update-ttyUSB0.log)\n"
          "  --list-ports     die seriellen Schnittstellen auflisten (Ger\xE4t, by-id-Name,\n"
          "                   Treiber, USB-Kennungen und -Namen), eine je Zeile, und enden\n"
          "  -v, --verbose    die Diagnosen f\xFCr Entwickler auf der Standardfehlerausgabe\n"
@@ -59,7 +67,8 @@ const char* UsageText() {
          "Exit-Status (Konsole und Fenster): 0 Update erfolgreich, 1 Update fehlgeschlagen\n"
          "oder abgebrochen, 2 kein Modem gefunden oder keine Verbindung, 3 kein Update\n"
          "gestartet (auch wenn das Fenster keine grafische Oberfl\xE4\x63he findet),\n"
-         "64 Aufruffehler.\n"
+         "64 Aufruffehler. Mit mehreren --port: 0 nur, wenn jedes Update erfolgreich war,\n"
+         "2, wenn keins der Modems erreicht wurde, sonst 1.\n"
          "\n"
          "Signale: Strg-C (SIGINT) wirkt wie das Schlie\xDF\x65n des Fensters: w\xE4hrend des\n"
          "Updates fragt es erst, und \"j\" bricht ab. SIGTERM bricht ebenso ab, ohne Frage,\n"
@@ -102,6 +111,29 @@ std::string VersionText() {
   return text;
 }
 
+std::string PortShortName(const std::string& port) {
+  std::string name = port;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+std::string PortLogFile(const std::string& file, const std::string& port) {
+  // The extension is the last dot of the file's own name, not of a folder,
+  // and not a leading dot (".log" is a name without extension).
+  const std::size_t slash = file.rfind('/');
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = file.rfind('.');
+  const bool has_extension = dot != std::string::npos && dot > base;
+  // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on
+  // "-" + a string.
+  std::string derived = has_extension ? file.substr(0, dot) : file;
+  derived += '-';
+  derived += PortShortName(port);
+  if (has_extension) derived.append(file, dot, std::string::npos);
+  return derived;
+}
+
 bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
   options = Options{};
   // GNU conventions: --name VALUE and --name=VALUE, -p VALUE and -pVALUE; a
@@ -127,6 +159,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     bool known = false;
+    bool continue_port = false;  // a second --port: `port` keeps the first
     for (const Flag& flag : kFlags) {
       if (arg == flag.name || (flag.short_name != '\0' && arg == std::string("-") + flag.short_name)) {
         options.*flag.field = true;
@@ -158,7 +191,34 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
         error = "option '" + std::string(valued.name) + "' requires a non-empty argument";
         return false;
       }
-      options.*valued.field = value;
+      if (valued.field == &Options::port) {
+        options.ports.push_back(value);
+        if (options.ports.size() > 1) continue_port = true;
+      }
+      if (!continue_port) options.*valued.field = value;
+      known = true;
+    }
+    // Not in --help: the progress channel of one run of a parallel run.
+    if (!known && (arg == "--progress-fd" || arg.rfind("--progress-fd=", 0) == 0)) {
+      std::string value;
+      if (arg == "--progress-fd") {
+        if (i + 1 >= argc) {
+          error = "option '--progress-fd' requires an argument";
+          return false;
+        }
+        value = argv[++i];
+      } else {
+        value = arg.substr(std::strlen("--progress-fd="));
+      }
+      char* end = nullptr;
+      errno = 0;
+      const long fd = std::strtol(value.c_str(), &end, 10);
+      // 0 to 2 are the run's own streams.
+      if (value.empty() || *end != '\0' || errno != 0 || fd < 3 || fd > 1023) {
+        error = "option '--progress-fd' requires a descriptor number from 3 to 1023";
+        return false;
+      }
+      options.progress_fd = static_cast<int>(fd);
       known = true;
     }
     if (!known) {
@@ -170,6 +230,26 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
   if (options.simulate && !options.port.empty()) {
     error = "--port and --simulate exclude each other";
     return false;
+  }
+  if (options.ports.size() > 1) {
+    // One process per port, each with its own log file (named after the
+    // port's last path element): two ports of one name would share it.
+    if (!options.console) {
+      error = "several --port need --console";
+      return false;
+    }
+    for (std::size_t a = 0; a < options.ports.size(); ++a) {
+      for (std::size_t b = a + 1; b < options.ports.size(); ++b) {
+        if (options.ports[a] == options.ports[b]) {
+          error = "--port '" + options.ports[a] + "' given twice";
+          return false;
+        }
+        if (PortShortName(options.ports[a]) == PortShortName(options.ports[b])) {
+          error = "--port '" + options.ports[a] + "' and '" + options.ports[b] + "' end in the same name";
+          return false;
+        }
+      }
+    }
   }
   if (!options.console && (options.yes || !options.save_log.empty())) {
     error = "--yes and --save-log need --console";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/exit_status.h"
 
@@ -16,9 +17,21 @@ struct Options {
   bool verbose = false;   // --verbose, -v: the developer diagnostics on stderr
   bool version = false;   // --version
   bool list_ports = false;  // --list-ports: print the serial ports and exit
-  std::string port;       // --port DEVICE: take this port, no probe
+  std::string port;       // --port DEVICE: take this port, no probe (the first one given)
+  std::vector<std::string> ports;  // every --port, in the order given; more than one: a parallel run
   std::string save_log;   // --save-log FILE: append the log block at the end
+  // --progress-fd N (not in --help; a parallel run gives it to each of its
+  // runs): the progress as "progress POSITION UPPER" lines on descriptor N.
+  int progress_fd = -1;
 };
+
+// The log file of one port of a parallel run: `file` with the port's last
+// path element inserted before the extension ("update.log" and
+// "/dev/ttyUSB0" give "update-ttyUSB0.log"; "update" gives "update-ttyUSB0").
+std::string PortLogFile(const std::string& file, const std::string& port);
+
+// The last path element of a port ("/dev/ttyUSB0" gives "ttyUSB0").
+std::string PortShortName(const std::string& port);
 
 // Parses argv; false with a message in `error` on a usage error.
 bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error);

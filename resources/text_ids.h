@@ -43,6 +43,15 @@ enum TextId : unsigned {
   kTextNoDownloadMode = 32,      // "Das Modem hat im Download-Modus nicht geantwortet. ..."
   kTextNoDisplay = 33,           // "Keine grafische Oberfläche gefunden. ..." (no display for the window)
 
+  // The closing table of a console run on several ports: each port's outcome.
+  kTextRunSucceeded = 60,        // "erfolgreich"
+  kTextRunFailed = 61,           // "fehlgeschlagen"
+  kTextRunCancelled = 62,        // "abgebrochen"
+  kTextRunNotReached = 63,       // "nicht erreicht"
+  kTextRunNotStarted = 64,       // "nicht gestartet"
+  kTextRunUsageError = 65,       // "Aufruffehler"
+  kTextRunCrashed = 66,          // "abgestürzt (Signal %d)"
+
   // The progress log.
   kTextRetryHint = 2001,         // "Sie können noch mal probieren, ..." (first half)
   kTextRetryHintEnd = 2002,      // " und dann dieses Program neu starten."

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/console/console_window.h"
+#include "app/console/parallel_run.h"
 #include "app/real_session.h"
 #include "app/update_dialog.h"
 #include "resources/resources.h"
@@ -170,10 +171,14 @@ int RunConsole(const Options& options) {
   ConsoleWindow window(stdout, stdin, stderr, TerminalWantsUtf8(), isatty(STDERR_FILENO) == 1);
   window.SetInterruptFd(interrupts.ReadFd());
   window.SetSessionRestsHook([&rests] { rests.Raise(); });
+  // One run of several (--progress-fd): the progress also goes to the parent.
+  std::unique_ptr<ProgressReportingWindow> reporting;
+  if (options.progress_fd >= 0) reporting = std::make_unique<ProgressReportingWindow>(window, options.progress_fd);
+  Window& shown = reporting ? static_cast<Window&>(*reporting) : window;
   ConsoleView view(window);
   RealSession session(options.port);
-  UpdateDialog dialog(window, view, session);
-  SetMainDialog(&window);
+  UpdateDialog dialog(shown, view, session);
+  SetMainDialog(&shown);
 
   dialog.OnInitDialog();
   // The connection procedure: a Ctrl-C during it cuts it short and ends the

@@ -1,6 +1,11 @@
 // The command line: GNU conventions, one line per usage error.
 #include "app/options.h"
 
+#include <unistd.h>
+
+#include "app/console/parallel_run.h"
+#include "tests/support/recording_window.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -32,6 +37,14 @@ TEST(Options, GnuFormsAndOneLineErrors) {
       {{"stray"}, false, "unexpected argument 'stray'"},
       {{"--simulate", "-p", "COM1"}, false, "--port and --simulate exclude each other"},
       {{"--yes"}, false, "--yes and --save-log need --console"},
+      // Several modems: the first --port stays the port of a single run.
+      {{"--console", "-p", "/dev/ttyUSB0", "--port=/dev/ttyUSB1"}, true, "/dev/ttyUSB0"},
+      {{"-p", "/dev/ttyUSB0", "-p", "/dev/ttyUSB1"}, false, "several --port need --console"},
+      {{"--console", "-p", "COM1", "-p", "COM1"}, false, "--port 'COM1' given twice"},
+      {{"--console", "-p", "/dev/a/ttyUSB0", "-p", "/dev/b/ttyUSB0"}, false,
+       "--port '/dev/a/ttyUSB0' and '/dev/b/ttyUSB0' end in the same name"},
+      {{"--progress-fd", "2"}, false, "option '--progress-fd' requires a descriptor number from 3 to 1023"},
+      {{"--progress-fd=3x"}, false, "option '--progress-fd' requires a descriptor number from 3 to 1023"},
   };
   for (const Row& row : rows) {
     std::vector<const char*> argv = {"modem-update"};
@@ -49,6 +62,19 @@ TEST(Options, GnuFormsAndOneLineErrors) {
   ASSERT_TRUE(ParseOptions(5, verbose, options, error)) << error;
   EXPECT_TRUE(options.verbose && options.console && options.help);
   EXPECT_EQ(options.save_log, "x.hlg");
+  EXPECT_EQ(options.progress_fd, -1);
+  const char* several[] = {"modem-update", "--console", "-pCOM2", "--progress-fd", "7", "--port", "/dev/ttyACM0"};
+  ASSERT_TRUE(ParseOptions(7, several, options, error)) << error;
+  EXPECT_EQ(options.ports, (std::vector<std::string>{"COM2", "/dev/ttyACM0"}));
+  EXPECT_EQ(options.progress_fd, 7);
+}
+
+// One log file per port: the port's last path element before the extension.
+TEST(Options, PortLogFileNames) {
+  EXPECT_EQ(PortLogFile("update.log", "/dev/ttyUSB0"), "update-ttyUSB0.log");
+  EXPECT_EQ(PortLogFile("/var/log/a.b/update", "/dev/serial/by-id/usb-x-if00/"), "/var/log/a.b/update-usb-x-if00");
+  EXPECT_EQ(PortLogFile("logs/.hlg", "COM3"), "logs/.hlg-COM3");
+  EXPECT_EQ(PortLogFile("x.tar.hlg", "ttyS1"), "x.tar-ttyS1.hlg");
 }
 
 // The options --help lists: "  -p, --port GER\xC4T" gives -p and --port.
@@ -105,6 +131,46 @@ TEST(Options, HelpManPageAndParserListTheSameOptions) {
     }
     EXPECT_TRUE(ParseOptions(static_cast<int>(argv.size()), argv.data(), options, error)) << name << ": " << error;
   }
+}
+
+}  // namespace
+}  // namespace mfu
+
+namespace mfu {
+namespace {
+
+// A run of several reports its progress byte for byte, with the control's
+// wrap, goes on to the window it wraps, and never blocks on a full pipe.
+TEST(ParallelRun, ProgressLinesAndTheWholeExitStatus) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  test::RecordingWindow inner;
+  {
+    ProgressReportingWindow window(inner, fds[1]);
+    window.SetProgressRange(3);
+    window.SetProgressStep(2);
+    window.StepProgress();
+    window.StepProgress();  // past the end: wraps to 0
+    EXPECT_EQ(inner.ProgressSteps(), 2);
+    EXPECT_EQ(inner.ProgressUpper(), 3);
+    char bytes[128] = {};
+    const ssize_t got = read(fds[0], bytes, sizeof bytes - 1);
+    EXPECT_EQ(std::string(bytes, got > 0 ? static_cast<std::size_t>(got) : 0),
+              "progress 0 3\nprogress 2 3\nprogress 0 3\n");
+    // Nobody reads: the pipe fills, and a step still returns.
+    for (int i = 0; i < 10000; ++i) window.StepProgress();
+    EXPECT_EQ(inner.ProgressSteps(), 10002);
+  }  // the descriptor is the window's: closed with it
+  char byte = 0;
+  while (read(fds[0], &byte, 1) > 0) {
+  }
+  EXPECT_EQ(read(fds[0], &byte, 1), 0);
+  close(fds[0]);
+  EXPECT_EQ(CombinedExitStatus({0, 0, 0}), 0);
+  EXPECT_EQ(CombinedExitStatus({2, 2}), 2);
+  EXPECT_EQ(CombinedExitStatus({0, 2, 0}), 1);
+  EXPECT_EQ(CombinedExitStatus({0, 3}), 1);
+  EXPECT_EQ(CombinedExitStatus({}), 1);
 }
 
 }  // namespace

@@ -14,7 +14,12 @@
 #       after "OO", the loader answering at 300 ms: the log, the log file and
 #       the exit status tell one outcome), standin-search (no --port: the
 #       stand-in build opens no /dev/ttyS*, strace watching; the simulated
-#       modem is not searched for).
+#       modem is not searched for);
+#       parallel (the tests' build: one run alone, timed, then --port three
+#       times against three more modem-sims, the middle one refusing block
+#       3: exit 1, a table line per port, the good two byte-exact, all three
+#       in at most 1.5 times the single run's time; then SIGTERM cancels two
+#       at once).
 # The success run's final answer carries escape sequences, which must not
 # reach the terminal.
 set -u
@@ -38,6 +43,9 @@ case $mode in
   silent-a|interrupt-connect) sim_args+=(--fault a:silence) ;;
   success) sim_args+=(--fault final:escape) ;;
   standin-search) command -v strace >/dev/null || { echo "strace not installed: skipped"; exit 77; } ;;
+  # Several modems at once: 1 ms of flash per block makes each run last a few
+  # seconds, so that the start-up of a process is no sizeable part of it.
+  parallel) sim_args+=(--flash-ms 1) ;;
 esac
 "$sim" "${sim_args[@]}" > "$work/sim.out" &
 sim_pid=$!
@@ -47,7 +55,86 @@ for _ in $(seq 100); do [ -e "$port" ] && break; sleep 0.05; done
 fail() { echo "FAIL ($mode): $*"; echo "--- tool output"; cat "$work/out"; echo "--- simulator log (tail)"; tail -30 "$work/sim.log"; exit 1; }
 
 start=$(date +%s)
-if [ "$mode" = declined ]; then
+if [ "$mode" = parallel ]; then
+  # One run alone first, timed from before its start, against the first
+  # modem-sim; then three modems at once, the middle one refusing block 3.
+  t0=${EPOCHREALTIME/./}
+  "$update" --console --yes --port "$port" > "$work/single" 2>&1 < /dev/null
+  single_status=$?
+  single_us=$(( ${EPOCHREALTIME/./} - t0 ))
+  [ "$single_status" -eq 0 ] || { cp "$work/single" "$work/out"; fail "the single run: exit $single_status"; }
+  ports=() sims=()
+  for n in 1 2 3; do
+    p_args=(--fast --flash-ms 1 --once --link "$work/serial/by-id/modem-$n" --log "$work/sim-$n.log"
+            --final-ms $final_ms)
+    [ $n = 2 ] && p_args+=(--fault zdata:znak:3)
+    "$sim" "${p_args[@]}" > "$work/sim-$n.out" &
+    sims+=($!) ports+=("$work/serial/by-id/modem-$n")
+  done
+  for p in "${ports[@]}"; do
+    for _ in $(seq 100); do [ -e "$p" ] && break; sleep 0.05; done
+    [ -e "$p" ] || fail "modem-sim for $p did not come up"
+  done
+  t0=${EPOCHREALTIME/./}
+  "$update" --console --yes --port "${ports[0]}" --port "${ports[1]}" -p "${ports[2]}" \
+    --save-log "$work/update.hlg" > "$work/out" 2> "$work/err" < /dev/null
+  status=$?
+  parallel_us=$(( ${EPOCHREALTIME/./} - t0 ))
+  echo "single run $((single_us / 1000)) ms, three at once $((parallel_us / 1000)) ms"
+  cat "$work/err" >> "$work/out"
+  [ "$status" -eq 1 ] || fail "exit status $status"
+  [ $(( parallel_us * 2 )) -le $(( single_us * 3 )) ] || fail "three at once took more than 1.5 times one run"
+  # No run outlives the parent.
+  pgrep -f -- "--port $work/" >/dev/null && fail "a run of a port is still alive"
+  for n in 1 2 3; do
+    p=${ports[$((n - 1))]} log=$work/update-modem-$n.hlg
+    # The run's own log, under its port's name, and its own log file.
+    grep -q "^modem-$n: Ein KELVORA-Modem wurde an $p gefunden.\$" "$work/out" || fail "no log of $p"
+    [ -s "$log" ] || fail "no log file $log"
+    cause=$(grep -m1 "^modem-$n: Ursache:" "$work/out" | sed "s/^modem-$n: //")
+    if [ $n = 2 ]; then outcome=fehlgeschlagen verdict="Update ist fehlgeschlagen."; else
+      outcome=erfolgreich verdict="Update ist erfolgreich abgeschlossen!"; fi
+    grep -q "$verdict" "$log" || fail "$log does not tell \"$verdict\""
+    [ "$(grep -c "^$p " "$work/out")" -eq 1 ] || fail "not one table line for $p"
+    grep -Eq "^$p +$outcome +${cause:--}\$" "$work/out" || fail "table line of $p: $(grep "^$p " "$work/out")"
+    [ $n = 2 ] && continue
+    # The good two: each modem judged its image byte-identical, and their
+    # progress came as plain lines.
+    wait "${sims[$((n - 1))]}" || fail "modem-sim $n judged the session bad"
+    grep -Eq "^modem-$n: +100 %  364/364 KiB" "$work/err" || fail "no progress of $p"
+  done
+  grep -Eq "^modem-2: +[1-9]0 %" "$work/err" && fail "progress of the refused transfer"
+  grep -q "Update ist fehlgeschlagen." "$work/update-modem-1.hlg" && fail "a fault of one port reached another's log"
+  # SIGTERM without a terminal cancels all without asking: each modem is in
+  # its data phase (20 ms per block keeps it there) and gets ZABORT.
+  ports=() sims=()
+  for n in 4 5; do
+    "$sim" --fast --flash-ms 20 --once --link "$work/serial/by-id/modem-$n" --log "$work/sim-$n.log" > /dev/null &
+    sims+=($!) ports+=("$work/serial/by-id/modem-$n")
+  done
+  for p in "${ports[@]}"; do for _ in $(seq 100); do [ -e "$p" ] && break; sleep 0.05; done; done
+  "$update" --console --yes -p "${ports[0]}" -p "${ports[1]}" > "$work/out" 2>&1 < /dev/null &
+  update_pid=$!
+  for _ in $(seq 600); do
+    grep -q ZDATA "$work/sim-4.log" 2>/dev/null && grep -q ZDATA "$work/sim-5.log" 2>/dev/null && break; sleep 0.05
+  done
+  asked=${EPOCHREALTIME/./}
+  kill -TERM $update_pid
+  wait $update_pid
+  status=$?
+  stop_ms=$(( (${EPOCHREALTIME/./} - asked) / 1000 ))
+  [ "$status" -eq 1 ] || fail "exit status $status after SIGTERM"
+  grep -q "abbrechen ?" "$work/out" && fail "a question nobody can answer"
+  pgrep -f -- "--port $work/" >/dev/null && fail "a run of a port outlived the cancel"
+  for n in 4 5; do
+    grep -Eq "^$work/serial/by-id/modem-$n +abgebrochen +-\$" "$work/out" || fail "modem-$n not cancelled"
+    wait "${sims[$((n - 4))]}"
+    grep -q "ZABORT received" "$work/sim-$n.log" || fail "no ZABORT seen by modem-$n"
+  done
+  [ "$stop_ms" -lt 5000 ] || fail "the cancel took $stop_ms ms"
+  echo "PASS ($mode)"
+  exit 0
+elif [ "$mode" = declined ]; then
   # stdout to a file, as `> file` does: the question must stay on stderr.
   echo n | "$update" --console --port "$port" --save-log "$work/update.hlg" > "$work/out" 2> "$work/err"
   status=$?
