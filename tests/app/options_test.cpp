@@ -32,6 +32,7 @@ TEST(Options, GnuFormsAndOneLineErrors) {
       {{"stray"}, false, "unexpected argument 'stray'"},
       {{"--simulate", "-p", "COM1"}, false, "--port and --simulate exclude each other"},
       {{"--yes"}, false, "--yes and --save-log need --console"},
+      {{"--probe"}, false, "--probe needs --list-ports"},
   };
   for (const Row& row : rows) {
     std::vector<const char*> argv = {"modem-update"};
@@ -93,9 +94,11 @@ TEST(Options, HelpManPageAndParserListTheSameOptions) {
   const std::set<std::string> help = HelpOptions();
   EXPECT_EQ(help, ManPageOptions());
   EXPECT_EQ(help, (std::set<std::string>{"--console", "--yes", "-p", "--port", "--simulate", "--save-log",
-                                         "--list-ports", "-v", "--verbose", "-h", "--help", "--version"}));
+                                         "--list-ports", "--probe", "-v", "--verbose", "-h", "--help",
+                                         "--version"}));
   for (const std::string& name : help) {
     std::vector<const char*> argv = {"modem-update", "--console", name.c_str()};
+    if (name == "--probe") argv[1] = "--list-ports";
     Options options;
     std::string error;
     if (!ParseOptions(static_cast<int>(argv.size()), argv.data(), options, error) &&
