@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/console/console_window.h"
 #include "app/console/parallel_run.h"
@@ -13,6 +14,8 @@
 #include "platform/diag.h"
 #include "app/window_front_end.h"
 #include "resources/resources.h"
+#include "serial/comm_port.h"
+#include "serial/discovery.h"
 #include "serial/posix/port_option.h"
 #include "serial/serial_device.h"
 #include "ui/cp1252.h"
@@ -43,7 +46,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.list_ports) {
-    std::fputs(mfu::PortListText(mfu::PlatformSerialBackend().ListPorts()).c_str(), stdout);
+    const std::vector<mfu::PortEntry> ports = mfu::PlatformSerialBackend().ListPorts();
+    std::vector<bool> modems;
+    if (options.probe) {
+      // Which ports this build may open depends on its image.
+      mfu::SetResourceSource(&mfu::BuiltInResources());
+      mfu::CommPort comm;
+      modems = mfu::ProbePortList(comm, ports);
+    }
+    std::fputs(mfu::PortListText(ports, options.probe ? &modems : nullptr).c_str(), stdout);
     return 0;
   }
   for (const std::string& port : options.ports) {

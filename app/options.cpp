@@ -20,7 +20,7 @@ const char* UsageText() {
   // Windows-1252, as every text of the program; main converts it for the
   // terminal.
   return "Aufruf: modem-update [--console [--yes] [--save-log DATEI]] [-p GER\xC4T | --simulate] [-v]\n"
-         "        modem-update --list-ports | --help | --version\n"
+         "        modem-update --list-ports [--probe] | --help | --version\n"
          "\n"
          "Ersetzt die Firmware eines KELVORA-Modems an einer seriellen Schnittstelle durch\n"
          "die Firmware, die in dieses Programm eingebaut ist. Ohne Optionen \xF6" "ffnet es das\n"
@@ -59,6 +59,9 @@ const char* UsageText() {
          "                   Pfads vor der Endung (update.log: update-ttyUSB0.log)\n"
          "  --list-ports     die seriellen Schnittstellen auflisten (Ger\xE4t, by-id-Name,\n"
          "                   Treiber, USB-Kennungen und -Namen), eine je Zeile, und enden\n"
+         "  --probe          mit --list-ports: alle Schnittstellen zugleich mit \"ati4\"\n"
+         "                   fragen (3 Sekunden) und die mit einem KELVORA-Modem\n"
+         "                   markieren\n"
          "  -v, --verbose    die Diagnosen f\xFCr Entwickler auf der Standardfehlerausgabe\n"
          "                   zeigen (sonst verborgen)\n"
          "  -h, --help       diesen Text zeigen\n"
@@ -147,6 +150,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
       {"--console", '\0', &Options::console},   {"--yes", '\0', &Options::yes},
       {"--simulate", '\0', &Options::simulate}, {"--help", 'h', &Options::help},
       {"--version", '\0', &Options::version},   {"--list-ports", '\0', &Options::list_ports},
+      {"--probe", '\0', &Options::probe},
       {"--verbose", 'v', &Options::verbose},
   };
   struct Valued {
@@ -250,6 +254,10 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
         }
       }
     }
+  }
+  if (options.probe && !options.list_ports) {
+    error = "--probe needs --list-ports";
+    return false;
   }
   if (!options.console && (options.yes || !options.save_log.empty())) {
     error = "--yes and --save-log need --console";

@@ -17,6 +17,7 @@ struct Options {
   bool verbose = false;   // --verbose, -v: the developer diagnostics on stderr
   bool version = false;   // --version
   bool list_ports = false;  // --list-ports: print the serial ports and exit
+  bool probe = false;       // --probe (with --list-ports): mark the ports with a KELVORA modem
   std::string port;       // --port DEVICE: take this port, no probe (the first one given)
   std::vector<std::string> ports;  // every --port, in the order given; more than one: a parallel run
   std::string save_log;   // --save-log FILE: append the log block at the end

@@ -3,6 +3,7 @@
 // device layer below is thin and does only what each call names.
 #include "serial/comm_port.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -191,7 +192,34 @@ void CommPort::ClearCommInterrupt() {
 
 void CommPort::PauseComm(Millis ms) {
   if (waits_interrupted_) return;
-  (void)interrupt_event_.Wait(ms);
+  WaitTicker* const ticker = ticker_.load();
+  if (ticker == nullptr) {
+    (void)interrupt_event_.Wait(ms);
+    return;
+  }
+  // The same pause in slices of a second, each told to the ticker.
+  for (Millis left = ms; left > 0;) {
+    ticker->Waiting(left);
+    const Millis slice = std::min(left, kWaitTickMs);
+    if (interrupt_event_.Wait(slice)) return;
+    left -= slice;
+  }
+}
+
+bool CommPort::WaitReadTicking(SerialDevice& port, Millis limit) {
+  WaitTicker* const ticker = ticker_.load();
+  if (ticker == nullptr || limit == kInfinite) return port.WaitRead(limit);
+  // Slices of one wait: a read the limit of a slice leaves pending keeps its
+  // bytes and goes on in the next slice, so the burst is taken whole as in
+  // one wait of the whole limit. An interrupt's purge ends the read, which
+  // ends the slice.
+  for (Millis left = limit;;) {
+    ticker->Waiting(left);
+    const Millis slice = std::min(left, kWaitTickMs);
+    if (port.WaitRead(slice)) return true;
+    left -= slice;
+    if (left == 0) return false;
+  }
 }
 
 int CommPort::ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit) {
@@ -217,7 +245,7 @@ int CommPort::ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit
     return static_cast<int>(LastReadCount());
   }
 
-  if (!port->WaitRead(limit)) {
+  if (!WaitReadTicking(*port, limit)) {
     // Not cancelled: the read stays armed with the caller's buffer and the
     // bytes it has, and the completion check takes them with what follows.
     Diag("READ TIMEOUT\n");

@@ -38,6 +38,19 @@ inline constexpr Millis kDtrDropMs = 100;
 void BeginPortOpen(SerialDevice& port, PortSettings* save_state, const PortSettings& working_from);
 void EndPortOpen(SerialDevice& port, PortSettings* save_timeouts);
 
+// Hears the long waits of the search and the connection procedure, so that
+// the user sees them count down: Waiting(left) when a read or a pause begins
+// to wait and after each further program second of it, with the program ms
+// of its limit still left. Called on the waiting thread; must not block.
+class WaitTicker {
+ public:
+  virtual ~WaitTicker() = default;
+  virtual void Waiting(Millis left) = 0;
+};
+
+// How often a ticked wait reports: once a program second.
+inline constexpr Millis kWaitTickMs = 1000;
+
 // The port a session talks through: the open device, the count of its latest
 // read, the settings it had before the first open, the flag that cuts the
 // connection procedure's waits short, and the events of its reads and writes.
@@ -103,6 +116,14 @@ class CommPort {
   // Pauses `ms` program ms, or less when the waits are interrupted.
   void PauseComm(Millis ms);
 
+  // The ticker told of ReadFromComm's and PauseComm's waits (nullptr: none;
+  // reads without a limit are not ticked). The caller owns it and sets it,
+  // and clears it before it goes, while no other thread reads or pauses on
+  // this port (the search and the connection procedure, on the window
+  // thread).
+  void SetWaitTicker(WaitTicker* ticker) { ticker_.store(ticker); }
+  WaitTicker* CurrentWaitTicker() const { return ticker_.load(); }
+
   // GetOverlappedResult on the pending read of PortHandle, without waiting:
   // true with LastReadCount() set to the read's count, or false with `error`
   // (kErrorIoIncomplete while the read has no bytes yet).
@@ -115,6 +136,9 @@ class CommPort {
   void ResetReadRecord() { last_read_count_.store(0); }
 
  private:
+  // WaitRead on `port` within `limit`, told to the ticker once a second.
+  bool WaitReadTicking(SerialDevice& port, Millis limit);
+
   struct SavedSettings {
     PortSettings settings;
     bool saved = false;
@@ -137,6 +161,7 @@ class CommPort {
   // Set by InterruptCommWaits: reads and pauses of the connection procedure
   // end at once. With an event, so that a pause can wait on it.
   std::atomic<bool> waits_interrupted_{false};
+  std::atomic<WaitTicker*> ticker_{nullptr};
   Event interrupt_event_{Event::Reset::kManual};
 };
 

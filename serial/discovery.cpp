@@ -4,6 +4,7 @@
 #include "serial/discovery.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -41,14 +42,14 @@ void CopyName(const char* name, char* port_name) {
   port_name[length] = '\0';
 }
 
-void Record(SearchReport* report, const std::string& port, PortVerdict verdict, const OpenFailure& failure = {}) {
-  if (report == nullptr) return;
+// A port the search passed over; a busy one with who holds it.
+PortAttempt Attempt(const std::string& port, PortVerdict verdict, const OpenFailure& failure = {}) {
   PortAttempt attempt;
   attempt.port = port;
   attempt.verdict = verdict;
   attempt.failure = failure;
   if (failure.kind == OpenFailureKind::kBusy) attempt.holders = TheSerialBackend().HoldersOfBusyPort(port.c_str());
-  report->push_back(std::move(attempt));
+  return attempt;
 }
 
 bool IsComOneToFour(const std::string& name) {
@@ -205,15 +206,32 @@ bool PortAllowedInThisBuild(const char* port_name) {
   return !FirmwareIsStandIn() || !TheSerialBackend().IsHardwarePort(port_name);
 }
 
-bool ScanListedPorts(CommPort& comm, char* port_name, SearchReport* report) {
-  port_name[0] = '\0';
+namespace {
+
+void Tell(SearchListener* listener, SearchReport* report, const PortAttempt& attempt) {
+  if (listener != nullptr) listener->PassedOver(attempt);
+  if (report != nullptr) report->push_back(attempt);
+}
+
+// How the scan ends: at the first port whose answer holds the identifier
+// (the search), or once every port is decided (--list-ports --probe).
+enum class ScanUntil { kFirstHit, kAllDecided };
+
+// The scan's machinery over `entries`: opened at once, one DTR drop for all,
+// "ati4\r\n" to each, then the first bursts watched until the scan ends or
+// kScanAnswerLimit passes. Each port passed over is told (and recorded) as
+// soon as it is decided; the silent ones at the end, in list order. Returns
+// one flag per entry: its answer held the identifier.
+std::vector<bool> RunScan(CommPort& comm, const std::vector<PortEntry>& entries, ScanUntil until,
+                          SearchReport* report, SearchListener* listener) {
   SerialBackend& backend = TheSerialBackend();
-  std::vector<std::unique_ptr<ScannedPort>> ports;
+  std::vector<std::unique_ptr<ScannedPort>> ports;  // nullptr: not searched
   bool any_open = false;
-  for (const PortEntry& entry : backend.ListPorts()) {
+  for (const PortEntry& entry : entries) {
     // Not even opened: the open alone drops DTR on the line.
     if (!PortAllowedInThisBuild(entry.path.c_str())) {
-      Record(report, entry.path, PortVerdict::kNotSearched);
+      Tell(listener, report, Attempt(entry.path, PortVerdict::kNotSearched));
+      ports.push_back(nullptr);
       continue;
     }
     OpenFailure failure;
@@ -222,58 +240,114 @@ bool ScanListedPorts(CommPort& comm, char* port_name, SearchReport* report) {
       ports.push_back(std::make_unique<ScannedPort>(entry.path, std::move(device)));
       any_open = true;
     } else {
-      ports.push_back(std::make_unique<ScannedPort>(entry.path, failure));
+      Tell(listener, report, Attempt(entry.path, PortVerdict::kCannotOpen, failure));
+      ports.push_back(nullptr);
     }
   }
 
   if (any_open) {
     // One DTR drop for all of them: the scan takes its 100 ms once.
     for (auto& port : ports) {
-      if (port->IsOpen()) port->BeginOpen();
+      if (port) port->BeginOpen();
     }
     SleepMs(kDtrDropMs);
     for (auto& port : ports) {
-      if (port->IsOpen()) port->EndOpen();
+      if (port) port->EndOpen();
     }
     for (auto& port : ports) {
-      if (port->IsOpen()) port->SendProbe();
+      if (port) port->SendProbe();
     }
   }
 
-  // The first port in list order decides: wait until every port before the
-  // first hit has passed, or the time is up.
+  // The first complete answer that holds the identifier is taken at once,
+  // also while a port listed before it is still silent: waiting out that
+  // port's 3000 ms could only find a second modem of the same kind there,
+  // and this program updates one modem, whichever it is, so the earlier
+  // port's answer could not change the outcome for the user. Of several
+  // answers judged in the same round, the earlier listed wins.
+  const auto started = std::chrono::steady_clock::now();
   const auto deadline = DeadlineAfter(kScanAnswerLimit);
-  const ScannedPort* hit = nullptr;
+  std::vector<bool> found(ports.size(), false);
+  std::vector<bool> told(ports.size(), false);
+  long seconds_told = -1;  // the countdown's last whole second
+  bool hit = false;
   for (;;) {
-    for (auto& port : ports) (void)port->Poll();
-    // A port still silent when the time is up has not answered.
-    const bool late = std::chrono::steady_clock::now() >= deadline;
-    bool waiting = false;
-    for (auto& port : ports) {
+    const auto now = std::chrono::steady_clock::now();
+    // A port still silent when the time is up has not answered: those are
+    // told in list order, in the last round.
+    const bool late = now >= deadline;
+    std::string silent;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      ScannedPort* port = ports[i].get();
+      if (port == nullptr || told[i]) continue;
+      (void)port->Poll();
       if (late && !port->Decided()) port->GiveUp();
       if (!port->Decided()) {
-        waiting = true;
-        break;
+        silent += (silent.empty() ? "" : ", ") + port->Name();
+        continue;
       }
+      told[i] = true;
       if (port->Found()) {
-        hit = port.get();
-        break;
+        found[i] = true;
+        hit = true;
+      } else {
+        Tell(listener, report, Attempt(port->Name(), port->Verdict()));
       }
     }
-    if (hit != nullptr || !waiting || comm.CommWaitsInterrupted()) break;
+    if ((hit && until == ScanUntil::kFirstHit) || silent.empty() || comm.CommWaitsInterrupted()) break;
+    // The countdown, once a program second.
+    const long seconds = static_cast<long>((now - started) / RealDuration(kWaitTickMs));
+    if (listener != nullptr && seconds > seconds_told) {
+      seconds_told = seconds;
+      const Millis spent = static_cast<Millis>(std::min<long>(seconds, kScanAnswerLimit / kWaitTickMs)) * kWaitTickMs;
+      listener->Asking(silent, kScanAnswerLimit - spent);
+    }
     SleepMs(kScanPollMs);
   }
-
-  for (auto& port : ports) {
-    if (port.get() == hit) break;
-    Record(report, port->Name(), port->Verdict(), port->Failure());
-  }
-  if (hit != nullptr) CopyName(hit->Name().c_str(), port_name);
   ports.clear();  // every port closed, its settings given back
-  return hit != nullptr;
+  return found;
 }
 
-bool ProbeCommPorts(CommPort& port, char* port_name, SearchReport* report) {
+}  // namespace
+
+bool ScanListedPorts(CommPort& comm, char* port_name, SearchReport* report, SearchListener* listener,
+                     std::vector<std::string>* asked) {
+  port_name[0] = '\0';
+  SerialBackend& backend = TheSerialBackend();
+  const std::vector<PortEntry> entries = backend.ListPorts();
+  if (asked != nullptr) {
+    for (const PortEntry& entry : entries) asked->push_back(backend.DeviceKey(entry.path.c_str()));
+  }
+  const std::vector<bool> found = RunScan(comm, entries, ScanUntil::kFirstHit, report, listener);
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (!found[i]) continue;
+    CopyName(entries[i].path.c_str(), port_name);
+    return true;
+  }
+  return false;
+}
+
+std::vector<bool> ProbePortList(CommPort& comm, const std::vector<PortEntry>& ports) {
+  return RunScan(comm, ports, ScanUntil::kAllDecided, nullptr, nullptr);
+}
+
+namespace {
+
+// The probe's 50 s wait for one port, told to the search's listener.
+class ProbeTicker final : public WaitTicker {
+ public:
+  ProbeTicker(SearchListener& listener, std::string port) : listener_(listener), port_(std::move(port)) {}
+  void Waiting(Millis left) override { listener_.Asking(port_, left); }
+
+ private:
+  SearchListener& listener_;
+  const std::string port_;
+};
+
+}  // namespace
+
+bool ProbeCommPorts(CommPort& port, char* port_name, SearchReport* report, SearchListener* listener,
+                    const std::vector<std::string>* skip) {
   port_name[0] = '\0';
   port.ResetReadRecord();
   port.ReadCompleteEvent = MakeEvent(Event::Reset::kManual);
@@ -293,29 +367,41 @@ bool ProbeCommPorts(CommPort& port, char* port_name, SearchReport* report) {
   bool found = false;
   for (std::size_t i = 0; i < names.size() && !found && !port.CommWaitsInterrupted(); ++i) {
     const char* name = names[i].c_str();
+    // A device the scan has asked under its own name already: one name, one
+    // answer, one line per device.
+    if (skip != nullptr && std::find(skip->begin(), skip->end(), TheSerialBackend().DeviceKey(name)) != skip->end()) {
+      continue;
+    }
     if (!PortAllowedInThisBuild(name)) {
-      Record(report, names[i], PortVerdict::kNotSearched);
+      Tell(listener, report, Attempt(names[i], PortVerdict::kNotSearched));
       continue;
     }
     OpenFailure failure;
     port.SetPortHandle(port.OpenCommPort(name, failure));
     if (!port.PortHandle()) {
-      Record(report, names[i], PortVerdict::kCannotOpen, failure);
+      Tell(listener, report, Attempt(names[i], PortVerdict::kCannotOpen, failure));
       continue;
     }
     std::uint32_t status = 0;
     if (!port.GetCommModemStatus(status)) {
       port.CloseCommPort();
-      Record(report, names[i], PortVerdict::kStatusFailed);
+      Tell(listener, report, Attempt(names[i], PortVerdict::kStatusFailed));
       continue;
     }
     (void)port.WriteToComm(kProbeCommand);
-    if (IsSupportedModemAnswer(port, kProbeAnswerLimit)) {
+    std::unique_ptr<ProbeTicker> ticker;
+    if (listener != nullptr) ticker = std::make_unique<ProbeTicker>(*listener, names[i]);
+    WaitTicker* const earlier = port.CurrentWaitTicker();
+    port.SetWaitTicker(ticker.get());
+    const bool answered = IsSupportedModemAnswer(port, kProbeAnswerLimit);
+    port.SetWaitTicker(earlier);
+    if (answered) {
       CopyName(name, port_name);
       found = true;
     } else {
       port_name[0] = '\0';
-      Record(report, names[i], port.LastReadCount() > 0 ? PortVerdict::kNoIdentifier : PortVerdict::kNoAnswer);
+      Tell(listener, report,
+           Attempt(names[i], port.LastReadCount() > 0 ? PortVerdict::kNoIdentifier : PortVerdict::kNoAnswer));
     }
     port.CloseCommPort();
   }
@@ -325,17 +411,19 @@ bool ProbeCommPorts(CommPort& port, char* port_name, SearchReport* report) {
   return found;
 }
 
-bool FindModemPort(CommPort& port, const char* named_port, char* port_name, SearchReport* report) {
+bool FindModemPort(CommPort& port, const char* named_port, char* port_name, SearchReport* report,
+                   SearchListener* listener) {
   if (report != nullptr) report->clear();
   if (named_port != nullptr && named_port[0] != '\0') {
-    CopyName(named_port, port_name);  // taken as it is, without a probe
+    CopyName(named_port, port_name);  // taken as it is; the connection procedure asks it
     return true;
   }
   FindModemInRegistry(port_name);
   if (port_name[0] != '\0') return true;  // taken as it is, without a probe
-  if (ScanListedPorts(port, port_name, report)) return true;  // as good as a registry hit
+  std::vector<std::string> asked;
+  if (ScanListedPorts(port, port_name, report, listener, &asked)) return true;  // as good as a registry hit
   if (port.CommWaitsInterrupted()) return false;
-  return ProbeCommPorts(port, port_name, report);
+  return ProbeCommPorts(port, port_name, report, listener, &asked);
 }
 
 }  // namespace mfu

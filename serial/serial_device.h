@@ -195,6 +195,11 @@ class SerialBackend {
   // processes OtherHolders names, or, when it names none and processes of
   // other users hide their descriptors, one entry marked other_user.
   virtual std::vector<PortHolder> HoldersOfBusyPort(const char* port_name) { return OtherHolders(port_name); }
+  // What tells one device from another, so that the search asks a device
+  // once however many names lead to it (COM1 and /dev/ttyS0 on Linux).
+  // Decided without opening it. The default takes every name as a device of
+  // its own.
+  virtual std::string DeviceKey(const char* port_name) { return port_name != nullptr ? port_name : ""; }
   // Whether ModemManager runs, which opens every new serial port to look for
   // modems (seen by every user, whoever runs it).
   virtual bool ModemManagerRuns() { return false; }

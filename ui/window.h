@@ -84,6 +84,15 @@ class Window {
   // choice, false on cancel or failure.
   virtual bool ChooseFile(FileDialogRequest& request) = 0;
 
+  // A wait for the modem counts down: `what` (the port or command waited
+  // for, no translation needed) has `seconds_left` whole seconds left; 0 ends
+  // the countdown. Called about once a second by the waiting thread; must
+  // not block. The default shows nothing (the log pane says what is asked).
+  virtual void ShowWaiting(const char* what, int seconds_left) {
+    (void)what;
+    (void)seconds_left;
+  }
+
   // The update has nothing left to do: its outcome (if any) is in the log and
   // no answer of the modem is awaited. Called on the session monitor thread;
   // must not block. A window the user closes ignores it; a front-end that

@@ -151,13 +151,44 @@ std::string ConsoleWindow::ProgressText(bool with_bar) {
   return FormatProgress(position_, upper_, elapsed, with_bar, with_bar ? TerminalColumns(bar_) : 0);
 }
 
+void ConsoleWindow::ShowWaiting(const char* what, int seconds_left) {
+  std::lock_guard<std::mutex> guard(lock_);
+  waiting_ = what != nullptr ? what : "";
+  waiting_left_ = seconds_left > 0 ? seconds_left : 0;
+  // The progress bar, once there, keeps its line.
+  if (bar_shown_) return;
+  if (waiting_left_ == 0) {
+    ClearBar();
+    return;
+  }
+  DrawBar();
+}
+
+std::string FormatWaiting(const std::string& what, int seconds_left, int columns) {
+  char left[32];
+  std::snprintf(left, sizeof left, "  noch %d:%02d", seconds_left / 60, seconds_left % 60);
+  const std::size_t tail = std::strlen(left);
+  std::string line = what;
+  const long room = columns > 0 ? columns - 1 : 0;
+  if (room > 0 && static_cast<long>(line.size() + tail) > room) {
+    line.resize(room > static_cast<long>(tail) ? static_cast<std::size_t>(room) - tail : 0);
+  }
+  line.append(left, tail);
+  if (room > 0 && static_cast<long>(line.size()) > room) line.resize(static_cast<std::size_t>(room));
+  return line;
+}
+
 void ConsoleWindow::DrawBar() {
   // The bar stands on a line of its own below the text: never behind a line
   // the text has left open (it would be wiped with the bar), never beside a
-  // question, and not after the outcome.
-  if (!progress_ || !bar_shown_ || closed_ || finished_ || asking_ || line_open_ || bar_ == nullptr) return;
+  // question, and not after the outcome. Before the first block the line
+  // shows the countdown of a wait, if one runs.
+  const bool counting = !bar_shown_ && waiting_left_ > 0;
+  if (!progress_ || !(bar_shown_ || counting) || closed_ || finished_ || asking_ || line_open_ || bar_ == nullptr) {
+    return;
+  }
   std::string line = "\r";  // appended, not "\r" + ...: GCC 12 at -O3 warns falsely (-Wrestrict) on that
-  line += ProgressText(true);
+  line += counting ? FormatWaiting(Printable(waiting_, !utf8_), waiting_left_, TerminalColumns(bar_)) : ProgressText(true);
   line += "\033[K";
   output_.Write(bar_, line, /*redraw=*/true);
   bar_drawn_ = true;

@@ -55,6 +55,9 @@ class ConsoleWindow : public Window {
   void ShowNotice(const char* text) override;
   bool ChooseFile(FileDialogRequest& request) override;
   void SessionRests() override;
+  // The countdown of a wait, on the bar's line (a terminal only) while no
+  // progress bar stands there: "/dev/ttyUSB0: at@d  noch 0:49".
+  void ShowWaiting(const char* what, int seconds_left) override;
 
   // After a success: the transfer's size, time and rate on a line of its own
   // that stays ("364 KiB in 4:31, 1,3 KiB/s"), where the bar was. Nothing
@@ -98,6 +101,8 @@ class ConsoleWindow : public Window {
   std::chrono::steady_clock::time_point started_;    // the first step
   std::chrono::steady_clock::time_point last_step_;  // the latest step
   std::chrono::steady_clock::time_point last_draw_;  // the last redraw
+  std::string waiting_;      // what the countdown waits for
+  int waiting_left_ = 0;     // its seconds left; 0: no countdown
   bool closed_ = false;
   bool asking_ = false;  // a question waits for its answer
   bool answer_yes_ = false;
@@ -114,6 +119,10 @@ class ConsoleWindow : public Window {
 // columns - 1 characters: the bar narrows, goes when it would be shorter
 // than 5 marks, and the text is cut last.
 std::string FormatProgress(int position, int upper, double elapsed_seconds, bool with_bar, int columns = 0);
+
+// The countdown's line: "WHAT  noch M:SS", within columns - 1 characters
+// (0: no limit), the end of WHAT cut first.
+std::string FormatWaiting(const std::string& what, int seconds_left, int columns = 0);
 
 // The line that stays after a success: "364 KiB in 4:31, 1,3 KiB/s" for
 // `blocks` half-KiB blocks in `seconds`.

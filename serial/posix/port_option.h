@@ -16,6 +16,8 @@ bool PortOptionFits(const char* device);
 
 // --list-ports: one line per port (its path, then what is known of it:
 // by-id name, driver, USB ids and strings), or a line saying there is none.
-std::string PortListText(const std::vector<PortEntry>& ports);
+// With `modems` (--probe: one flag per port), a port where a KELVORA modem
+// answered ends in "  [KELVORA-Modem]".
+std::string PortListText(const std::vector<PortEntry>& ports, const std::vector<bool>* modems = nullptr);
 
 }  // namespace mfu

@@ -14,6 +14,10 @@ namespace mfu {
 // /dev/ttyS3 (the probe's names), every other name is a path as given.
 std::string DevicePath(const char* port_name);
 
+// What tells the device at `path` from others (SerialBackend::DeviceKey):
+// its device numbers when it is a character device, else the path.
+std::string DeviceKeyOf(const std::string& path);
+
 // Every USB serial adapter (ttyUSB*, ttyACM*) and every ttyS* port with a
 // UART behind it, adapters first, each kind in number order. Empty when the
 // system cannot be asked.

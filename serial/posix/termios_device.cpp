@@ -10,6 +10,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -578,9 +580,23 @@ class TermiosBackend final : public SerialBackend {
   }
 
   bool ModemManagerRuns() override { return ProcessRuns("ModemManager"); }
+
+  std::string DeviceKey(const char* port_name) override {
+    return port_name != nullptr ? DeviceKeyOf(DevicePath(port_name)) : std::string();
+  }
 };
 
 }  // namespace
+
+std::string DeviceKeyOf(const std::string& path) {
+  // The character device's numbers: a by-id link, COM1 and /dev/ttyS0 lead
+  // to one device. A name that leads nowhere is a device of its own.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
+    return "char " + std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev));
+  }
+  return path;
+}
 
 std::string DevicePath(const char* port_name) {
   if (std::strncmp(port_name, "COM", 3) == 0 && port_name[3] >= '1' && port_name[3] <= '4' && port_name[4] == '\0') {

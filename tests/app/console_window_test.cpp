@@ -191,6 +191,36 @@ TEST_F(ConsoleBarTest, TheBarNeverSharesALineWithTextAndGoesWithTheOutcome) {
                       "\nUpdate ist fehlgeschlagen.\n");
 }
 
+// A wait counts down on the bar's line, below the text, never beside a
+// question; 0 wipes it, and the progress bar, once there, keeps the line.
+TEST_F(ConsoleBarTest, AWaitCountsDownOnTheBarsLineUntilItEnds) {
+  window_.AppendLog("Suchen ...\r\n");
+  window_.ShowWaiting("/dev/ttyUSB0: at@d", 52);
+  EXPECT_EQ(Bar(), "\r/dev/ttyUSB0: at@d  noch 0:52\033[K");
+  window_.ShowWaiting("/dev/ttyUSB0: at@d", 51);
+  const std::string counted = Bar();
+  EXPECT_EQ(counted, "\r/dev/ttyUSB0: at@d  noch 0:52\033[K\r/dev/ttyUSB0: at@d  noch 0:51\033[K");
+  window_.AppendLog("Keine Antwort\r\n");  // the line is wiped for the text, then drawn again below it
+  EXPECT_EQ(Bar(), counted + "\r\033[K\r/dev/ttyUSB0: at@d  noch 0:51\033[K");
+  window_.ShowWaiting("/dev/ttyUSB0: at@d", 0);
+  const std::string ended = Bar();
+  EXPECT_EQ(ended.substr(ended.size() - 4), "\r\033[K");
+  window_.AppendLog("mehr\r\n");
+  EXPECT_EQ(Bar(), ended);  // not drawn again once over
+  window_.SetProgressRange(4);
+  window_.SetProgressStep(1);
+  window_.StepProgress();
+  window_.ShowWaiting("COM1", 9);
+  EXPECT_EQ(Bar().find("noch 0:09"), std::string::npos);
+  EXPECT_EQ(Output(), "Suchen ...\nKeine Antwort\nmehr\n");
+}
+
+TEST(ConsoleProgress, TheCountdownLineStaysWithinTheTerminal) {
+  EXPECT_EQ(FormatWaiting("COM1", 125), "COM1  noch 2:05");
+  EXPECT_EQ(FormatWaiting("/dev/serial/by-id/usb-x-if00: ati4", 3, 20), "/dev/ser  noch 0:03");
+  EXPECT_EQ(FormatWaiting("COM1", 3, 8).size(), 7u);
+}
+
 TEST(ConsoleProgress, GermanNumbersRateAndTimeLeft) {
   EXPECT_EQ(FormatProgress(306, 728, 30.0, true), "[########............]   42 %  153/364 KiB  5,1 KiB/s  noch 0:41");
   EXPECT_EQ(FormatProgress(0, 728, 0.0, true), "[....................]    0 %  0/364 KiB");

@@ -45,6 +45,7 @@ TEST(Options, GnuFormsAndOneLineErrors) {
        "--port '/dev/a/ttyUSB0' and '/dev/b/ttyUSB0' end in the same name"},
       {{"--progress-fd", "2"}, false, "option '--progress-fd' requires a descriptor number from 3 to 1023"},
       {{"--progress-fd=3x"}, false, "option '--progress-fd' requires a descriptor number from 3 to 1023"},
+      {{"--probe"}, false, "--probe needs --list-ports"},
   };
   for (const Row& row : rows) {
     std::vector<const char*> argv = {"modem-update"};
@@ -119,9 +120,11 @@ TEST(Options, HelpManPageAndParserListTheSameOptions) {
   const std::set<std::string> help = HelpOptions();
   EXPECT_EQ(help, ManPageOptions());
   EXPECT_EQ(help, (std::set<std::string>{"--console", "--yes", "-p", "--port", "--simulate", "--save-log",
-                                         "--list-ports", "-v", "--verbose", "-h", "--help", "--version"}));
+                                         "--list-ports", "--probe", "-v", "--verbose", "-h", "--help",
+                                         "--version"}));
   for (const std::string& name : help) {
     std::vector<const char*> argv = {"modem-update", "--console", name.c_str()};
+    if (name == "--probe") argv[1] = "--list-ports";
     Options options;
     std::string error;
     if (!ParseOptions(static_cast<int>(argv.size()), argv.data(), options, error) &&

@@ -1,8 +1,13 @@
-// Discovery over a fake installed-modem list and fake ports COM1 to COM4 (no
-// real device is ever opened here).
+// Discovery over a fake installed-modem list and fake ports COM1 to COM4, and
+// the quick scan over pseudo-terminals (no real serial device is ever opened
+// here).
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <map>
 #include <set>
 #include <string>
@@ -13,6 +18,7 @@
 #include "serial/discovery.h"
 #include "serial/modem_list.h"
 #include "tests/support/diag_recorder.h"
+#include "tests/serial/pty.h"
 #include "tests/support/fake_serial.h"
 
 namespace mfu {
@@ -373,14 +379,16 @@ TEST_F(ScanTest, TheFirstListedPortThatAnswersWinsEveryPortIsGivenBackAndTheRepo
     EXPECT_TRUE(device->Closed());
     EXPECT_EQ(device->State(), "original");  // its own settings given back
   }
-  ASSERT_EQ(report.size(), 3u);
-  EXPECT_EQ(report[0].port, "/dev/ttyUSB0");
-  EXPECT_EQ(report[0].verdict, PortVerdict::kNoAnswer);
-  EXPECT_EQ(report[1].verdict, PortVerdict::kCannotOpen);
-  EXPECT_EQ(report[1].failure.kind, OpenFailureKind::kBusy);
-  ASSERT_EQ(report[1].holders.size(), 1u);
-  EXPECT_EQ(report[1].holders[0].name, "minicom");
-  EXPECT_EQ(report[2].verdict, PortVerdict::kNoIdentifier);
+  // In the order decided: the busy one at once, then the answer without the
+  // identifier; the silent one was not waited for (the modem had answered).
+  ASSERT_EQ(report.size(), 2u);
+  EXPECT_EQ(report[0].port, "/dev/ttyUSB1");
+  EXPECT_EQ(report[0].verdict, PortVerdict::kCannotOpen);
+  EXPECT_EQ(report[0].failure.kind, OpenFailureKind::kBusy);
+  ASSERT_EQ(report[0].holders.size(), 1u);
+  EXPECT_EQ(report[0].holders[0].name, "minicom");
+  EXPECT_EQ(report[1].port, "/dev/ttyACM0");
+  EXPECT_EQ(report[1].verdict, PortVerdict::kNoIdentifier);
   EXPECT_TRUE(diags_.Lines().empty());
 
   // Nothing answers: the probe of COM1 to COM4 runs after the scan, and the
@@ -393,6 +401,124 @@ TEST_F(ScanTest, TheFirstListedPortThatAnswersWinsEveryPortIsGivenBackAndTheRepo
   EXPECT_EQ(report[0].port, "/dev/ttyUSB0");
   EXPECT_EQ(report[1].port, "COM1");
   EXPECT_EQ(report[1].failure.kind, OpenFailureKind::kMissing);
+}
+
+// What the search told its listener, in order.
+struct HeardSearch final : SearchListener {
+  void Asking(const std::string& what, Millis left) override { asked.emplace_back(what, left); }
+  void PassedOver(const PortAttempt& attempt) override { passed.push_back(attempt.port); }
+  std::vector<std::pair<std::string, Millis>> asked;
+  std::vector<std::string> passed;
+};
+
+// COM1 is /dev/ttyS0 under another name: the probe does not ask it again,
+// and the report names the device once. The probe's 50 s wait is told once
+// a program second for the port it asks.
+TEST_F(ScanTest, ADeviceIsAskedOnceUnderOneNameAndEveryWaitIsTold) {
+  class Aliases final : public test::FakeSerialBackend {
+   public:
+    std::string DeviceKey(const char* name) override {
+      return std::string(name) == "COM1" ? "/dev/ttyS0" : test::FakeSerialBackend::DeviceKey(name);
+    }
+  } aliases;
+  SetSerialBackend(&aliases);
+  auto ttys0 = aliases.Add("/dev/ttyS0");
+  auto com1 = aliases.Add("COM1");
+  auto com2 = aliases.Add("COM2");
+  aliases.SetListed({"/dev/ttyS0"});
+  SearchReport report;
+  HeardSearch heard;
+  EXPECT_FALSE(FindModemPort(comm_, nullptr, port_, &report, &heard));
+  EXPECT_EQ(aliases.Opened(), (std::vector<std::string>{"/dev/ttyS0", "COM2", "COM3", "COM4"}));
+  EXPECT_TRUE(com1->Writes().empty());
+  const std::vector<std::string> ports = {"/dev/ttyS0", "COM2", "COM3", "COM4"};
+  EXPECT_EQ(heard.passed, ports);
+  ASSERT_EQ(report.size(), ports.size());
+  for (std::size_t i = 0; i < ports.size(); ++i) EXPECT_EQ(report[i].port, ports[i]);
+  std::vector<std::pair<std::string, Millis>> com2_waits;
+  for (const auto& asked : heard.asked) {
+    if (asked.first == "COM2") com2_waits.push_back(asked);
+  }
+  ASSERT_EQ(com2_waits.size(), 50u);
+  for (std::size_t i = 0; i < com2_waits.size(); ++i) EXPECT_EQ(com2_waits[i].second, 50000 - 1000 * i);
+  EXPECT_EQ(heard.asked.front(), (std::pair<std::string, Millis>{"/dev/ttyS0", 3000}));
+}
+
+// A modem on a pseudo-terminal: answers "ati4\r\n" with the identifier.
+class PtyModem {
+ public:
+  PtyModem() : thread_([this] { Serve(); }) {}
+  ~PtyModem() {
+    stop_ = true;
+    thread_.join();
+  }
+  const std::string& Path() const { return pty_.path; }
+
+ private:
+  void Serve() {
+    std::string heard;
+    while (!stop_) {
+      pollfd fd{pty_.master, POLLIN, 0};
+      if (::poll(&fd, 1, 20) <= 0) continue;
+      char chunk[64];
+      const ssize_t n = ::read(pty_.master, chunk, sizeof chunk);
+      if (n <= 0) continue;
+      heard.append(chunk, static_cast<std::size_t>(n));
+      if (heard.find("ati4\r") == std::string::npos) continue;
+      heard.clear();
+      const std::string answer = "ati4\r\nKELVORA 56000 QVRLMAZZ\r\nOK\r\n";
+      (void)!::write(pty_.master, answer.data(), answer.size());
+    }
+  }
+  test::Pty pty_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The modem listed after two silent ports answers at once, and the scan
+// takes it then, without waiting out the silent ports' 3000 ms.
+TEST_F(ScanTest, TheModemBehindTwoSilentPseudoTerminalsIsTakenWhenItHasAnswered) {
+  SetTimeDivisor(1);  // real time: the line's 250 ms gap is part of the figure
+  test::Pty silent1, silent2;
+  PtyModem modem;
+  class Listed final : public SerialBackend {
+   public:
+    explicit Listed(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+    SerialHandle Open(const char* name) override { return PlatformSerialBackend().Open(name); }
+    SerialHandle OpenPort(const char* name, OpenFailure& failure) override {
+      return PlatformSerialBackend().OpenPort(name, failure);
+    }
+    std::vector<PortEntry> ListPorts() override {
+      std::vector<PortEntry> ports;
+      for (const std::string& path : paths_) ports.push_back(PortEntry{path, "", "", "", "", "", ""});
+      return ports;
+    }
+
+   private:
+    std::vector<std::string> paths_;
+  };
+  Listed listed({silent1.path, silent2.path, modem.Path()});
+  SetSerialBackend(&listed);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(ScanListedPorts(comm_, port_));
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(Port(), modem.Path());
+  EXPECT_LT(took.count(), 2500) << "waited for the silent ports";
+  std::printf("scan found the modem behind two silent ports in %lld ms\n", static_cast<long long>(took.count()));
+
+  // Nothing answers: every silent port is passed over, in list order, after
+  // the countdown of the scan's 3000 ms.
+  Listed silent({silent1.path, silent2.path});
+  SetSerialBackend(&silent);
+  SetTimeDivisor(30);
+  HeardSearch heard;
+  SearchReport report;
+  EXPECT_FALSE(ScanListedPorts(comm_, port_, &report, &heard));
+  EXPECT_EQ(heard.passed, (std::vector<std::string>{silent1.path, silent2.path}));
+  const std::string both = silent1.path + ", " + silent2.path;
+  ASSERT_FALSE(heard.asked.empty());
+  EXPECT_EQ(heard.asked.front(), (std::pair<std::string, Millis>{both, 3000}));
+  for (std::size_t i = 1; i < heard.asked.size(); ++i) EXPECT_LT(heard.asked[i].second, heard.asked[i - 1].second);
 }
 
 }  // namespace

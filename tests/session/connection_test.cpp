@@ -137,8 +137,8 @@ TEST_F(ConnectionTest, StandInImageIsAnnouncedAndKeptFromRealPorts) {
       EXPECT_NE(log.find("Ein KELVORA-Modem wurde an COM1 gefunden.\r\n"), std::string::npos) << log;
       EXPECT_EQ(backend_.Opened().front(), "COM1");
     } else {
-      // Nothing was tried, so no list of ports tried follows.
-      EXPECT_EQ(log, head + Text(mfu::kTextStandInPortsSkipped) + Text(2014));
+      // Nothing was tried, so no list of ports tried comes before it.
+      EXPECT_EQ(log, head + Text(mfu::kTextStandInPortsSkipped) + Text(2014) + Text(43));
       EXPECT_TRUE(backend_.Opened().empty());
     }
     session().StopSessionMonitor();
@@ -162,6 +162,8 @@ TEST_F(ConnectionTest, SilentAOnlyReportsTheSecondCommand) {
   answer_a_ = false;
   session().SetupCommPort();
   const std::string log = window_.LogText();
+  // ModemManager does not run: nothing names it as the cause.
+  EXPECT_EQ(log.find("ModemManager"), std::string::npos) << log;
   const auto first = log.find(Text(2004));
   ASSERT_NE(first, std::string::npos);
   EXPECT_EQ(log.find(Text(2004), first + 1), std::string::npos);
@@ -176,10 +178,15 @@ TEST_F(ConnectionTest, NoModemFoundListsEachPortTriedAndWhy) {
   backend_.Fail("COM2", OpenFailureKind::kBusy);
   backend_.SetHolders("COM2", {{"ModemManager", 812}});
   auto silent = backend_.Add("COM3");
+  // Each port's line is in the pane before the next port is opened.
+  std::vector<std::string> seen_at_open;
+  silent->SetResponder([&](const FakeSerialDevice::Bytes&) { seen_at_open.push_back(window_.LogText()); });
   session().SetupCommPort();
-  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + Text(2014) + Text(30) + "  " + Text(2011, {"COM1"}) +
-                                   "  COM2 wird von einem anderen Programm benutzt (ModemManager, PID 812).\r\n" +
-                                   "  " + Text(35, {"COM3"}) + "  " + Text(25, {"COM4"}) + Text(29));
+  const std::string list = Text(30) + "  " + Text(2011, {"COM1"}) +
+                           "  COM2 wird von einem anderen Programm benutzt (ModemManager, PID 812).\r\n";
+  EXPECT_EQ(window_.LogText(), Text(2009) + Text(2010) + list + "  " + Text(35, {"COM3"}) + "  " +
+                                   Text(25, {"COM4"}) + Text(2014) + Text(29) + Text(43));
+  EXPECT_EQ(seen_at_open, std::vector<std::string>{Text(2009) + Text(2010) + list});
   EXPECT_FALSE(session().SessionMonitorExists());
   EXPECT_TRUE(window_.ButtonHistory().empty());
 }
@@ -242,6 +249,60 @@ TEST_F(ConnectionTest, ARunningModemManagerIsToldOnceBeforeTheSearch) {
   EXPECT_EQ(log.rfind(Text(2009) + Text(29) + Text(2010), 0), 0u) << log;
   EXPECT_EQ(log.find(Text(29), Text(2009).size() + 1), std::string::npos) << log;
   EXPECT_NE(log.find(Text(31, {"COM1", "ModemManager", "7"}) + Text(2015)), std::string::npos) << log;
+}
+
+// A port named with --port is asked once for the identifier, as the quick
+// scan asks; only its answer makes it "found", and without it the procedure
+// goes on to the download mode, whose answer decides.
+TEST_F(ConnectionTest, ANamedPortIsAskedBeforeItIsCalledFound) {
+  struct Case {
+    const char* name;
+    const char* ati4;  // the answer to "ati4\r\n", nullptr: silent
+    std::string line;
+  };
+  const Case cases[] = {
+      {"the modem", "ati4\r\nKELVORA 56000 QVRLMAZZ\r\nOK\r\n", "Ein KELVORA-Modem wurde an COM1 gefunden.\r\n"},
+      {"silent", nullptr, "COM1 antwortet nicht.\r\n"},
+      {"another modem", "ati4\r\n56000\r\nOK\r\n", "COM1 antwortet, aber nicht als KELVORA-Modem.\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    seams_.session = std::make_unique<Session>("COM1");
+    SetModemList(nullptr);
+    SetCommandAnswers([&c](const SeenFrame& f, int) -> std::string {
+      if (f.frame == Frame::kAti4) return c.ati4 != nullptr ? c.ati4 : "";
+      return ScriptedModem::GoodAnswer(f);
+    });
+    const std::size_t earlier = window_.LogText().size();
+    session().SetupCommPort();
+    const std::string log = window_.LogText().substr(earlier);
+    EXPECT_EQ(log.substr(0, (Text(2009) + Text(2010) + c.line + Text(2015)).size()),
+              Text(2009) + Text(2010) + c.line + Text(2015));
+    // Asked once, before the download mode; what it said later is not taken
+    // for the answer to "at@d", and the download mode still answers.
+    const auto writes = device_->Writes();
+    ASSERT_GE(writes.size(), 3u);
+    EXPECT_EQ(std::string(writes[0].begin(), writes[0].end()), "ati4\r\n");
+    EXPECT_EQ(std::string(writes[1].begin(), writes[1].end()), "at@d\r\n");
+    EXPECT_TRUE(session().DownloadModeAnswered());
+    EXPECT_TRUE(session().SessionMonitorExists());
+    EXPECT_EQ(log.find(Text(2004)), std::string::npos) << log;
+    session().StopSessionMonitor();
+  }
+}
+
+// ModemManager, told of before the search, is named as the likely cause
+// when the download mode then stays silent, once, after that answer.
+TEST_F(ConnectionTest, ASilentDownloadModeNamesARunningModemManager) {
+  backend_.SetModemManagerRuns(true);
+  answer_a_ = false;
+  session().SetupCommPort();
+  const std::string log = window_.LogText();
+  EXPECT_EQ(log.size() - log.rfind(Text(2004) + Text(45)), (Text(2004) + Text(45)).size()) << log;
+  EXPECT_EQ(log.find(Text(45)), log.rfind(Text(45)));
+  EXPECT_NE(Text(45).find("sudo systemctl stop ModemManager\r\n"), std::string::npos);
 }
 
 TEST_F(ConnectionTest, StatusQueryFails) {
