@@ -134,12 +134,14 @@ enum class OpenFailureKind {
   kBusy,          // another program holds it
   kNotSerial,     // the name leads to something that is no serial port
   kOther,         // any other failure (the backend knows no more)
+  kUnreachable,   // a network port whose server cannot be reached: `reason` says why
 };
 
 struct OpenFailure {
   OpenFailureKind kind = OpenFailureKind::kNone;
   std::uint32_t error = kErrorSuccess;  // the kError* code
   int system_error = 0;                 // errno, or the Win32 error, for the developer
+  const char* reason = "";              // kUnreachable: why, German, CP1252 ("Verbindung abgelehnt"); static text
 };
 
 // A serial port the system has, as --list-ports shows it and the quick scan

@@ -69,6 +69,9 @@ bool ExplainOpenFailure(const char* port, const OpenFailure& failure, const std:
     case OpenFailureKind::kOther:
       AppendLogFormatted(kTextPortCannotOpen, port);
       return false;
+    case OpenFailureKind::kUnreachable:
+      AppendLogFormatted(kTextPortUnreachable, {port, failure.reason});
+      return false;
   }
   return false;
 }

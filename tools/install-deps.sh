@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n xvfb xauth xdotool fonts-dejavu-core fonts-liberation2
   libudev-dev
-  lrzsz
+  lrzsz ser2net
   clang libclang-rt-14-dev
   clang-tidy cppcheck
   python3 dpkg-dev file lintian man-db

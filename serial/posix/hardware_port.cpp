@@ -28,4 +28,10 @@ bool IsHardwareTty(const char* path) {
   return std::strstr(resolved, "/tty/") != nullptr;
 }
 
+bool NetworkPortIsHardware(const char* simulated_line) {
+  return simulated_line == nullptr || std::strcmp(simulated_line, "1") != 0;
+}
+
+bool NetworkPortIsHardware() { return NetworkPortIsHardware(::getenv(kSimulatedLineVariable)); }
+
 }  // namespace mfu

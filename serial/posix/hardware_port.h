@@ -11,4 +11,16 @@ namespace mfu {
 // that does not exist. Any thread.
 bool IsHardwareTty(const char* path);
 
+// A network port (rfc2217://, tcp://) may lead to a real modem behind a
+// terminal server, and nothing tells it from one that ends in a simulator:
+// it counts as hardware unless the environment variable
+// MODEM_UPDATE_SIMULATED_LINE is exactly "1" (set by tests only, as for the
+// Windows build's COM ports). `simulated_line` is the variable's value,
+// nullptr when unset. Any thread.
+inline constexpr const char* kSimulatedLineVariable = "MODEM_UPDATE_SIMULATED_LINE";
+bool NetworkPortIsHardware(const char* simulated_line);
+// The rule applied to this process's environment. Any thread that does not
+// race a setenv.
+bool NetworkPortIsHardware();
+
 }  // namespace mfu

@@ -24,6 +24,7 @@
 
 #include "platform/clock.h"
 #include "serial/posix/hardware_port.h"
+#include "serial/posix/net_port.h"
 #include "serial/posix/posix_ports.h"
 #include "serial/serial_device.h"
 
@@ -513,6 +514,7 @@ SerialHandle Failed(OpenFailure& failure, OpenFailureKind kind, int error) {
 class TermiosBackend final : public SerialBackend {
  public:
   bool IsHardwarePort(const char* port_name) override {
+    if (IsNetworkPortName(port_name)) return NetworkPortIsHardware();
     const std::string path = port_name != nullptr ? DevicePath(port_name) : std::string();
     // COM1 to COM4 (the probe's names) stand for the first UARTs,
     // /dev/ttyS0 to /dev/ttyS3: real hardware by name, whether or not the
@@ -529,6 +531,7 @@ class TermiosBackend final : public SerialBackend {
   SerialHandle OpenPort(const char* port_name, OpenFailure& failure) override {
     failure = OpenFailure{};
     if (port_name == nullptr || port_name[0] == '\0') return Failed(failure, OpenFailureKind::kMissing, ENOENT);
+    if (IsNetworkPortName(port_name)) return OpenNetworkPort(port_name, failure);
     const std::string path = DevicePath(port_name);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Failed(failure, KindOfOpenError(errno), errno);
@@ -567,12 +570,12 @@ class TermiosBackend final : public SerialBackend {
   std::vector<PortEntry> ListPorts() override { return ListSerialPorts(); }
 
   std::vector<PortHolder> OtherHolders(const char* port_name) override {
-    if (port_name == nullptr || port_name[0] == '\0') return {};
+    if (port_name == nullptr || port_name[0] == '\0' || IsNetworkPortName(port_name)) return {};
     return FindOtherHolders(DevicePath(port_name));
   }
 
   std::vector<PortHolder> HoldersOfBusyPort(const char* port_name) override {
-    if (port_name == nullptr || port_name[0] == '\0') return {};
+    if (port_name == nullptr || port_name[0] == '\0' || IsNetworkPortName(port_name)) return {};
     bool hidden = false;
     std::vector<PortHolder> holders = FindOtherHolders(DevicePath(port_name), "/proc", &hidden);
     if (holders.empty() && hidden) holders.push_back(PortHolder{"", 0, /*other_user=*/true});

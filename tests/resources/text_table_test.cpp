@@ -22,7 +22,8 @@ TEST(TextTable, HoldsExactlyTheProgramsEntries) {
   ASSERT_EQ(count, 63);
   int longest = 0;
   for (int i = 0; i < count; ++i) {
-    const bool known = (table[i].id >= 16 && table[i].id <= 33) || (table[i].id >= 35 && table[i].id <= 45) ||
+    const bool known = (table[i].id >= 16 && table[i].id <= 33) || (table[i].id >= 35 && table[i].id <= 47) ||
+                       (table[i].id >= 60 && table[i].id <= 66) ||
                        (table[i].id >= 2001 && table[i].id <= 2021) ||
                        (table[i].id >= 2029 && table[i].id <= 2034) || (table[i].id >= 2040 && table[i].id <= 2046);
     EXPECT_TRUE(known) << table[i].id;
@@ -71,6 +72,7 @@ TEST(TextTable, FormatTextsCarryOnePlaceholder) {
   }
   EXPECT_EQ(Load(2012).find('%'), std::string::npos);
   EXPECT_EQ(Load(27), "%s wird von einem anderen Programm benutzt%s.\r\n");
+  EXPECT_EQ(Load(47), "%s ist nicht erreichbar: %s.\r\n");
   EXPECT_EQ(Load(31).rfind("Achtung: %s ist auch von %s (PID %d) ge\xF6" "ffnet. Dieses", 0), 0u);
   EXPECT_EQ(Load(30), "Gepr\xFC" "fte Schnittstellen:\r\n");
 }
