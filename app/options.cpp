@@ -19,7 +19,7 @@ const char* UsageText() {
   // Windows-1252, as every text of the program; main converts it for the
   // terminal.
   return "Aufruf: modem-update [--console [--yes] [--save-log DATEI]] [-p GER\xC4T | --simulate] [-v]\n"
-         "        modem-update --list-ports | --help | --version\n"
+         "        modem-update --list-ports | --history | --help | --version\n"
          "\n"
          "Ersetzt die Firmware eines KELVORA-Modems an einer seriellen Schnittstelle durch\n"
          "die Firmware, die in dieses Programm eingebaut ist. Ohne Optionen \xF6" "ffnet es das\n"
@@ -51,6 +51,11 @@ const char* UsageText() {
          "                   das Programm, bevor etwas gesendet wird\n"
          "  --list-ports     die seriellen Schnittstellen auflisten (Ger\xE4t, by-id-Name,\n"
          "                   Treiber, USB-Kennungen und -Namen), eine je Zeile, und enden\n"
+         "  --history        die bisherigen L\xE4ufe auflisten, einen je Zeile, den neuesten\n"
+         "                   zuletzt: Datum, Uhrzeit, Schnittstelle, Ergebnis und Ursache;\n"
+         "                   jeder Lauf hinterl\xE4sst sein ganzes Protokoll in einer Datei\n"
+         "                   unter $XDG_STATE_HOME/modem-update/ (sonst\n"
+         "                   ~/.local/state/modem-update/)\n"
          "  -v, --verbose    die Diagnosen f\xFCr Entwickler auf der Standardfehlerausgabe\n"
          "                   zeigen (sonst verborgen)\n"
          "  -h, --help       diesen Text zeigen\n"
@@ -115,6 +120,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
       {"--console", '\0', &Options::console},   {"--yes", '\0', &Options::yes},
       {"--simulate", '\0', &Options::simulate}, {"--help", 'h', &Options::help},
       {"--version", '\0', &Options::version},   {"--list-ports", '\0', &Options::list_ports},
+      {"--history", '\0', &Options::history},
       {"--verbose", 'v', &Options::verbose},
   };
   struct Valued {

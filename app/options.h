@@ -16,6 +16,7 @@ struct Options {
   bool verbose = false;   // --verbose, -v: the developer diagnostics on stderr
   bool version = false;   // --version
   bool list_ports = false;  // --list-ports: print the serial ports and exit
+  bool history = false;   // --history: list the runs the journal keeps and exit
   std::string port;       // --port DEVICE: take this port, no probe
   std::string save_log;   // --save-log FILE: append the log block at the end
 };

@@ -38,6 +38,7 @@ enum TextId : unsigned {
   kTextJournalWhere = 42,        // "Das Protokoll dieses Laufs steht in %s." (ends every update's log)
   kTextSeeListPorts = 43,        // "Mit modem-update --list-ports sehen Sie alle Schnittstellen; ..."
   kTextStandInPortsSkipped = 44, // "Echte serielle Schnittstellen wurden nicht durchsucht: ..." (once per search)
+  kTextJournalNotWritten = 46,   // "Das Protokoll dieses Laufs kann nicht gespeichert werden: %s." (once per run)
 
   // The console and the window.
   kTextNoDownloadMode = 32,      // "Das Modem hat im Download-Modus nicht geantwortet. ..."

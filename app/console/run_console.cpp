@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/console/console_window.h"
+#include "app/journal_run.h"
 #include "app/real_session.h"
 #include "app/update_dialog.h"
 #include "resources/resources.h"
@@ -162,6 +163,7 @@ int RunConsole(const Options& options) {
       return kExitUsage;
     }
   }
+  RunJournal journal(options.port);
   BlockInterruptSignals();
   const WakePipe interrupts;
   const WakePipe rests;
@@ -173,7 +175,7 @@ int RunConsole(const Options& options) {
   ConsoleView view(window);
   RealSession session(options.port);
   UpdateDialog dialog(window, view, session);
-  SetMainDialog(&window);
+  SetMainDialog(journal.Attach(window));
 
   dialog.OnInitDialog();
   // The connection procedure: a Ctrl-C during it cuts it short and ends the
@@ -196,7 +198,7 @@ int RunConsole(const Options& options) {
     if (unanswered) {
       char text[kMessageBufferSize];
       LoadText(kTextNoDownloadMode, text, sizeof text);
-      window.AppendLog(text);
+      AppendLog(text);
     } else {
       // "Update Starten" as soon as the dialog offers it; --yes answers its
       // question.
@@ -222,6 +224,8 @@ int RunConsole(const Options& options) {
 
   // The bar is gone with the outcome; what it measured stays in one line.
   if (status == kExitSucceeded) window.ShowSummary();
+  // The journal's end (text 42 closes the log) before the log block is taken.
+  journal.Finish(status);
 
   if (log_file) {
     std::string problem;
