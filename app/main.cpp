@@ -19,6 +19,8 @@
 #include "serial/posix/port_option.h"
 #include "serial/serial_device.h"
 #include "ui/cp1252.h"
+#include "ui/journal.h"
+#include "ui/journal_store.h"
 #include "simulator/simulated_modem.h"
 
 int main(int argc, char** argv) {
@@ -55,6 +57,11 @@ int main(int argc, char** argv) {
       modems = mfu::ProbePortList(comm, ports);
     }
     std::fputs(mfu::PortListText(ports, options.probe ? &modems : nullptr).c_str(), stdout);
+    return 0;
+  }
+  if (options.history) {
+    const std::string text = mfu::HistoryText(mfu::SystemJournalStore());
+    std::fputs((mfu::TerminalWantsUtf8() ? mfu::Cp1252ToUtf8(text) : text).c_str(), stdout);
     return 0;
   }
   for (const std::string& port : options.ports) {

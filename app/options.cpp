@@ -20,7 +20,7 @@ const char* UsageText() {
   // Windows-1252, as every text of the program; main converts it for the
   // terminal.
   return "Aufruf: modem-update [--console [--yes] [--save-log DATEI]] [-p GER\xC4T | --simulate] [-v]\n"
-         "        modem-update --list-ports [--probe] | --help | --version\n"
+         "        modem-update --list-ports [--probe] | --history | --help | --version\n"
          "\n"
          "Ersetzt die Firmware eines KELVORA-Modems an einer seriellen Schnittstelle durch\n"
          "die Firmware, die in dieses Programm eingebaut ist. Ohne Optionen \xF6" "ffnet es das\n"
@@ -62,6 +62,11 @@ const char* UsageText() {
          "  --probe          mit --list-ports: alle Schnittstellen zugleich mit \"ati4\"\n"
          "                   fragen (3 Sekunden) und die mit einem KELVORA-Modem\n"
          "                   markieren\n"
+         "  --history        die bisherigen L\xE4ufe auflisten, einen je Zeile, den neuesten\n"
+         "                   zuletzt: Datum, Uhrzeit, Schnittstelle, Ergebnis und Ursache;\n"
+         "                   jeder Lauf hinterl\xE4sst sein ganzes Protokoll in einer Datei\n"
+         "                   unter $XDG_STATE_HOME/modem-update/ (sonst\n"
+         "                   ~/.local/state/modem-update/)\n"
          "  -v, --verbose    die Diagnosen f\xFCr Entwickler auf der Standardfehlerausgabe\n"
          "                   zeigen (sonst verborgen)\n"
          "  -h, --help       diesen Text zeigen\n"
@@ -151,6 +156,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
       {"--simulate", '\0', &Options::simulate}, {"--help", 'h', &Options::help},
       {"--version", '\0', &Options::version},   {"--list-ports", '\0', &Options::list_ports},
       {"--probe", '\0', &Options::probe},
+      {"--history", '\0', &Options::history},
       {"--verbose", 'v', &Options::verbose},
   };
   struct Valued {

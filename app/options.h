@@ -18,6 +18,7 @@ struct Options {
   bool version = false;   // --version
   bool list_ports = false;  // --list-ports: print the serial ports and exit
   bool probe = false;       // --probe (with --list-ports): mark the ports with a KELVORA modem
+  bool history = false;   // --history: list the runs the journal keeps and exit
   std::string port;       // --port DEVICE: take this port, no probe (the first one given)
   std::vector<std::string> ports;  // every --port, in the order given; more than one: a parallel run
   std::string save_log;   // --save-log FILE: append the log block at the end

@@ -39,6 +39,7 @@ enum TextId : unsigned {
   kTextSeeListPorts = 43,        // "Mit modem-update --list-ports sehen Sie alle Schnittstellen; ..."
   kTextStandInPortsSkipped = 44, // "Echte serielle Schnittstellen wurden nicht durchsucht: ..." (once per search)
   kTextModemManagerCause = 45,   // "Wahrscheinliche Ursache: ModemManager hat die Antworten ..." (download mode silent)
+  kTextJournalNotWritten = 46,   // "Das Protokoll dieses Laufs kann nicht gespeichert werden: %s." (once per run)
   kTextPortUnreachable = 47,     // "%s ist nicht erreichbar: %s." (a network port; the reason)
 
   // The console and the window.

@@ -17,6 +17,7 @@
 
 #include "app/console/console_window.h"
 #include "app/console/parallel_run.h"
+#include "app/journal_run.h"
 #include "app/real_session.h"
 #include "app/update_dialog.h"
 #include "resources/resources.h"
@@ -163,6 +164,7 @@ int RunConsole(const Options& options) {
       return kExitUsage;
     }
   }
+  RunJournal journal(options.port);
   BlockInterruptSignals();
   const WakePipe interrupts;
   const WakePipe rests;
@@ -178,7 +180,7 @@ int RunConsole(const Options& options) {
   ConsoleView view(window);
   RealSession session(options.port);
   UpdateDialog dialog(shown, view, session);
-  SetMainDialog(&shown);
+  SetMainDialog(journal.Attach(shown));
 
   dialog.OnInitDialog();
   // The connection procedure: a Ctrl-C during it cuts it short and ends the
@@ -201,7 +203,7 @@ int RunConsole(const Options& options) {
     if (unanswered) {
       char text[kMessageBufferSize];
       LoadText(kTextNoDownloadMode, text, sizeof text);
-      window.AppendLog(text);
+      AppendLog(text);
     } else {
       // "Update Starten" as soon as the dialog offers it; --yes answers its
       // question.
@@ -227,6 +229,8 @@ int RunConsole(const Options& options) {
 
   // The bar is gone with the outcome; what it measured stays in one line.
   if (status == kExitSucceeded) window.ShowSummary();
+  // The journal's end (text 42 closes the log) before the log block is taken.
+  journal.Finish(status);
 
   if (log_file) {
     std::string problem;

@@ -16,6 +16,7 @@
 #include "app/qt/qt_signals.h"
 #include "app/qt/qt_update_window.h"
 #include "platform/diag.h"
+#include "ui/journal.h"
 #include "ui/window.h"
 
 namespace mfu {
@@ -150,7 +151,7 @@ int RunQtApplication(int argc, char** argv, SessionControl& session, NoDisplayRe
   int status = 0;
   {
     QtUpdateWindow window(session);
-    SetMainDialog(&window);
+    SetMainDialog(AttachJournal(window));  // the run's journal, if any, sees every log text
     WatchTerminationSignals(window.Controller(), &window);
     {
       const StopSessionOnExit stop_on_exit(window);

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/console/console_window.h"
+#include "app/journal_run.h"
 #include "app/qt/qt_app.h"
 #include "app/real_session.h"
 #include "app/window_front_end.h"
@@ -24,8 +25,11 @@ void ReportNoDisplay() {
 }  // namespace
 
 int RunWindowFrontEnd(int argc, char** argv, const std::string& port_option) {
+  RunJournal journal(port_option);  // the window puts it in front of itself (AttachJournal)
   RealSession session(port_option);
-  return RunQtApplication(argc, argv, session, &ReportNoDisplay);
+  const int status = RunQtApplication(argc, argv, session, &ReportNoDisplay);
+  journal.Finish(status);
+  return status;
 }
 
 }  // namespace mfu

@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include "app/journal_run.h"
 #include "app/real_session.h"
 #include "app/update_dialog.h"
 #include "app/win32/win32_window.h"
@@ -31,15 +32,18 @@ int UpdateApp(HINSTANCE instance) {
   SetModuleInstance(instance);
   SetResourceSource(&BuiltInResources());
 
+  RunJournal journal(std::string{});
   Win32UpdateWindow window(instance, startup_message_number);
-  SetMainDialog(&window);
+  SetMainDialog(journal.Attach(window));
   RealSession session;
   UpdateDialog dialog(window, window, session);
   (void)window.Run(dialog);
   SetMainDialog(nullptr);
   // As the Linux program's: 0 success, 1 failure or cancel, 2 no modem or no
   // connection, 3 no update started.
-  return dialog.ExitStatus();
+  const int status = dialog.ExitStatus();
+  journal.Finish(status);
+  return status;
 }
 
 }  // namespace mfu

@@ -120,7 +120,7 @@ TEST(Options, HelpManPageAndParserListTheSameOptions) {
   const std::set<std::string> help = HelpOptions();
   EXPECT_EQ(help, ManPageOptions());
   EXPECT_EQ(help, (std::set<std::string>{"--console", "--yes", "-p", "--port", "--simulate", "--save-log",
-                                         "--list-ports", "--probe", "-v", "--verbose", "-h", "--help",
+                                         "--list-ports", "--probe", "--history", "-v", "--verbose", "-h", "--help",
                                          "--version"}));
   for (const std::string& name : help) {
     std::vector<const char*> argv = {"modem-update", "--console", name.c_str()};

@@ -25,6 +25,8 @@
 set -u
 update=$1 sim=$2 firmware=$3 mode=$4
 work=$(mktemp -d /tmp/mfu-e2e.XXXXXX)
+# Each run's journal goes to the run's own folder, never to $HOME.
+export XDG_STATE_HOME=$work/state
 trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -rf "$work"' EXIT
 # The port as users are told to name it: a /dev/serial/by-id style link,
 # longer than any COM name.
@@ -372,4 +374,30 @@ case $mode in
     done
     [ "$seen" = 1 ] || fail "no exit byte c seen by the modem" ;;
 esac
+# The journal: the failed run keeps its whole log in one file, UTF-8 with LF,
+# named by the log's last line; its cause and outcome come back in --history.
+if [ "$mode" = znak ]; then
+  journals=("$XDG_STATE_HOME"/modem-update/*.log)
+  [ ${#journals[@]} -eq 1 ] && [ -f "${journals[0]}" ] || fail "not one journal: ${journals[*]}"
+  journal=${journals[0]}
+  [ "$(stat -c %a "$XDG_STATE_HOME/modem-update")" = 700 ] || fail "journal folder not 0700"
+  grep -q "Das Protokoll dieses Laufs steht in $journal." "$work/out" || fail "the log does not name the journal"
+  grep -q "Das Protokoll dieses Laufs steht in $journal." "$work/update.hlg" || fail "the log file does not name it"
+  grep -aq $'\r' "$journal" && fail "a CR in the journal"
+  iconv -f UTF-8 -t UTF-8 "$journal" > /dev/null || fail "the journal is not UTF-8"
+  for line in "Ein KELVORA-Modem wurde an $port gefunden." "Update l""äuft ..." "Update ist fehlgeschlagen." \
+              "Schnittstelle: $port" "Ergebnis: fehlgeschlagen" " ------ <<<<"; do
+    grep -qF -- "$line" "$journal" || fail "journal lacks: $line"
+  done
+  history=$("$update" --history) || fail "--history: exit $?"
+  [ "$(wc -l <<<"$history")" -eq 1 ] || fail "--history: $history"
+  grep -qE "^[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9:]{8}  $port  fehlgeschlagen" <<<"$history" || fail "--history: $history"
+  # The cause line, where the log has one, is the journal's and the history's.
+  cause=$(grep -m1 "^Ursache:" "$work/out")
+  if [ -n "$cause" ]; then
+    [ "$(tail -n 3 "$journal" | head -n 1)" = "$cause" ] || fail "the journal's tail lacks: $cause"
+    grep -qF -- "  $cause" <<<"$history" || fail "--history lacks the cause: $history"
+  fi
+  echo "journal: $journal; history: $history"
+fi
 echo "PASS ($mode)"

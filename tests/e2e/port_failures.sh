@@ -8,6 +8,8 @@
 set -u
 update=$1 sim=$2
 work=$(mktemp -d /tmp/mfu-ports.XXXXXX)
+# Each run's journal goes to the run's own folder, never to $HOME.
+export XDG_STATE_HOME=$work/state
 holder_pid=""
 trap 'kill $sim_pid $holder_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 failed=0

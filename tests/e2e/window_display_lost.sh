@@ -19,6 +19,8 @@ for tool in Xvfb xdotool stty python3; do
   command -v $tool >/dev/null || { echo "$tool not installed: skipped"; exit 77; }
 done
 work=$(mktemp -d /tmp/mfu-e2e-x11.XXXXXX)
+# Each run's journal goes to the run's own folder, never to $HOME.
+export XDG_STATE_HOME=$work/state
 xvfb_pid= sim_pid= update_pid=
 cleanup() {
   for pid in $update_pid $sim_pid $xvfb_pid; do kill -9 "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done

@@ -19,7 +19,7 @@ std::string Load(unsigned id, int limit = 256) {
 TEST(TextTable, HoldsExactlyTheProgramsEntries) {
   int count = 0;
   const TextEntry* table = TextTable(count);
-  ASSERT_EQ(count, 63);
+  ASSERT_EQ(count, 72);
   int longest = 0;
   for (int i = 0; i < count; ++i) {
     const bool known = (table[i].id >= 16 && table[i].id <= 33) || (table[i].id >= 35 && table[i].id <= 47) ||
@@ -64,7 +64,7 @@ TEST(TextTable, MissingIdLoadsAsEmptyText) {
 }
 
 TEST(TextTable, FormatTextsCarryOnePlaceholder) {
-  for (unsigned id : {2011u, 2013u, 2032u, 2033u, 24u, 25u, 26u, 28u, 35u, 36u, 37u}) {
+  for (unsigned id : {2011u, 2013u, 2032u, 2033u, 24u, 25u, 26u, 28u, 35u, 36u, 37u, 42u, 46u}) {
     const std::string text = Load(id);
     const auto first = text.find("%s");
     ASSERT_NE(first, std::string::npos) << id;
@@ -75,6 +75,7 @@ TEST(TextTable, FormatTextsCarryOnePlaceholder) {
   EXPECT_EQ(Load(47), "%s ist nicht erreichbar: %s.\r\n");
   EXPECT_EQ(Load(31).rfind("Achtung: %s ist auch von %s (PID %d) ge\xF6" "ffnet. Dieses", 0), 0u);
   EXPECT_EQ(Load(30), "Gepr\xFC" "fte Schnittstellen:\r\n");
+  EXPECT_EQ(Load(46), "Das Protokoll dieses Laufs kann nicht gespeichert werden: %s.\r\n");
 }
 
 TEST(BuiltInFirmware, IsTheStandInImageOfTheRealSize) {

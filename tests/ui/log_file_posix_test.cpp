@@ -19,6 +19,8 @@
 #include "platform/local_time.h"
 #include "tests/support/recording_window.h"
 #include "ui/log_export.h"
+#include "ui/journal.h"
+#include "ui/journal_store.h"
 #include "ui/log_file.h"
 #include "ui/window.h"
 
@@ -268,6 +270,67 @@ TEST_F(PosixLogFileTest, SinkConvertsAndReportsEachStep) {
   EXPECT_EQ(ReadFile(path), "a\r\nb\r\r\n");
   EXPECT_EQ(SystemLogFiles().OpenForAppend(""), nullptr);
   EXPECT_EQ(SystemLogFiles().OpenForAppend(nullptr), nullptr);
+}
+
+
+// The journal's folder on POSIX: created for the owner alone, files 0600 and
+// never shared, each append on disk at once; a folder that cannot be made is
+// a reason, not a crash. XDG_STATE_HOME points into the test's own folder.
+class PosixJournalStoreTest : public PosixLogFileTest {
+ protected:
+  void SetUp() override {
+    PosixLogFileTest::SetUp();
+    const char* old = std::getenv("XDG_STATE_HOME");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+  }
+  void TearDown() override {
+    if (had_) {
+      ::setenv("XDG_STATE_HOME", old_.c_str(), 1);
+    } else {
+      ::unsetenv("XDG_STATE_HOME");
+    }
+    PosixLogFileTest::TearDown();
+  }
+  bool had_ = false;
+  std::string old_;
+};
+
+TEST_F(PosixJournalStoreTest, CreatesPrivateFoldersAndFilesAndWritesThrough) {
+  ASSERT_EQ(::setenv("XDG_STATE_HOME", (dir_ + "/a/b").c_str(), 1), 0);
+  JournalStore& store = SystemJournalStore();
+  std::string path, why;
+  std::unique_ptr<JournalFile> file = store.Create("run.log", path, why);
+  ASSERT_NE(file, nullptr) << why;
+  EXPECT_EQ(path, dir_ + "/a/b/modem-update/run.log");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ + "/a/b/modem-update").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(::stat((dir_ + "/a").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_TRUE(file->Append("eins\n", 5));
+  EXPECT_EQ(ReadFile(path), "eins\n");  // on disk while the file is open
+  std::string other_path, other_why;
+  EXPECT_EQ(store.Create("run.log", other_path, other_why), nullptr);  // never another run's file
+  EXPECT_NE(other_why.find(path), std::string::npos) << other_why;
+  std::string content;
+  ASSERT_TRUE(store.Read("run.log", content));
+  EXPECT_EQ(content, "eins\n");
+  EXPECT_EQ(store.List(), std::vector<std::string>{"run.log"});
+}
+
+TEST_F(PosixJournalStoreTest, AFolderThatCannotBeMadeGivesItsReason) {
+  const std::string blocker = dir_ + "/datei";
+  { std::ofstream(blocker) << "x"; }
+  ASSERT_EQ(::setenv("XDG_STATE_HOME", blocker.c_str(), 1), 0);
+  JournalStore& store = SystemJournalStore();
+  std::string path, why;
+  EXPECT_EQ(store.Create("run.log", path, why), nullptr);
+  EXPECT_EQ(why.rfind(blocker + "/modem-update: ", 0), 0u) << why;
+  EXPECT_TRUE(store.List().empty());
+  EXPECT_EQ(HistoryText(store), "Es sind noch keine L\xE4ufe protokolliert (" + blocker + "/modem-update).\n");
 }
 
 }  // namespace
