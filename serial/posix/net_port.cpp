@@ -224,10 +224,14 @@ class NetDevice final : public SerialDevice {
     }
     error = kErrorSuccess;
     const int state = modem_state_.load();
-    // Until the server reports the lines (or when it never does: raw TCP),
-    // the modem counts as present.
-    bits = state < 0 ? (kMsCtsOn | kMsDsrOn)
-                     : static_cast<std::uint32_t>(state) & (kMsCtsOn | kMsDsrOn | kMsRingOn | kMsRlsdOn);
+    // Behind a network port the modem always counts as present: a server's
+    // report of CTS and DSR says nothing sure about the modem (a terminal
+    // server on a pseudo-terminal or a three-wire cable reports both off,
+    // and its report comes with the first answer, between the search and
+    // the monitor's start), so the modem's answers decide, as on raw TCP.
+    // Ring and carrier are passed on as the server reports them.
+    bits = kMsCtsOn | kMsDsrOn;
+    if (state >= 0) bits |= static_cast<std::uint32_t>(state) & (kMsRingOn | kMsRlsdOn);
     return true;
   }
 

@@ -13,6 +13,7 @@ update=$1 sim=$2 firmware=$3 mode=$4
 command -v ser2net >/dev/null || { echo "ser2net not installed: skipped"; exit 77; }
 command -v python3 >/dev/null || { echo "python3 not installed: skipped"; exit 77; }
 work=$(mktemp -d /tmp/mfu-ser2net.XXXXXX)
+export XDG_STATE_HOME=$work/state  # the runs' journals stay in the row's folder
 sim_pid= server_pid=
 trap '[ -n "$server_pid" ] && kill $server_pid 2>/dev/null; [ -n "$sim_pid" ] && kill $sim_pid 2>/dev/null; wait; rm -rf "$work"' EXIT
 fail() { echo "FAIL ($mode): $*"; echo "--- tool output"; cat "$work/out" 2>/dev/null; echo "--- simulator log (tail)"; tail -20 "$work/sim.log"; echo "--- ser2net"; tail -20 "$work/ser2net.log"; exit 1; }

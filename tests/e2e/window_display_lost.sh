@@ -68,7 +68,8 @@ PY
   update_pid=$!
   window=$(timeout 20 xdotool search --sync --name '^Modem Flash Update$' | head -1)
   [ -n "$window" ] || fail "no update window"
-  # "at@d" went out: the procedure now waits up to 50 s for the answer.
+  # The named port was asked for the identifier (3 s of silence), then "at@d"
+  # went out: the procedure now waits up to 50 s for the answer.
   wait_for 200 grep -q 'at@d' "$work/heard" || fail "the download-mode command was not sent"
   read -r width height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/WIDTH|HEIGHT/ {printf "%s ", $2}')
   # "Beenden"'s centre in dialog units (75+30, 258+7) of the 200 x 280 dialog.
@@ -84,7 +85,7 @@ PY
   echo "$way: exit $status after $ended ms"
   [ "$status" -eq 3 ] || fail "exit status $status after Beenden during the connection, not 3"
   [ "$ended" -lt 1000 ] || fail "ended only $ended ms after the click"
-  heard_all() { [ "$(cat "$work/heard")" = "$(printf 'at@d\r\nc')" ]; }
+  heard_all() { [ "$(cat "$work/heard")" = "$(printf 'ati4\r\nat@d\r\nc')" ]; }
   wait_for 20 heard_all || fail "the modem heard $(od -c "$work/heard" | head -2)"
 else
 port=$work/tty
