@@ -35,6 +35,7 @@ enum TextId : unsigned {
   kTextCauseNoAnswer = 39,       // "Ursache: Das Modem hat auf %s nicht innerhalb von %u Sekunden geantwortet."
   kTextCauseLineBroken = 40,     // "Ursache: Die Verbindung zum Modem ist abgebrochen (%s). ..."
   kTextCauseNotConfirmed = 41,   // "Ursache: Der Flash-Loader hat das Update nicht bestätigt."
+  kTextCauseStepRefused = 45,    // "Ursache: Das Modem hat %s nicht angenommen (%s)." (not a data block)
   kTextJournalWhere = 42,        // "Das Protokoll dieses Laufs steht in %s." (ends every update's log)
   kTextSeeListPorts = 43,        // "Mit modem-update --list-ports sehen Sie alle Schnittstellen; ..."
   kTextStandInPortsSkipped = 44, // "Echte serielle Schnittstellen wurden nicht durchsucht: ..." (once per search)

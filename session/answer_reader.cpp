@@ -64,7 +64,13 @@ bool ReadModemAnswer(CommPort& port, bool show, Millis limit) {
 }
 
 std::span<const std::uint8_t> ReadFinalAnswer(CommPort& port, Millis limit) {
-  return {ModemResponseBuffer, ReadAnswer(port, limit)};
+  const int read = port.ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
+  if (read > 0) return {ModemResponseBuffer, std::min<std::uint32_t>(static_cast<std::uint32_t>(read),
+                                                                     kModemResponseBufferSize)};
+  // An answer still coming in at the limit (a loader that dribbles): what
+  // came by then is its answer, to be shown and judged, not "no answer".
+  if (read < 0) return {ModemResponseBuffer, port.CollectTimedOutRead(ModemResponseBuffer, kModemResponseBufferSize)};
+  return {};
 }
 
 void ShowFinalAnswer(const CommPort& port, std::span<const std::uint8_t> answer) {

@@ -18,8 +18,9 @@ bool ReadModemAnswer(CommPort& port, bool show, Millis limit);
 
 // The flash loader's final answer, in two steps so that the session can
 // decide between them whether it still counts: the read alone (nothing shown;
-// the bytes the read delivered, empty when none came, valid until the next
-// read into ModemResponseBuffer), then the answer shown as above (cut at
+// the bytes the read delivered, also those in it when its limit passed while
+// they still came; empty when none came; valid until the next read into
+// ModemResponseBuffer), then the answer shown as above (cut at
 // "Modem-Update", without the hint to press "Update Starten"), or text 2004
 // when none came. Sender thread.
 std::span<const std::uint8_t> ReadFinalAnswer(CommPort& port, Millis limit);
