@@ -54,12 +54,12 @@ namespace {
 // What the modem was to answer, as the cause texts name it (CP1252).
 const char* AwaitedPhrase(AwaitedAnswer awaited) {
   switch (awaited) {
-    case AwaitedAnswer::kStart: return "den Start der Ü" "bertragung";
+    case AwaitedAnswer::kStart: return "den Start der \xDC" "bertragung";
     case AwaitedAnswer::kFileInformation: return "die Dateiangaben";
     case AwaitedAnswer::kBlock: return "";  // "Block N von M", formatted
     case AwaitedAnswer::kEndOfFile: return "das Dateiende";
     case AwaitedAnswer::kFinish: return "den Abschluss";
-    case AwaitedAnswer::kFlashCheck: return "die Prü" "fung des Flash";
+    case AwaitedAnswer::kFlashCheck: return "die Pr\xFC" "fung des Flash";
   }
   return "";
 }
@@ -81,7 +81,7 @@ std::string RefusedAnswer(const FailureCause& cause) {
     case HeaderBinary16: return "ZBIN " + type;
     case HeaderBinary32: return "ZBIN32 " + type;
     case HeaderNone: return "kein Header";
-    default: return "Header beschä" "digt";
+    default: return "Header besch\xE4" "digt";
   }
 }
 
