@@ -366,6 +366,12 @@ TEST_P(FaultMatrixTest, OutcomeAbortStopAndCleanUp) {
   EXPECT_EQ(joined, log);
   ASSERT_EQ(log.rfind(Text(2009) + Text(2010), 0), 0u) << log;
   EXPECT_EQ(CountOf(log, Text(2004)), cell.no_answer) << log;
+  if (cell.fault.kind == FaultKind::kDribble) {
+    // What had come by the limit is shown (the loader's dots, some 240 of
+    // them) and judged, right before the failure.
+    EXPECT_NE(log.find(Text(2034) + std::string(100, '.')), std::string::npos) << log;
+    EXPECT_NE(log.find("." + Text(2008)), std::string::npos) << log;
+  }
   if (cell.expect != Expect::kEither) {
     EXPECT_EQ(CountOf(log, Text(2008)), failures) << log;
   }
