@@ -18,10 +18,13 @@ constexpr char kMarker[] = "Modem-Update";
 
 namespace {
 
-// Reads one answer. Returns the count, 0 when none came.
+// Reads one answer. Returns the count, 0 when none came. An answer still
+// coming in at the limit (a modem that dribbles) is what came by then: it is
+// shown and judged, not taken for no answer.
 std::uint32_t ReadAnswer(CommPort& port, Millis limit) {
   const int read = port.ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
-  if (read <= 0) return 0;
+  if (read < 0) return port.CollectTimedOutRead(ModemResponseBuffer, kModemResponseBufferSize);
+  if (read == 0) return 0;
   return std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize);
 }
 
@@ -64,13 +67,7 @@ bool ReadModemAnswer(CommPort& port, bool show, Millis limit) {
 }
 
 std::span<const std::uint8_t> ReadFinalAnswer(CommPort& port, Millis limit) {
-  const int read = port.ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
-  if (read > 0) return {ModemResponseBuffer, std::min<std::uint32_t>(static_cast<std::uint32_t>(read),
-                                                                     kModemResponseBufferSize)};
-  // An answer still coming in at the limit (a loader that dribbles): what
-  // came by then is its answer, to be shown and judged, not "no answer".
-  if (read < 0) return {ModemResponseBuffer, port.CollectTimedOutRead(ModemResponseBuffer, kModemResponseBufferSize)};
-  return {};
+  return {ModemResponseBuffer, ReadAnswer(port, limit)};
 }
 
 void ShowFinalAnswer(const CommPort& port, std::span<const std::uint8_t> answer) {

@@ -10,7 +10,8 @@
 namespace mfu {
 
 // Reads one answer on `port` (at most 4096 bytes, `limit` ms) into
-// ModemResponseBuffer. No answer: appends text 2004, shown or not (unless the
+// ModemResponseBuffer; bytes still coming in at the limit are the answer as
+// far as it came. No answer: appends text 2004, shown or not (unless the
 // port's waits were interrupted). Shown: appends the answer cut at its first
 // "Modem-Update", then text 2003. Caller's thread.
 // Returns true when an answer came.
