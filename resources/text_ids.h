@@ -41,6 +41,7 @@ enum TextId : unsigned {
   kTextModemManagerCause = 45,   // "Wahrscheinliche Ursache: ModemManager hat die Antworten ..." (download mode silent)
   kTextJournalNotWritten = 46,   // "Das Protokoll dieses Laufs kann nicht gespeichert werden: %s." (once per run)
   kTextPortUnreachable = 47,     // "%s ist nicht erreichbar: %s." (a network port; the reason)
+  kTextCauseStepRefused = 48,    // "Ursache: Das Modem hat %s nicht angenommen (%s)." (not a data block)
 
   // The console and the window.
   kTextNoDownloadMode = 32,      // "Das Modem hat im Download-Modus nicht geantwortet. ..."

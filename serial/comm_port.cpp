@@ -223,8 +223,12 @@ bool CommPort::WaitReadTicking(SerialDevice& port, Millis limit) {
 }
 
 int CommPort::ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit) {
+  last_read_failure_ = ReadFailure{};
   SerialHandle port = PortHandle();
-  if (!port) return 0;
+  if (!port) {
+    last_read_failure_.error = kErrorInvalidHandle;
+    return 0;
+  }
   last_read_count_.store(0);
   if (waits_interrupted_) return 0;
   (void)port->ClearErrors();
@@ -242,6 +246,7 @@ int CommPort::ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit
   }
   if (start.state == IoResult::State::kFailed && start.error != kErrorIoPending) {
     DiagF("ReadFile() failed (%d)\n", static_cast<int>(start.error));
+    last_read_failure_ = ReadFailure{start.error, start.system_error};
     return static_cast<int>(LastReadCount());
   }
 
@@ -254,8 +259,24 @@ int CommPort::ReadFromComm(std::uint8_t* buffer, std::uint32_t max, Millis limit
   SetEventIfAny(ReadCompleteEvent);
   const IoResult result = port->ReadResult();
   last_read_count_.store(result.count);
-  if (result.state != IoResult::State::kCompleted) Diag("GOT ERROR FROM READ FN\n");
+  if (result.state != IoResult::State::kCompleted) {
+    Diag("GOT ERROR FROM READ FN\n");
+    last_read_failure_ = ReadFailure{result.error == kErrorSuccess ? kErrorGenFailure : result.error,
+                                     result.system_error};
+  }
   return static_cast<int>(LastReadCount());
+}
+
+std::uint32_t CommPort::CollectTimedOutRead(std::uint8_t* buffer, std::uint32_t max) {
+  SerialHandle port = PortHandle();
+  if (!port) return 0;
+  // Arming the record again ends the pending read: the bytes it had taken
+  // come back at once as this read's result; without any it stays pending.
+  const IoResult result = port->StartRead(buffer, max);
+  if (result.state != IoResult::State::kCompleted || result.count == 0) return 0;
+  last_read_count_.store(result.count);
+  SetEventIfAny(ReadCompleteEvent);
+  return result.count;
 }
 
 bool CommPort::GetOverlappedReadResult(std::uint32_t& error) {

@@ -69,6 +69,15 @@ class CommPort {
   // Bytes delivered by the latest read (0 when a read starts).
   std::uint32_t LastReadCount() const { return last_read_count_.load(); }
 
+  // Why the latest read delivered nothing: the error that ended it (no port:
+  // kErrorInvalidHandle), kErrorSuccess when it did not fail (it delivered,
+  // or its limit passed). Only the thread that reads asks.
+  struct ReadFailure {
+    std::uint32_t error = kErrorSuccess;
+    int system_error = 0;
+  };
+  ReadFailure LastReadFailure() const { return last_read_failure_; }
+
   // The manual-reset events of every read and write; created by the probe and
   // by the session monitor's start, closed by them. Null while none exist.
   // Written only while no other thread uses the port.
@@ -123,6 +132,11 @@ class CommPort {
   // thread).
   void SetWaitTicker(WaitTicker* ticker) { ticker_.store(ticker); }
   WaitTicker* CurrentWaitTicker() const { return ticker_.load(); }
+  // After a read that timed out (-1) with bytes already in it: ends that read
+  // now and delivers the bytes it had taken into `buffer` (at most `max`),
+  // without waiting for the rest of a burst that outlasts the limit. 0 when
+  // it had none; the read then stays armed as it was. The reading thread.
+  std::uint32_t CollectTimedOutRead(std::uint8_t* buffer, std::uint32_t max);
 
   // GetOverlappedResult on the pending read of PortHandle, without waiting:
   // true with LastReadCount() set to the read's count, or false with `error`
@@ -151,6 +165,8 @@ class CommPort {
   mutable std::mutex port_lock_;
   SerialHandle port_;
   std::atomic<std::uint32_t> last_read_count_{0};
+  // Written and read by the one thread that reads.
+  ReadFailure last_read_failure_;
 
   // Open and close run on one thread at a time (window thread, then
   // monitor), but never at once with each other; the lock keeps that honest.

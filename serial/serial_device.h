@@ -44,7 +44,14 @@ struct IoResult {
   State state = State::kFailed;
   std::uint32_t count = 0;  // bytes moved so far
   std::uint32_t error = 0;  // a kError* code when kFailed
+  int system_error = 0;     // errno, or the Win32 error, behind `error`; 0 when the backend has none
 };
+
+// The system's own words for a failed call, for the user ("Input/output
+// error" from strerror, the Win32 message from FormatMessage): those of
+// `system_error` when the backend had one, else those the system has for the
+// kError* code. No line end, no closing full stop. Any thread.
+std::string SystemErrorText(std::uint32_t error, int system_error);
 
 // A port's settings (line settings, or timeouts) as the backend saves them;
 // opaque to the port code, which only keeps and hands them back.

@@ -18,10 +18,13 @@ constexpr char kMarker[] = "Modem-Update";
 
 namespace {
 
-// Reads one answer. Returns the count, 0 when none came.
+// Reads one answer. Returns the count, 0 when none came. An answer still
+// coming in at the limit (a modem that dribbles) is what came by then: it is
+// shown and judged, not taken for no answer.
 std::uint32_t ReadAnswer(CommPort& port, Millis limit) {
   const int read = port.ReadFromComm(ModemResponseBuffer, kModemResponseBufferSize, limit);
-  if (read <= 0) return 0;
+  if (read < 0) return port.CollectTimedOutRead(ModemResponseBuffer, kModemResponseBufferSize);
+  if (read == 0) return 0;
   return std::min<std::uint32_t>(static_cast<std::uint32_t>(read), kModemResponseBufferSize);
 }
 

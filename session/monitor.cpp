@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "firmware/firmware.h"
 #include "platform/diag.h"
@@ -13,6 +14,7 @@
 #include "session/answer_reader.h"
 #include "ui/log.h"
 #include "ui/window.h"
+#include "zmodem/zmodem.h"
 
 namespace mfu {
 
@@ -43,12 +45,75 @@ void SessionMonitor::ReportSuccess() {
 void SessionMonitor::ReportFailureOutcome() {
   char format[64];
   LoadText(kTextUpdateFailed, format, sizeof format);
-  ReportFailure(format);
+  ReportFailure(format, FailureCauseLine(outlet_.Cause()).c_str());
   // The log of a failed flash is what the user needs to keep: "Hilfe" and
   // "Log Speichern" come back with "Beenden", as after a success.
   EnableButton(kIdHelp);
   EnableButton(kIdSaveLog);
   EnableButton(kIdBeenden);
+}
+
+namespace {
+
+// What the modem was to answer, as the cause texts name it (CP1252).
+const char* AwaitedPhrase(AwaitedAnswer awaited) {
+  switch (awaited) {
+    case AwaitedAnswer::kStart: return "den Start der \xDC" "bertragung";
+    case AwaitedAnswer::kFileInformation: return "die Dateiangaben";
+    case AwaitedAnswer::kBlock: return "";  // "Block N von M", formatted
+    case AwaitedAnswer::kEndOfFile: return "das Dateiende";
+    case AwaitedAnswer::kFinish: return "den Abschluss";
+    case AwaitedAnswer::kFlashCheck: return "die Pr\xFC" "fung des Flash";
+  }
+  return "";
+}
+
+const char* HeaderTypeName(std::uint8_t type) {
+  static const char* const kNames[] = {"ZRQINIT", "ZRINIT", "ZSINIT", "ZACK",  "ZFILE", "ZSKIP", "ZNAK",
+                                       "ZABORT",  "ZFIN",   "ZRPOS",  "ZDATA", "ZEOF",  "ZFERR", "ZCRC",
+                                       "ZCHALLENGE", "ZCOMPL", "ZCAN", "ZFREECNT", "ZCOMMAND", "ZSTDERR"};
+  return type < sizeof kNames / sizeof kNames[0] ? kNames[type] : nullptr;
+}
+
+// What came instead of the due header: its type when a hex header came
+// whole, else what was wrong with it.
+std::string RefusedAnswer(const FailureCause& cause) {
+  const char* name = HeaderTypeName(cause.header_type);
+  const std::string type = name != nullptr ? name : "Typ " + std::to_string(cause.header_type);
+  switch (cause.header) {
+    case HeaderHex: return type;
+    case HeaderBinary16: return "ZBIN " + type;
+    case HeaderBinary32: return "ZBIN32 " + type;
+    case HeaderNone: return "kein Header";
+    default: return "Header besch\xE4" "digt";
+  }
+}
+
+}  // namespace
+
+std::string FailureCauseLine(const FailureCause& cause) {
+  const std::string block = std::to_string(cause.block);
+  const std::string blocks = std::to_string(cause.blocks);
+  const bool is_block = cause.awaited == AwaitedAnswer::kBlock;
+  const std::string awaited = is_block ? "Block " + block + " von " + blocks : AwaitedPhrase(cause.awaited);
+  switch (cause.kind) {
+    case FailureKind::kRefused: {
+      const std::string answer = RefusedAnswer(cause);
+      if (is_block) return FormatLogText(kTextCauseBlockRefused, {block.c_str(), blocks.c_str(), answer.c_str()});
+      return FormatLogText(kTextCauseStepRefused, {awaited.c_str(), answer.c_str()});
+    }
+    case FailureKind::kNoAnswer: {
+      // Whole seconds of program time, rounded up: a limit of 6000 ms is "6".
+      const std::string seconds = std::to_string((cause.limit + 999) / 1000);
+      return FormatLogText(kTextCauseNoAnswer, {awaited.c_str(), seconds.c_str()});
+    }
+    case FailureKind::kLineBroken: {
+      const std::string reason = SystemErrorText(cause.error, cause.system_error);
+      return FormatLogText(kTextCauseLineBroken, {reason.c_str()});
+    }
+    case FailureKind::kNotConfirmed: return FormatLogText(kTextCauseNotConfirmed, {});
+  }
+  return {};
 }
 
 void SessionMonitor::ReportOutcome(bool& reported) {
@@ -171,8 +236,20 @@ void SessionOutlet::Succeeded() {
   if (DecideVerdict(Outcome::kSucceeded) && succeeded_) succeeded_->Set();
 }
 
-void SessionOutlet::Failed() {
+void SessionOutlet::Failed(const FailureCause& cause) {
+  // The cause is in before the outcome says failed: a monitor that finds the
+  // outcome decided (also as it quits) reads the cause of that failure.
+  {
+    const std::lock_guard<std::mutex> lock(cause_lock_);
+    if (outcome_ == Outcome::kFailed) return;
+    cause_ = cause;
+  }
   if (DecideVerdict(Outcome::kFailed) && failed_) failed_->Set();
+}
+
+FailureCause SessionOutlet::Cause() const {
+  const std::lock_guard<std::mutex> lock(cause_lock_);
+  return cause_;
 }
 
 void SessionOutlet::Rests() {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -55,8 +56,12 @@ class SessionOutlet : public SenderOutlet {
   bool FindFile(AnnouncedFile& file) override;
   std::span<const std::uint8_t> ReadFinalAnswer(Millis limit) override;
   void Succeeded() override;
-  void Failed() override;
+  void Failed(const FailureCause& cause) override;
   void Rests() override;
+
+  // Why the session failed: the cause the sender gave with the failure that
+  // decided the outcome. Any thread, once the outcome is kFailed.
+  FailureCause Cause() const;
 
  private:
   // Moves the open outcome (none yet, or the final answer being judged) to
@@ -68,7 +73,12 @@ class SessionOutlet : public SenderOutlet {
   const EventHandle& succeeded_;
   const EventHandle& failed_;
   const EventHandle& rests_;
+  mutable std::mutex cause_lock_;
+  FailureCause cause_;
 };
+
+// The log line that says why the session failed (texts 38 to 41 and 45).
+std::string FailureCauseLine(const FailureCause& cause);
 
 // The session monitor: its thread, its events, the last outcome, and the
 // outlet it gives the sender. Owned by the session, beside the port and the

@@ -257,13 +257,25 @@ class SimulatedDevice final : public SerialDevice {
     const Micros now = s_->NowUs();
     s_->Advance(now);
     if (const auto fail = Refused()) return *fail;
-    // A still pending earlier read ends here; it took no bytes, so they stay
-    // for this one.
+    // A still pending earlier read ends here. The bytes that had come for it
+    // by its limit it has taken, as a driver copies them into the reader's
+    // buffer: they are this read's result at once. Later bytes stay for it.
+    const std::size_t taken = read_armed_ && !read_done_ && read_gen_ == purge_gen_
+                                  ? std::min<std::size_t>(taken_at_limit_, s_->Available(now))
+                                  : 0;
+    taken_at_limit_ = 0;
     read_armed_ = true;
     read_done_ = false;
     read_buffer_ = buffer;
     read_max_ = max;
     read_gen_ = purge_gen_;
+    if (taken > 0) {
+      const std::size_t n = std::min<std::size_t>(taken, max);
+      for (std::size_t i = 0; i < n; ++i) buffer[i] = s_->out[i].byte;
+      s_->out.erase(s_->out.begin(), s_->out.begin() + static_cast<std::ptrdiff_t>(n));
+      FinishRead(IoResult{IoResult::State::kCompleted, static_cast<std::uint32_t>(n), 0});
+      return read_result_;
+    }
     if (TryComplete(now)) return read_result_;
     return IoResult{IoResult::State::kPending, 0, 0};
   }
@@ -283,7 +295,10 @@ class SimulatedDevice final : public SerialDevice {
       if (TryComplete(now)) return true;
       // The limit bounds the whole read: one whose burst is still coming
       // stays pending, its bytes still on the line for it.
-      if (now >= deadline) return false;
+      if (now >= deadline) {
+        taken_at_limit_ = s_->Available(now);
+        return false;
+      }
       Micros wake = std::min(s_->NextChange(now), deadline);
       if (s_->Available(now) > 0) wake = std::min(wake, LastAvailableReady(now) + kReadGapUs);
       if (wake == INT64_MAX) s_->cv.wait(lock);
@@ -364,6 +379,7 @@ class SimulatedDevice final : public SerialDevice {
   std::uint64_t purge_gen_ = 0;
   bool read_armed_ = false;
   bool read_done_ = false;
+  std::size_t taken_at_limit_ = 0;  // bytes in when the armed read's limit passed
   std::uint8_t* read_buffer_ = nullptr;
   std::uint32_t read_max_ = 0;
   std::uint64_t read_gen_ = 0;

@@ -19,8 +19,11 @@ void AppendLogString(unsigned id) {
   AppendLog(message);
 }
 
-void ReportFailure(const char* text) {
+void ReportFailure(const char* text) { ReportFailure(text, nullptr); }
+
+void ReportFailure(const char* text, const char* cause) {
   AppendLog(text);
+  if (cause != nullptr) AppendLog(cause);
   AppendLogString(kTextRetryHint);
   AppendLogString(kTextRetryHintEnd);
 }
@@ -28,14 +31,18 @@ void ReportFailure(const char* text) {
 void AppendLogFormatted(unsigned id, const char* argument) { AppendLogFormatted(id, {argument}); }
 
 void AppendLogFormatted(unsigned id, std::initializer_list<const char*> arguments) {
+  AppendLog(FormatLogText(id, arguments).c_str());
+}
+
+std::string FormatLogText(unsigned id, std::initializer_list<const char*> arguments) {
   char format[kMessageBufferSize];
   LoadText(id, format, kMessageBufferSize);
-  // Only "%s" and "%d" are marks; any other conversion is written as it
+  // Only "%s", "%d" and "%u" are marks; any other conversion is written as it
   // stands, never acted on, so a text can never read an argument it lacks.
   std::string message;
   const char* const* next = arguments.begin();
   for (const char* p = format; *p != '\0'; ++p) {
-    if (p[0] == '%' && (p[1] == 's' || p[1] == 'd')) {
+    if (p[0] == '%' && (p[1] == 's' || p[1] == 'd' || p[1] == 'u')) {
       if (next != arguments.end()) {
         if (*next != nullptr) message += *next;
         ++next;
@@ -45,7 +52,7 @@ void AppendLogFormatted(unsigned id, std::initializer_list<const char*> argument
     }
     message += *p;
   }
-  AppendLog(message.c_str());
+  return message;
 }
 
 std::string HelpText() {

@@ -25,16 +25,24 @@ void AppendLogString(unsigned id);
 // reported failure ends in the hint.
 void ReportFailure(const char* text);
 
+// Appends `text`, then `cause` (the line that says why, when not null), then
+// the retry hint.
+void ReportFailure(const char* text, const char* cause);
+
 // Appends text `id` formatted with one string argument in place of its "%s"
 // (texts 2011, 2013, 2032, 2033, 25 ...). The text is loaded with the limit
 // of 256; the argument is placed whole, however long (a port path may take
 // up to 4095 characters).
 void AppendLogFormatted(unsigned id, const char* argument);
 
-// The same with several arguments, placed in order at the text's "%s" and
-// "%d" marks (texts 27 and 31; a number is passed as its decimal text). A
-// mark without an argument left is dropped; any other "%" stays as it is.
+// The same with several arguments, placed in order at the text's "%s", "%d"
+// and "%u" marks (texts 27, 31, 38, 39; a number is passed as its decimal
+// text). A mark without an argument left is dropped; any other "%" stays as
+// it is.
 void AppendLogFormatted(unsigned id, std::initializer_list<const char*> arguments);
+
+// The text AppendLogFormatted appends, for a caller that appends it itself.
+std::string FormatLogText(unsigned id, std::initializer_list<const char*> arguments);
 
 // The help text of "Hilfe": texts 2040 to 2046, each loaded with a limit of
 // 128, joined without separator (454 characters, four paragraphs).

@@ -25,9 +25,50 @@ bool SenderThread::SendHexFrame(ZMSender& zm, std::uint8_t type) {
   return WriteFrame(zm);
 }
 
-void SenderThread::GiveUp(ZMSender& zm) {
-  SendZABORT(zm);
+void SenderThread::Fail(const FailureCause& cause) {
+  cause_ = cause;
   SenderErrorEvent->Set();
+}
+
+void SenderThread::GiveUp(ZMSender& zm, const FailureCause& cause) {
+  SendZABORT(zm);
+  Fail(cause);
+}
+
+FailureCause AwaitedIn(const ZMSender& zm) {
+  FailureCause awaited;
+  switch (zm.State) {
+    case kAwaitZrpos: awaited.awaited = AwaitedAnswer::kFileInformation; break;
+    case kAwaitBlockAck:
+    case kAwaitLastBlockAck:
+      awaited.awaited = AwaitedAnswer::kBlock;
+      awaited.block = static_cast<std::uint32_t>((zm.FilePosition + kMaxBlock - 1) / kMaxBlock);
+      awaited.blocks = static_cast<std::uint32_t>((zm.ImageSize + kMaxBlock - 1) / kMaxBlock);
+      break;
+    case kAwaitEofZrinit: awaited.awaited = AwaitedAnswer::kEndOfFile; break;
+    case kAwaitZfin: awaited.awaited = AwaitedAnswer::kFinish; break;
+    default: awaited.awaited = AwaitedAnswer::kStart; break;
+  }
+  return awaited;
+}
+
+void SenderThread::AwaitAnswer(const ZMSender& zm) {
+  awaiting_ = AwaitedIn(zm);
+  WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
+}
+
+FailureCause SenderThread::ReadFailureCause(int read_result, Millis limit) const {
+  FailureCause cause = awaiting_;
+  const CommPort::ReadFailure failure = port_.LastReadFailure();
+  if (read_result == 0 && failure.error != kErrorSuccess) {
+    cause.kind = FailureKind::kLineBroken;
+    cause.error = failure.error;
+    cause.system_error = failure.system_error;
+  } else {
+    cause.kind = FailureKind::kNoAnswer;
+    cause.limit = limit;
+  }
+  return cause;
 }
 
 // The next block from FilePosition; the block that sends the last byte moves
@@ -37,7 +78,7 @@ void SenderThread::SendNextBlock(ZMSender& zm, SenderOutlet& outlet) {
   const bool last = remainder <= kMaxBlock;
   SendZDATA(zm, outlet, zm.ImageData + zm.FilePosition, last ? remainder : kMaxBlock, ZCRCW);
   zm.State = last ? kAwaitLastBlockAck : kAwaitBlockAck;
-  WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
+  AwaitAnswer(zm);
 }
 
 void SenderThread::Run(SenderOutlet& outlet) {
@@ -53,6 +94,7 @@ void SenderThread::Run(SenderOutlet& outlet) {
   if (!abort_requested_) {
     SendZRQINIT(SenderRecord);
     SenderRecord.State = kAwaitZrinit;
+    awaiting_ = AwaitedIn(SenderRecord);
     WaitForModemRsp(kAnswerToZrqinitTimeout, kHexHeaderRead);
   }
   // After the first failure the sender sends nothing more: a late answer
@@ -69,7 +111,7 @@ void SenderThread::Run(SenderOutlet& outlet) {
       break;
     }
     if (slot == 1) {
-      if (!failed) outlet.Failed();
+      if (!failed) outlet.Failed(cause_);
       failed = true;
     } else if (slot == 2) {
       if (!failed) ZMSenderStep(SenderRecord, outlet);
@@ -120,11 +162,12 @@ void SenderThread::WaitForModemRsp(Millis limit, std::uint32_t max, bool silence
   // After a cancel no answer is awaited: the quit is pending.
   if (abort_requested_) return;
   if (port_.ReadCompleteEvent) port_.ReadCompleteEvent->ResetEvent();
-  if (port_.ReadFromComm(ModemResponseBuffer, max, limit) > 0) {
+  const int read = port_.ReadFromComm(ModemResponseBuffer, max, limit);
+  if (read > 0) {
     SenderDataEvent->Set();
   } else {
     Diag("WaitForModemRsp() failed!\n");
-    if (silence_fails) SenderErrorEvent->Set();
+    if (silence_fails) Fail(ReadFailureCause(read, limit));
   }
 }
 
@@ -219,7 +262,14 @@ void SenderThread::ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
     std::uint32_t error = 0;
     if (!port_.GetOverlappedReadResult(error)) {
       DiagF("GetOverLappedResult() failed (%d)\n", static_cast<int>(error));
-      GiveUp(zm);
+      FailureCause cause = AwaitedIn(zm);
+      if (error == kErrorIoIncomplete) {
+        cause.limit = static_cast<Millis>(zm.StepTimeout);
+      } else {
+        cause.kind = FailureKind::kLineBroken;
+        cause.error = error;
+      }
+      GiveUp(zm, cause);
       return;
     }
   }
@@ -235,8 +285,12 @@ void SenderThread::ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
     Diag("TO DO!!!!!!\n");
     return;
   }
-  if (GetHeader(zm) != HeaderHex || zm.RxHeader[0] != kExpected[state]) {
-    GiveUp(zm);
+  if (const int header = GetHeader(zm); header != HeaderHex || zm.RxHeader[0] != kExpected[state]) {
+    FailureCause cause = AwaitedIn(zm);
+    cause.kind = FailureKind::kRefused;
+    cause.header = header;
+    cause.header_type = zm.RxHeader[0];
+    GiveUp(zm, cause);
     return;
   }
   switch (state) {
@@ -246,7 +300,7 @@ void SenderThread::ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
         return;
       }
       zm.State = kAwaitZrpos;
-      WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
+      AwaitAnswer(zm);
       return;
     case kAwaitZrpos:
       outlet.Log(kTextSendingFirmware);
@@ -260,20 +314,28 @@ void SenderThread::ZMSenderStep(ZMSender& zm, SenderOutlet& outlet) {
     case kAwaitLastBlockAck:
       SendZEOF(zm);
       zm.State = kAwaitEofZrinit;
-      WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
+      AwaitAnswer(zm);
       return;
     case kAwaitEofZrinit:
       SendZFIN(zm);
       zm.State = kAwaitZfin;
-      WaitForModemRsp(static_cast<Millis>(zm.StepTimeout), kHexHeaderRead);
+      AwaitAnswer(zm);
       return;
     case kAwaitZfin:
       outlet.Log(kTextCheckingFlash);
       if (const std::span<const std::uint8_t> answer = SendOverAndOut(outlet);
           FinalAnswerReportsSuccess(answer.data(), static_cast<std::uint32_t>(answer.size()))) {
         outlet.Succeeded();
+      } else if (!answer.empty()) {
+        FailureCause cause;
+        cause.kind = FailureKind::kNotConfirmed;
+        cause.awaited = AwaitedAnswer::kFlashCheck;
+        Fail(cause);
       } else {
-        SenderErrorEvent->Set();
+        // Nothing came (or the read failed): the outlet read it on our port.
+        awaiting_ = FailureCause{};
+        awaiting_.awaited = AwaitedAnswer::kFlashCheck;
+        Fail(ReadFailureCause(port_.LastReadFailure().error != kErrorSuccess ? 0 : -1, kFinalAnswerTimeout));
       }
       return;
     default:

@@ -43,6 +43,10 @@ inline constexpr std::uint32_t kHexHeaderRead = 21;
 
 void ZMSenderInit(ZMSender& zm);
 
+// What the modem is to answer in `zm`'s state: the step, and for a data block
+// its number (the block sent last, counted from 1) and the image's blocks.
+FailureCause AwaitedIn(const ZMSender& zm);
+
 // The sender thread and what it drives: its three events, the port it
 // writes frames to and reads answers from, and the flags its owner raises.
 // Owned by the session; its destructor stops the thread (StopSender). The
@@ -115,8 +119,17 @@ class SenderThread {
   void Run(SenderOutlet& outlet);
   bool WriteFrame(ZMSender& zm);
   bool SendHexFrame(ZMSender& zm, std::uint8_t type);
-  void GiveUp(ZMSender& zm);
+  // Records why the session failed and raises the error.
+  void Fail(const FailureCause& cause);
+  // ZABORT, then Fail.
+  void GiveUp(ZMSender& zm, const FailureCause& cause);
   void SendNextBlock(ZMSender& zm, SenderOutlet& outlet);
+  // Arms the read of the answer that `zm`'s state waits for (StepTimeout,
+  // one hex header).
+  void AwaitAnswer(const ZMSender& zm);
+  // Why the failure of the read just made: its limit passed (no answer to
+  // what `awaiting_` names), or the read failed.
+  FailureCause ReadFailureCause(int read_result, Millis limit) const;
 
   CommPort& port_;
   std::unique_ptr<Worker> thread_;
@@ -124,6 +137,10 @@ class SenderThread {
   std::atomic<bool> rests_{false};
   // Set by AbortSender: no further read is armed, and the quit sends ZABORT.
   std::atomic<bool> abort_requested_{false};
+  // What the read armed last waits for, and why the session failed. The
+  // sender thread's own.
+  FailureCause awaiting_;
+  FailureCause cause_;
 };
 
 // The flash loader's verdict in the answer the final read delivered (up to its

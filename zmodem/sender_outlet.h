@@ -26,6 +26,40 @@ struct AnnouncedFile {
   std::uint8_t information[kZfileInformationSize] = {};
 };
 
+// Why the session failed, as the sender saw it. The outlet puts it into
+// words; the sender knows no texts.
+enum class FailureKind : std::uint8_t {
+  kRefused,       // an answer came, but not the due hex header
+  kNoAnswer,      // no answer within the limit
+  kLineBroken,    // the read failed: the line is gone
+  kNotConfirmed,  // the flash loader's final answer holds no success
+};
+
+// What the modem was to answer when it failed.
+enum class AwaitedAnswer : std::uint8_t {
+  kStart,            // ZRQINIT
+  kFileInformation,  // ZFILE
+  kBlock,            // a ZDATA frame
+  kEndOfFile,        // ZEOF
+  kFinish,           // ZFIN
+  kFlashCheck,       // "OO": the flash loader's final answer
+};
+
+struct FailureCause {
+  FailureKind kind = FailureKind::kNoAnswer;
+  AwaitedAnswer awaited = AwaitedAnswer::kStart;
+  std::uint32_t block = 0;   // kBlock: the block, counted from 1
+  std::uint32_t blocks = 0;  // kBlock: the blocks of the image
+  // kRefused: GetHeader's result (HeaderNone, HeaderHex, ..., HeaderError)
+  // and the type of the header that came (as far as it was read).
+  int header = 0;
+  std::uint8_t header_type = 0;
+  Millis limit = 0;  // kNoAnswer: the limit the answer missed, program ms
+  // kLineBroken: the port's error code and the system's own number.
+  std::uint32_t error = 0;
+  int system_error = 0;
+};
+
 class SenderOutlet {
  public:
   virtual ~SenderOutlet() = default;
@@ -49,10 +83,10 @@ class SenderOutlet {
   // handed back: empty, whatever came.
   virtual std::span<const std::uint8_t> ReadFinalAnswer(Millis limit) = 0;
 
-  // The outcome: the flash loader reported success, or the session failed
-  // (each failure the sender sees is reported, also while it goes on).
+  // The outcome: the flash loader reported success, or the session failed,
+  // and why (the sender reports its first failure only).
   virtual void Succeeded() = 0;
-  virtual void Failed() = 0;
+  virtual void Failed(const FailureCause& cause) = 0;
 
   // The sender has served every event raised so far and no read is armed:
   // nothing more will happen unless it is stopped. Called after the outcome

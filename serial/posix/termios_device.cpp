@@ -364,7 +364,11 @@ class TermiosDevice final : public SerialDevice {
     std::lock_guard<std::mutex> guard(read_lock_);
     if (!read_.armed) return IoResult{IoResult::State::kCompleted, 0, kErrorSuccess};
     if (!read_.finished && !RunRead(Clock::now(), true)) return Failed(kErrorIoIncomplete, 0);
-    if (read_.error != kErrorSuccess) return Failed(read_.error, read_.count);
+    if (read_.error != kErrorSuccess) {
+      IoResult failed = Failed(read_.error, read_.count);
+      failed.system_error = read_.system_error;
+      return failed;
+    }
     return IoResult{IoResult::State::kCompleted, read_.count, kErrorSuccess};
   }
 
@@ -392,6 +396,7 @@ class TermiosDevice final : public SerialDevice {
     std::uint32_t max = 0;
     std::uint32_t count = 0;
     std::uint32_t error = kErrorSuccess;
+    int system_error = 0;  // the errno behind `error`
     std::uint32_t generation = 0;
     Clock::time_point last_byte{};  // when the latest of its bytes was taken
   };
@@ -400,9 +405,10 @@ class TermiosDevice final : public SerialDevice {
     return IoResult{IoResult::State::kFailed, count, error};
   }
 
-  void Finish(std::uint32_t error) {
+  void Finish(std::uint32_t error, int system_error = 0) {
     read_.finished = true;
     read_.error = error;
+    read_.system_error = system_error;
   }
 
   // Runs the armed read: takes bytes until the count is in or the read
@@ -433,7 +439,8 @@ class TermiosDevice final : public SerialDevice {
       if (n < 0 && errno == EINTR) continue;
       if (n == 0 || (n < 0 && errno != EAGAIN)) {
         // End of file or a line error: the device has gone.
-        Finish(n == 0 ? kErrorDeviceRemoved : MapErrno(errno));
+        const int system_error = n == 0 ? 0 : errno;
+        Finish(n == 0 ? kErrorDeviceRemoved : MapErrno(system_error), system_error);
         return true;
       }
       const Clock::time_point now = Clock::now();
@@ -454,7 +461,8 @@ class TermiosDevice final : public SerialDevice {
       bool woken = false;
       const int rc = PollFor(fd_, POLLIN, read_wake_, deadline, revents, woken);
       if (rc < 0 && errno != EINTR) {
-        Finish(MapErrno(errno));
+        const int system_error = errno;
+        Finish(MapErrno(system_error), system_error);
         return true;
       }
       if (woken) Drain(read_wake_);

@@ -3,7 +3,7 @@
 # modem-sim program on a pseudo-terminal.
 #   console_vs_modem_sim.sh MODEM_UPDATE MODEM_SIM FIRMWARE MODE
 # MODE: success (the simulated loader), rz (the real lrzsz rz as receiver),
-#       znak (a ZNAK for block 3), silent-b (no answer to "b"), declined (No),
+#       znak (a ZNAK for block 30), silent-b (no answer to "b"), declined (No),
 #       silent-a (--yes, but no answer to the download-mode command "a"),
 #       and the ways of stopping: interrupt (Ctrl-C in the data phase,
 #       confirmed), sigterm (no terminal: cancels without asking), hangup
@@ -19,7 +19,10 @@
 #       times against three more modem-sims, the middle one refusing block
 #       3: exit 1, a table line per port, the good two byte-exact, all three
 #       in at most 1.5 times the single run's time; then SIGTERM cancels two
-#       at once).
+#       at once); and the line that says why an update
+#       failed: cause-zrqinit (no answer to ZRQINIT), cause-line (the modem
+#       hangs up in the data), cause-negative (the loader answers "NICHT
+#       erfolgreich"), each against the tests' faster program.
 # The success run's final answer carries escape sequences, which must not
 # reach the terminal.
 set -u
@@ -40,7 +43,7 @@ sim_args=(--fast --once --link "$port" --log "$work/sim.log" --final-ms $final_m
 case $mode in
   rz) command -v rz >/dev/null || { echo "rz not installed: skipped"; exit 77; }
       sim_args+=(--rz --rz-dir "$work/rz") ; mkdir -p "$work/rz" ;;
-  znak) sim_args+=(--fault zdata:znak:3) ;;
+  znak) sim_args+=(--fault zdata:znak:30) ;;
   silent-b) sim_args+=(--fault b:silence) ;;
   silent-a|interrupt-connect) sim_args+=(--fault a:silence) ;;
   success) sim_args+=(--fault final:escape) ;;
@@ -48,6 +51,10 @@ case $mode in
   # Several modems at once: 1 ms of flash per block makes each run last a few
   # seconds, so that the start-up of a process is no sizeable part of it.
   parallel) sim_args+=(--flash-ms 1) ;;
+  # The line that says why an update failed.
+  cause-zrqinit) sim_args+=(--fault zrqinit:silence) ;;
+  cause-line) sim_args+=(--fault zdata:hangup:5) ;;
+  cause-negative) sim_args+=(--fault final:negative) ;;
 esac
 "$sim" "${sim_args[@]}" > "$work/sim.out" &
 sim_pid=$!
@@ -308,12 +315,18 @@ case $mode in
     grep -q "Update ist fehlgeschlagen." "$work/out" || fail "no failure report"
     grep -q "einschalten,  und dann" "$work/out" || fail "no retry hint"
     [ "$status" -eq 1 ] || fail "exit status $status"
-    grep -q "Update ist erfolgreich" "$work/out" && fail "success after ZNAK" ;;
+    grep -q "Update ist erfolgreich" "$work/out" && fail "success after ZNAK"
+    # Right after the failure, which block and what came instead.
+    grep -A1 "Update ist fehlgeschlagen." "$work/out" |
+      grep -qx "Ursache: Das Modem hat Block 30 von 728 nicht angenommen (ZNAK)." || fail "no cause line for the ZNAK"
+    grep -q "Ursache: Das Modem hat Block 30 von 728 nicht angenommen (ZNAK)." "$work/update.hlg" ||
+      fail "the cause is not in the log file" ;;
   silent-b)
     # No answer to "b" is no failure: the flash goes on to its verdict.
     grep -q "Update ist fehlgeschlagen." "$work/out" && fail "a failure reported while the flash went on"
     [ "$status" -eq 0 ] || fail "exit status $status (the session must go on after no answer to b)"
-    grep -q "Update ist erfolgreich abgeschlossen!" "$work/out" || fail "no success" ;;
+    grep -q "Update ist erfolgreich abgeschlossen!" "$work/out" || fail "no success"
+    grep -q "Ursache:" "$work/out" && fail "a cause line without a failure" ;;
   interrupt|sigterm)
     [ "$status" -eq 1 ] || fail "exit status $status"
     if [ "$mode" = interrupt ]; then
@@ -354,7 +367,8 @@ case $mode in
     echo "outcome: $outcome, exit $status" ;;
   hangup)
     [ "$status" -eq 0 ] || fail "exit status $status (the update must go on to its end)"
-    grep -q "Update ist erfolgreich abgeschlossen!" "$work/update.hlg" || fail "no success in the log file" ;;
+    grep -q "Update ist erfolgreich abgeschlossen!" "$work/update.hlg" || fail "no success in the log file"
+    grep -q "Ursache:" "$work/update.hlg" && fail "a cause line without a failure" ;;
   declined|interrupt-start|silent-a|interrupt-connect)
     if [ "$mode" = silent-a ]; then
       [ "$status" -eq 2 ] || fail "exit status $status"
@@ -373,6 +387,19 @@ case $mode in
       sleep 0.05
     done
     [ "$seen" = 1 ] || fail "no exit byte c seen by the modem" ;;
+  # The line that says why: once, right after the failure, in the output and
+  # in the log file (an umlaut is one byte there and two on a UTF-8 terminal).
+  cause-*)
+    [ "$status" -eq 1 ] || fail "exit status $status"
+    case $mode in
+      cause-zrqinit) cause="Ursache: Das Modem hat auf den Start der .{1,2}bertragung nicht innerhalb von 6 Sekunden geantwortet." ;;
+      cause-line) cause="Ursache: Die Verbindung zum Modem ist abgebrochen \\(.+\\)\\. Pr.{1,2}fen Sie Kabel und Stromversorgung des Modems\\." ;;
+      cause-negative) cause="Ursache: Der Flash-Loader hat das Update nicht best.{1,2}tigt\\."
+        grep -q "Flash-Programmierung NICHT erfolgreich" "$work/out" || fail "the loader's answer is not shown" ;;
+    esac
+    [ "$(grep -c "Ursache:" "$work/out")" -eq 1 ] || fail "not one cause line"
+    grep -A1 "Update ist fehlgeschlagen." "$work/out" | LC_ALL=C grep -Eqx "$cause" || fail "no cause line: $cause"
+    LC_ALL=C grep -aEq "$cause" "$work/update.hlg" || fail "the cause is not in the log file" ;;
 esac
 # The journal: the failed run keeps its whole log in one file, UTF-8 with LF,
 # named by the log's last line; its cause and outcome come back in --history.

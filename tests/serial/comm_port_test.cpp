@@ -308,6 +308,41 @@ TEST_F(CommPortTest, ReadCompletingAfterTheWait) {
   EXPECT_TRUE(diags_.Lines().empty());
 }
 
+TEST_F(CommPortTest, ReadFailureCarriesTheSystemsReasonUntilTheNextRead) {
+  OpenA();
+  IoResult broken{IoResult::State::kFailed, 0, kErrorDeviceRemoved};
+  broken.system_error = 5;  // EIO, as the termios backend passes it on
+  a_->read_result = broken;
+  EXPECT_EQ(Read(), 0);
+  EXPECT_EQ(comm_.LastReadFailure().error, kErrorDeviceRemoved);
+  EXPECT_EQ(comm_.LastReadFailure().system_error, 5);
+  EXPECT_FALSE(SystemErrorText(kErrorDeviceRemoved, 5).empty());
+  // A read that times out did not fail; one that delivers neither.
+  a_->wait_read = false;
+  EXPECT_EQ(Read(), -1);
+  EXPECT_EQ(comm_.LastReadFailure().error, kErrorSuccess);
+  a_->start_read = {IoResult::State::kCompleted, 3, 0};
+  EXPECT_EQ(Read(), 3);
+  EXPECT_EQ(comm_.LastReadFailure().error, kErrorSuccess);
+}
+
+TEST_F(CommPortTest, TimedOutReadIsCollectedByArmingTheRecordAgain) {
+  OpenA();
+  a_->wait_read = false;
+  ASSERT_EQ(Read(), -1);
+  (void)a_->TakeCalls();
+  // The pending read had taken 7 bytes: arming again hands them over at once.
+  a_->start_read = {IoResult::State::kCompleted, 7, 0};
+  std::uint8_t buffer[16];
+  EXPECT_EQ(comm_.CollectTimedOutRead(buffer, sizeof buffer), 7u);
+  EXPECT_EQ(comm_.LastReadCount(), 7u);
+  EXPECT_TRUE(comm_.ReadCompleteEvent->IsSet());
+  EXPECT_EQ(a_->TakeCalls(), (Calls{"StartRead 16"}));
+  // It had none: nothing, and the read stays armed.
+  a_->start_read = {IoResult::State::kPending, 0, kErrorIoPending};
+  EXPECT_EQ(comm_.CollectTimedOutRead(buffer, sizeof buffer), 0u);
+}
+
 TEST_F(CommPortTest, ReadTimingOutStaysPendingAndClearsTheCount) {
   OpenA();
   // A count left from an earlier answer.

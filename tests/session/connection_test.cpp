@@ -369,7 +369,10 @@ TEST_F(MonitorTest, FailureIsReportedWithTheRetryHintAndGivesBackThreeButtons) {
   // interruption report.
   session().CancelUpdate();
   EXPECT_EQ(modem_->Count(Frame::kZabort), 1);
-  const std::string tail = Text(2008) + Text(2001) + Text(2002);
+  // The first block went unacknowledged: the line says which, of how many,
+  // and what came instead.
+  const std::string tail = Text(2008) + "Ursache: Das Modem hat Block 1 von 3 nicht angenommen (ZNAK).\r\n" +
+                           Text(2001) + Text(2002);
   const std::string log = window_.LogText();
   ASSERT_GE(log.size(), tail.size());
   EXPECT_EQ(log.substr(log.size() - tail.size()), tail);

@@ -19,6 +19,7 @@
 #include "platform/local_time.h"
 #include "resources/resources.h"
 #include "serial/comm_port.h"
+#include "serial/serial_device.h"
 #include "serial/discovery.h"
 #include "serial/modem_list.h"
 #include "session/answer_reader.h"
@@ -389,7 +390,10 @@ TEST_F(VanishingPortTest, HangUpDuringTheDataIsAFailureWithoutHangAndStopsClean)
   ASSERT_TRUE(window_.WaitForRest(300000));
   EXPECT_EQ(monitor().LastOutcome(), Outcome::kFailed);
   const std::string log = window_.LogText();
-  const std::string failure = Text(2008) + Text(2001) + Text(2002);
+  // The line that says why carries the system's words for the lost device.
+  const std::string failure = Text(2008) + "Ursache: Die Verbindung zum Modem ist abgebrochen (" +
+                              SystemErrorText(kErrorDeviceRemoved, 0) + "). Pr\xFC" "fen Sie Kabel und " +
+                              "Stromversorgung des Modems.\r\n" + Text(2001) + Text(2002);
   ASSERT_GE(log.size(), failure.size());
   EXPECT_EQ(log.substr(log.size() - failure.size()), failure);
   EXPECT_EQ(log.find(Text(2007)), std::string::npos);
