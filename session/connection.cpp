@@ -249,6 +249,13 @@ void Session::SetupCommPort() {
     }
   }
 
+  // Cut short while the named port was asked for the identifier: the modem
+  // is not in download mode, so it gets nothing more (no "c" either), and
+  // no monitor starts.
+  if (port_.CommWaitsInterrupted()) {
+    if (port_.PortHandle()) port_.CloseCommPort();
+    return;
+  }
   if (!monitor_.StartSessionMonitor()) {
     EnableButton(kIdStartUpdate, false);
     AppendLogString(kTextCannotAccessModem);

@@ -12,7 +12,9 @@
 # and "Beenden" is clicked while the connection procedure waits for its answer
 # to "at@d": the program must end within 1 s, measured from before the click,
 # with exit status 3 (no update started), having sent "c" and nothing more.
-#   window_display_lost.sh MODEM_UPDATE MODEM_SIM [display|sigterm|connecting]
+# With WAY searching "Beenden" is clicked while the named port is still asked
+# for the identifier ("ati4", 3 s): the same end, and nothing after "ati4".
+#   window_display_lost.sh MODEM_UPDATE MODEM_SIM [display|sigterm|connecting|searching]
 set -u
 update=$1 sim=$2 way=${3:-display}
 for tool in Xvfb xdotool stty python3; do
@@ -46,7 +48,7 @@ wait_for 100 test -s "$work/display" || fail "Xvfb did not come up: $(cat "$work
 export DISPLAY=:$(head -1 "$work/display")
 export QT_QPA_PLATFORM=xcb
 
-if [ "$way" = connecting ]; then
+if [ "$way" = connecting ] || [ "$way" = searching ]; then
   # The silent modem: holds the terminal's other end and keeps what it hears.
   python3 - "$work/tty.name" "$work/heard" <<'PY' &
 import os, pty, select, sys
@@ -68,12 +70,19 @@ PY
   update_pid=$!
   window=$(timeout 20 xdotool search --sync --name '^Modem Flash Update$' | head -1)
   [ -n "$window" ] || fail "no update window"
-  # The named port was asked for the identifier (3 s of silence), then "at@d"
-  # went out: the procedure now waits up to 50 s for the answer.
-  wait_for 200 grep -q 'at@d' "$work/heard" || fail "the download-mode command was not sent"
   read -r width height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/WIDTH|HEIGHT/ {printf "%s ", $2}')
   # "Beenden"'s centre in dialog units (75+30, 258+7) of the 200 x 280 dialog.
   x=$(( width * 105 / 200 )) y=$(( height * 265 / 280 ))
+  if [ "$way" = searching ]; then
+    # The named port is being asked for the identifier: 3 s of silence follow.
+    wait_for 200 grep -q 'ati4' "$work/heard" || fail "the identifier was not asked for"
+    expected='ati4\r\n'
+  else
+    # The named port was asked for the identifier (3 s of silence), then "at@d"
+    # went out: the procedure now waits up to 50 s for the answer.
+    wait_for 200 grep -q 'at@d' "$work/heard" || fail "the download-mode command was not sent"
+    expected='ati4\r\nat@d\r\nc'
+  fi
   clicked=$(date +%s%N)
   xdotool mousemove --window "$window" $x $y click 1
   wait_for 100 eval '! kill -0 $update_pid 2>/dev/null'
@@ -85,7 +94,7 @@ PY
   echo "$way: exit $status after $ended ms"
   [ "$status" -eq 3 ] || fail "exit status $status after Beenden during the connection, not 3"
   [ "$ended" -lt 1000 ] || fail "ended only $ended ms after the click"
-  heard_all() { [ "$(cat "$work/heard")" = "$(printf 'ati4\r\nat@d\r\nc')" ]; }
+  heard_all() { [ "$(cat "$work/heard")" = "$(printf "$expected")" ]; }
   wait_for 20 heard_all || fail "the modem heard $(od -c "$work/heard" | head -2)"
 else
 port=$work/tty
