@@ -30,7 +30,9 @@ int main(int argc, char** argv) {
   mfu::Options options;
   std::string error;
   if (!mfu::ParseOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "modem-update: %s\nTry 'modem-update --help'.\n", error.c_str());
+    // The messages are German, in the text table's character set, like --help.
+    const std::string text = "modem-update: " + error + "\nMehr mit 'modem-update --help'.\n";
+    std::fputs((mfu::TerminalWantsUtf8() ? mfu::Cp1252ToUtf8(text) : text).c_str(), stderr);
     return mfu::kExitUsage;
   }
   // The developer diagnostics ("READ TIMEOUT", ...) are not the user's: only
@@ -66,7 +68,8 @@ int main(int argc, char** argv) {
   }
   for (const std::string& port : options.ports) {
     if (!mfu::PortOptionFits(port.c_str())) {
-      std::fprintf(stderr, "modem-update: --port: the path is longer than the system allows\n");
+      const std::string text = "modem-update: --port: der Pfad ist l\xE4nger, als das System erlaubt\n";
+      std::fputs((mfu::TerminalWantsUtf8() ? mfu::Cp1252ToUtf8(text) : text).c_str(), stderr);
       return mfu::kExitUsage;
     }
   }

@@ -175,7 +175,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
         options.*flag.field = true;
         known = true;
       } else if (arg.rfind(std::string(flag.name) + "=", 0) == 0) {
-        error = "option '" + std::string(flag.name) + "' doesn't allow an argument";
+        error = "Option '" + std::string(flag.name) + "' nimmt kein Argument";
         return false;
       }
     }
@@ -186,7 +186,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
       std::string value;
       if (arg == valued.name || (!short_form.empty() && arg == short_form)) {
         if (i + 1 >= argc) {
-          error = "option '" + arg + "' requires an argument";
+          error = "Option '" + arg + "' braucht ein Argument";
           return false;
         }
         value = argv[++i];
@@ -198,7 +198,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
         continue;
       }
       if (value.empty()) {
-        error = "option '" + std::string(valued.name) + "' requires a non-empty argument";
+        error = "Option '" + std::string(valued.name) + "' braucht ein nicht leeres Argument";
         return false;
       }
       if (valued.field == &Options::port) {
@@ -213,7 +213,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
       std::string value;
       if (arg == "--progress-fd") {
         if (i + 1 >= argc) {
-          error = "option '--progress-fd' requires an argument";
+          error = "Option '--progress-fd' braucht ein Argument";
           return false;
         }
         value = argv[++i];
@@ -225,48 +225,48 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
       const long fd = std::strtol(value.c_str(), &end, 10);
       // 0 to 2 are the run's own streams.
       if (value.empty() || *end != '\0' || errno != 0 || fd < 3 || fd > 1023) {
-        error = "option '--progress-fd' requires a descriptor number from 3 to 1023";
+        error = "Option '--progress-fd' braucht eine Deskriptornummer von 3 bis 1023";
         return false;
       }
       options.progress_fd = static_cast<int>(fd);
       known = true;
     }
     if (!known) {
-      error = (arg.size() > 1 && arg[0] == '-') ? "unrecognized option '" + arg + "'"
-                                                 : "unexpected argument '" + arg + "'";
+      error = (arg.size() > 1 && arg[0] == '-') ? "unbekannte Option '" + arg + "'"
+                                                 : "unerwartetes Argument '" + arg + "'";
       return false;
     }
   }
   if (options.simulate && !options.port.empty()) {
-    error = "--port and --simulate exclude each other";
+    error = "--port und --simulate schlie\xDF" "en einander aus";
     return false;
   }
   if (options.ports.size() > 1) {
     // One process per port, each with its own log file (named after the
     // port's last path element): two ports of one name would share it.
     if (!options.console) {
-      error = "several --port need --console";
+      error = "mehrere --port brauchen --console";
       return false;
     }
     for (std::size_t a = 0; a < options.ports.size(); ++a) {
       for (std::size_t b = a + 1; b < options.ports.size(); ++b) {
         if (options.ports[a] == options.ports[b]) {
-          error = "--port '" + options.ports[a] + "' given twice";
+          error = "--port '" + options.ports[a] + "' zweimal angegeben";
           return false;
         }
         if (PortShortName(options.ports[a]) == PortShortName(options.ports[b])) {
-          error = "--port '" + options.ports[a] + "' and '" + options.ports[b] + "' end in the same name";
+          error = "--port '" + options.ports[a] + "' und '" + options.ports[b] + "' enden auf denselben Namen";
           return false;
         }
       }
     }
   }
   if (options.probe && !options.list_ports) {
-    error = "--probe needs --list-ports";
+    error = "--probe braucht --list-ports";
     return false;
   }
   if (!options.console && (options.yes || !options.save_log.empty())) {
-    error = "--yes and --save-log need --console";
+    error = "--yes und --save-log brauchen --console";
     return false;
   }
   return true;

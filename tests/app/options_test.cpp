@@ -30,22 +30,22 @@ TEST(Options, GnuFormsAndOneLineErrors) {
       {{"--port=/dev/serial/by-id/usb-x-if00"}, true, "/dev/serial/by-id/usb-x-if00"},
       {{"-p", "/dev/ttyACM0"}, true, "/dev/ttyACM0"},
       {{"-p/dev/ttyACM1"}, true, "/dev/ttyACM1"},
-      {{"--port"}, false, "option '--port' requires an argument"},
-      {{"--port="}, false, "option '--port' requires a non-empty argument"},
-      {{"--yes=1"}, false, "option '--yes' doesn't allow an argument"},
-      {{"--colsole"}, false, "unrecognized option '--colsole'"},
-      {{"stray"}, false, "unexpected argument 'stray'"},
-      {{"--simulate", "-p", "COM1"}, false, "--port and --simulate exclude each other"},
-      {{"--yes"}, false, "--yes and --save-log need --console"},
+      {{"--port"}, false, "Option '--port' braucht ein Argument"},
+      {{"--port="}, false, "Option '--port' braucht ein nicht leeres Argument"},
+      {{"--yes=1"}, false, "Option '--yes' nimmt kein Argument"},
+      {{"--colsole"}, false, "unbekannte Option '--colsole'"},
+      {{"stray"}, false, "unerwartetes Argument 'stray'"},
+      {{"--simulate", "-p", "COM1"}, false, "--port und --simulate schlie\xDF" "en einander aus"},
+      {{"--yes"}, false, "--yes und --save-log brauchen --console"},
       // Several modems: the first --port stays the port of a single run.
       {{"--console", "-p", "/dev/ttyUSB0", "--port=/dev/ttyUSB1"}, true, "/dev/ttyUSB0"},
-      {{"-p", "/dev/ttyUSB0", "-p", "/dev/ttyUSB1"}, false, "several --port need --console"},
-      {{"--console", "-p", "COM1", "-p", "COM1"}, false, "--port 'COM1' given twice"},
+      {{"-p", "/dev/ttyUSB0", "-p", "/dev/ttyUSB1"}, false, "mehrere --port brauchen --console"},
+      {{"--console", "-p", "COM1", "-p", "COM1"}, false, "--port 'COM1' zweimal angegeben"},
       {{"--console", "-p", "/dev/a/ttyUSB0", "-p", "/dev/b/ttyUSB0"}, false,
-       "--port '/dev/a/ttyUSB0' and '/dev/b/ttyUSB0' end in the same name"},
-      {{"--progress-fd", "2"}, false, "option '--progress-fd' requires a descriptor number from 3 to 1023"},
-      {{"--progress-fd=3x"}, false, "option '--progress-fd' requires a descriptor number from 3 to 1023"},
-      {{"--probe"}, false, "--probe needs --list-ports"},
+       "--port '/dev/a/ttyUSB0' und '/dev/b/ttyUSB0' enden auf denselben Namen"},
+      {{"--progress-fd", "2"}, false, "Option '--progress-fd' braucht eine Deskriptornummer von 3 bis 1023"},
+      {{"--progress-fd=3x"}, false, "Option '--progress-fd' braucht eine Deskriptornummer von 3 bis 1023"},
+      {{"--probe"}, false, "--probe braucht --list-ports"},
   };
   for (const Row& row : rows) {
     std::vector<const char*> argv = {"modem-update"};
@@ -128,7 +128,7 @@ TEST(Options, HelpManPageAndParserListTheSameOptions) {
     Options options;
     std::string error;
     if (!ParseOptions(static_cast<int>(argv.size()), argv.data(), options, error) &&
-        error.find("requires an argument") != std::string::npos) {
+        error.find("braucht ein Argument") != std::string::npos) {
       argv.push_back("x");
       error.clear();
     }
