@@ -1,9 +1,10 @@
 // A serial port behind a terminal server, over one TCP connection. The read
-// record follows the termios backend's: armed, waited for with a limit, left
-// pending with its bytes when the limit passes. Bytes from the socket go
-// through the Telnet decoder (rfc2217) into `input_`, from which reads take
-// them; a read's 250 ms gap counts from the last data byte it took, so that
-// Telnet commands between data bytes do not stretch an answer.
+// record and its waits are PolledDevice's, as for the termios port: armed,
+// waited for with a limit, left pending with its bytes when the limit passes.
+// Bytes from the socket go through the Telnet decoder (rfc2217) into
+// `input_`, from which reads take them; a read's 250 ms gap counts from the
+// last data byte it took, so that Telnet commands between data bytes do not
+// stretch an answer.
 //
 // Every send to the socket is non-blocking and made under `send_lock_`;
 // waits for room happen outside it. A data write may stop between the two
@@ -35,6 +36,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "serial/posix/polled_device.h"
 
 namespace mfu {
 namespace {
@@ -51,7 +53,6 @@ constexpr std::uint8_t kParityNone = 1, kStopBitsOne = 1;
 constexpr std::uint8_t kControlDtrOn = 8, kControlDtrOff = 9, kControlRtsOn = 11;
 constexpr std::uint8_t kPurgeReceive = 1, kPurgeBoth = 3;
 constexpr std::uint32_t kBaudrate = 57600;
-constexpr std::uint32_t kWorkingIntervalMs = 250;
 // Subnegotiations longer than this are no COM-PORT-OPTION of interest.
 constexpr std::size_t kSbLimit = 64;
 
@@ -74,31 +75,6 @@ std::uint32_t MapErrno(int error) {
   }
 }
 
-void Drain(int wake_fd) {
-  std::uint64_t value = 0;
-  while (::read(wake_fd, &value, sizeof value) > 0) {
-  }
-}
-
-void Wake(int wake_fd) {
-  const std::uint64_t one = 1;
-  (void)!::write(wake_fd, &one, sizeof one);
-}
-
-int PollFor(int fd, short events, int wake_fd, Clock::time_point deadline, short& revents, bool& woken) {
-  pollfd fds[2] = {{fd, events, 0}, {wake_fd, POLLIN, 0}};
-  int timeout_ms = -1;
-  if (deadline != Clock::time_point::max()) {
-    const auto left = deadline - Clock::now();
-    const auto ms = left <= Clock::duration::zero() ? 0 : std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    timeout_ms = ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
-  }
-  const int rc = ::poll(fds, 2, timeout_ms);
-  revents = fds[0].revents;
-  woken = (fds[1].revents & POLLIN) != 0;
-  return rc;
-}
-
 // Owns a descriptor until released.
 class Fd {
  public:
@@ -115,18 +91,11 @@ class Fd {
   int fd_;
 };
 
-class NetDevice final : public SerialDevice {
+class NetDevice final : public PolledDevice {
  public:
   // Takes over the three descriptors.
   NetDevice(int socket, int read_wake, int write_wake, bool telnet)
-      : fd_(socket), read_wake_(read_wake), write_wake_(write_wake), telnet_(telnet) {}
-
-  ~NetDevice() override {
-    Close();
-    ::close(fd_);
-    ::close(read_wake_);
-    ::close(write_wake_);
-  }
+      : PolledDevice(socket, read_wake, write_wake), telnet_(telnet) {}
 
   // Our side of the negotiation: BINARY both ways, COM-PORT-OPTION.
   void Offer() {
@@ -160,28 +129,6 @@ class NetDevice final : public SerialDevice {
     return SendControl(std::move(command));
   }
 
-  bool GetTimeouts(PortSettings& timeouts) override {
-    if (closed_.load()) return false;
-    const std::uint32_t interval = interval_ms_.load();
-    timeouts.bytes.resize(sizeof interval);
-    std::memcpy(timeouts.bytes.data(), &interval, sizeof interval);
-    return true;
-  }
-
-  bool SetTimeouts(const PortSettings& timeouts) override {
-    if (closed_.load() || timeouts.bytes.size() != sizeof(std::uint32_t)) return false;
-    std::uint32_t interval = 0;
-    std::memcpy(&interval, timeouts.bytes.data(), sizeof interval);
-    interval_ms_.store(interval);
-    return true;
-  }
-
-  bool ApplyWorkingTimeouts() override {
-    if (closed_.load()) return false;
-    interval_ms_.store(kWorkingIntervalMs);
-    return true;
-  }
-
   bool SetupQueues(std::uint32_t, std::uint32_t) override { return !closed_.load(); }
 
   bool SetDtr(bool on) override {
@@ -208,9 +155,7 @@ class NetDevice final : public SerialDevice {
       AppendComPort(command, kPurgeData, &which, 1);
       sent = SendControl(std::move(command));
     }
-    purge_generation_.fetch_add(1);
-    Wake(read_wake_);
-    Wake(write_wake_);
+    AbortPending();
     return sent;
   }
 
@@ -273,48 +218,6 @@ class NetDevice final : public SerialDevice {
     }
   }
 
-  IoResult StartRead(std::uint8_t* buffer, std::uint32_t max) override {
-    std::lock_guard<std::mutex> guard(read_lock_);
-    const ReadRecord earlier = read_;
-    read_ = ReadRecord{};
-    if (closed_.load()) return Failed(kErrorInvalidHandle, 0);
-    read_.armed = true;
-    read_.buffer = buffer;
-    read_.max = max;
-    read_.generation = purge_generation_.load();
-    if (earlier.armed && !earlier.finished && earlier.count > 0 && earlier.generation == read_.generation) {
-      read_.count = std::min(earlier.count, max);
-      if (earlier.buffer != buffer) std::memmove(buffer, earlier.buffer, read_.count);
-      read_.finished = true;
-      return IoResult{IoResult::State::kCompleted, read_.count, kErrorSuccess};
-    }
-    if (max == 0) {
-      read_.finished = true;
-      return IoResult{IoResult::State::kCompleted, 0, kErrorSuccess};
-    }
-    return IoResult{IoResult::State::kPending, 0, kErrorIoPending};
-  }
-
-  bool WaitRead(Millis limit) override {
-    std::lock_guard<std::mutex> guard(read_lock_);
-    if (!read_.armed || read_.finished) return true;
-    return RunRead(DeadlineAfter(limit), false);
-  }
-
-  IoResult ReadResult() override {
-    std::lock_guard<std::mutex> guard(read_lock_);
-    if (!read_.armed) return IoResult{IoResult::State::kCompleted, 0, kErrorSuccess};
-    if (!read_.finished && !RunRead(Clock::now(), true)) return Failed(kErrorIoIncomplete, 0);
-    if (read_.error != kErrorSuccess) return Failed(read_.error, read_.count);
-    return IoResult{IoResult::State::kCompleted, read_.count, kErrorSuccess};
-  }
-
-  void Close() override {
-    if (closed_.exchange(true)) return;
-    Wake(read_wake_);
-    Wake(write_wake_);
-  }
-
  private:
   struct PendingWrite {
     std::vector<std::uint8_t> encoded;  // the data, 0xFF doubled for Telnet
@@ -324,21 +227,6 @@ class NetDevice final : public SerialDevice {
     std::uint32_t generation = 0;
     bool active = false;
   };
-
-  struct ReadRecord {
-    bool armed = false;
-    bool finished = false;
-    std::uint8_t* buffer = nullptr;
-    std::uint32_t max = 0;
-    std::uint32_t count = 0;
-    std::uint32_t error = kErrorSuccess;
-    std::uint32_t generation = 0;
-    Clock::time_point last_byte{};
-  };
-
-  static IoResult Failed(std::uint32_t error, std::uint32_t count) {
-    return IoResult{IoResult::State::kFailed, count, error};
-  }
 
   static void AppendComPort(std::vector<std::uint8_t>& out, std::uint8_t command, const std::uint8_t* value,
                             std::size_t size) {
@@ -435,7 +323,7 @@ class NetDevice final : public SerialDevice {
 
   // The Telnet decoder: data bytes to input_, commands consumed. `drop`
   // data bytes are dropped (they came before a purge). Called with
-  // read_lock_ held.
+  // the read lock held.
   void Decode(const std::uint8_t* bytes, std::size_t size, std::size_t drop) {
     for (std::size_t i = 0; i < size; ++i) {
       const bool keep = i >= drop;
@@ -532,7 +420,7 @@ class NetDevice final : public SerialDevice {
 
   enum class PumpResult { kGot, kEmpty, kEnd, kError };
 
-  // One receive from the socket into the decoder. Called with read_lock_.
+  // One receive from the socket into the decoder. Called with the read lock held.
   PumpResult Pump(int& error) {
     std::uint8_t raw[4096];
     for (;;) {
@@ -553,88 +441,46 @@ class NetDevice final : public SerialDevice {
     }
   }
 
-  void Finish(std::uint32_t error) {
-    read_.finished = true;
-    read_.error = error;
+  // Hands decoded data to the read (what came before a purge is dropped),
+  // sends our Telnet commands that wait, and receives what the socket has.
+  Step TakeInput(ReadRecord& read) override {
+    if (input_generation_ != read.generation) {
+      input_.clear();  // what came before the purge
+      input_generation_ = read.generation;
+    }
+    if (!input_.empty()) {
+      const std::size_t take = std::min<std::size_t>(input_.size(), read.max - read.count);
+      std::copy_n(input_.begin(), take, read.buffer + read.count);
+      input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(take));
+      read.Took(static_cast<std::uint32_t>(take));
+      if (read.count >= read.max) return Step::kMore;
+    }
+    {
+      std::lock_guard<std::mutex> guard(send_lock_);
+      if (!mid_escape_) (void)FlushControl();
+    }
+    int error = 0;
+    const PumpResult pumped = Pump(error);
+    if (pumped == PumpResult::kGot) return Step::kMore;
+    if (pumped == PumpResult::kEmpty) return Step::kIdle;
+    // The server closed the connection, or it broke: the line is gone. A
+    // burst already taken is delivered first; the next read fails.
+    read.Finish(read.count > 0 ? kErrorSuccess
+                               : (pumped == PumpResult::kEnd ? kErrorDeviceRemoved : MapErrno(error)));
+    return Step::kEnded;
   }
 
-  // As the termios backend's: true when the read is complete; false when
-  // `limit_at` passed first (the read stays armed with its bytes).
-  bool RunRead(Clock::time_point limit_at, bool take_begun_burst) {
-    Drain(read_wake_);
-    for (;;) {
-      if (closed_.load() || purge_generation_.load() != read_.generation) {
-        Finish(kErrorOperationAborted);
-        return true;
-      }
-      if (input_generation_ != read_.generation) {
-        input_.clear();  // what came before the purge
-        input_generation_ = read_.generation;
-      }
-      if (!input_.empty()) {
-        const std::size_t take = std::min<std::size_t>(input_.size(), read_.max - read_.count);
-        std::copy_n(input_.begin(), take, read_.buffer + read_.count);
-        input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(take));
-        read_.count += static_cast<std::uint32_t>(take);
-        read_.last_byte = Clock::now();
-        if (read_.count >= read_.max) {
-          Finish(kErrorSuccess);
-          return true;
-        }
-      }
-      {
-        std::lock_guard<std::mutex> guard(send_lock_);
-        if (!mid_escape_) (void)FlushControl();
-      }
-      int error = 0;
-      const PumpResult pumped = Pump(error);
-      if (pumped == PumpResult::kGot) continue;
-      const bool begun = read_.count > 0;
-      if (pumped != PumpResult::kEmpty) {
-        // The server closed the connection, or it broke: the line is gone.
-        // A burst already taken is delivered first; the next read fails.
-        Finish(begun ? kErrorSuccess : (pumped == PumpResult::kEnd ? kErrorDeviceRemoved : MapErrno(error)));
-        return true;
-      }
-      const Clock::time_point now = Clock::now();
-      Clock::time_point deadline = limit_at;
-      if (begun) {
-        const std::uint32_t interval = interval_ms_.load();
-        const Clock::time_point gap_end =
-            interval == 0 ? Clock::time_point::max() : read_.last_byte + RealDuration(interval);
-        if (now >= gap_end) {
-          Finish(kErrorSuccess);
-          return true;
-        }
-        deadline = take_begun_burst ? gap_end : std::min(gap_end, limit_at);
-      }
-      if (now >= deadline) return false;
-      short revents = 0;
-      bool woken = false;
-      if (PollFor(fd_, POLLIN, read_wake_, deadline, revents, woken) < 0 && errno != EINTR) {
-        Finish(MapErrno(errno));
-        return true;
-      }
-      if (woken) Drain(read_wake_);
-    }
-  }
+  std::uint32_t ErrorOfErrno(int error) const override { return MapErrno(error); }
 
   enum class TelnetState { kData, kIac, kOption, kSb, kSbIac };
 
-  const int fd_;
-  const int read_wake_;   // eventfd: Close and Purge wake a blocked read
-  const int write_wake_;  // eventfd: Close and Purge wake a blocked write
   const bool telnet_;
-  std::atomic<bool> closed_{false};
-  std::atomic<std::uint32_t> purge_generation_{0};
-  std::atomic<std::uint32_t> interval_ms_{0};
   std::atomic<bool> write_pending_{false};
   std::atomic<bool> wrote_{false};
   std::atomic<std::size_t> discard_raw_{0};  // socket bytes that came before a purge
   std::atomic<int> modem_state_{-1};         // NOTIFY-MODEMSTATE's byte; -1 until one came
 
-  std::mutex read_lock_;  // the read record, the decoder and input_
-  ReadRecord read_;
+  // The decoder and input_: the reader's, under the read lock (TakeInput).
   std::deque<std::uint8_t> input_;  // data bytes not yet taken by a read
   std::uint32_t input_generation_ = 0;
   TelnetState telnet_state_ = TelnetState::kData;

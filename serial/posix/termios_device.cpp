@@ -1,9 +1,7 @@
 // The serial port on Linux: a termios device opened non-blocking, with every
 // wait done by poll() so that Close() and Purge() from another thread can wake
-// it. The read record follows the overlapped model of the port code: a read is
-// armed, waited for with a limit, and when the limit passes it stays armed
-// with what it has taken so far; bytes that come later belong to that read,
-// and re-arming hands its bytes to the new read.
+// it. The read record and its waits are PolledDevice's; this device fetches
+// the bytes with read().
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -25,6 +23,7 @@
 #include "platform/clock.h"
 #include "serial/posix/hardware_port.h"
 #include "serial/posix/net_port.h"
+#include "serial/posix/polled_device.h"
 #include "serial/posix/posix_ports.h"
 #include "serial/serial_device.h"
 
@@ -76,52 +75,14 @@ struct SavedState {
   int lines_valid;
 };
 
-// Saved timeouts: the read interval in ms (0: a read waits for its count).
-struct SavedTimeouts {
-  std::uint32_t interval_ms;
-};
-
-int PollFor(int fd, short events, int wake_fd, Clock::time_point deadline, short& revents, bool& woken) {
-  pollfd fds[2] = {{fd, events, 0}, {wake_fd, POLLIN, 0}};
-  int timeout_ms = -1;
-  if (deadline != Clock::time_point::max()) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-      timeout_ms = 0;
-    } else {
-      // Round up so that the wait never ends a little before the deadline.
-      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-      timeout_ms = ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
-    }
-  }
-  const int rc = ::poll(fds, 2, timeout_ms);
-  revents = fds[0].revents;
-  woken = (fds[1].revents & POLLIN) != 0;
-  return rc;
-}
-
-void Drain(int wake_fd) {
-  std::uint64_t value = 0;
-  while (::read(wake_fd, &value, sizeof value) > 0) {
-  }
-}
-
-void Wake(int wake_fd) {
-  const std::uint64_t one = 1;
-  (void)!::write(wake_fd, &one, sizeof one);
-}
-
-class TermiosDevice final : public SerialDevice {
+class TermiosDevice final : public PolledDevice {
  public:
-  TermiosDevice(int fd, int read_wake, int write_wake) : fd_(fd), read_wake_(read_wake), write_wake_(write_wake) {}
+  TermiosDevice(int fd, int read_wake, int write_wake) : PolledDevice(fd, read_wake, write_wake) {}
 
   ~TermiosDevice() override {
     Close();
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-    ::close(read_wake_);
-    ::close(write_wake_);
   }
 
   bool GetState(PortSettings& state) override {
@@ -184,28 +145,6 @@ class TermiosDevice final : public SerialDevice {
     return true;
   }
 
-  bool GetTimeouts(PortSettings& timeouts) override {
-    if (closed_.load()) return false;
-    SavedTimeouts saved{interval_ms_.load()};
-    timeouts.bytes.resize(sizeof saved);
-    std::memcpy(timeouts.bytes.data(), &saved, sizeof saved);
-    return true;
-  }
-
-  bool SetTimeouts(const PortSettings& timeouts) override {
-    if (closed_.load() || timeouts.bytes.size() != sizeof(SavedTimeouts)) return false;
-    SavedTimeouts saved{};
-    std::memcpy(&saved, timeouts.bytes.data(), sizeof saved);
-    interval_ms_.store(saved.interval_ms);
-    return true;
-  }
-
-  bool ApplyWorkingTimeouts() override {
-    if (closed_.load()) return false;
-    interval_ms_.store(kWorkingIntervalMs);
-    return true;
-  }
-
   // The Linux serial drivers size their queues themselves (4 KiB and more),
   // which is at least what the modem dialogue needs.
   bool SetupQueues(std::uint32_t, std::uint32_t) override { return !closed_.load(); }
@@ -228,9 +167,7 @@ class TermiosDevice final : public SerialDevice {
     // not read yet.
     const bool drop_output = write_pending_.load() || !wrote_.load();
     const bool flushed = ::tcflush(fd_, drop_output ? TCIOFLUSH : TCIFLUSH) == 0;
-    purge_generation_.fetch_add(1);
-    Wake(read_wake_);
-    Wake(write_wake_);
+    AbortPending();
     return flushed;
   }
 
@@ -327,59 +264,28 @@ class TermiosDevice final : public SerialDevice {
     return IoResult{IoResult::State::kCompleted, write_.done, kErrorSuccess};
   }
 
- public:
-  IoResult StartRead(std::uint8_t* buffer, std::uint32_t max) override {
-    std::lock_guard<std::mutex> guard(read_lock_);
-    // Re-arming ends an earlier read that is still pending. What it has not
-    // taken stays on the line for this one; what it has taken (a burst its
-    // limit cut short) is the modem's answer nobody has fetched yet, and
-    // becomes this read's result rather than being lost. A purge dropped it.
-    const ReadRecord earlier = read_;
-    read_ = ReadRecord{};
-    if (closed_.load()) return Failed(kErrorInvalidHandle, 0);
-    read_.armed = true;
-    read_.buffer = buffer;
-    read_.max = max;
-    read_.generation = purge_generation_.load();
-    if (earlier.armed && !earlier.finished && earlier.count > 0 && earlier.generation == read_.generation) {
-      read_.count = earlier.count < max ? earlier.count : max;
-      if (earlier.buffer != buffer) std::memmove(buffer, earlier.buffer, read_.count);
-      read_.finished = true;
-      return IoResult{IoResult::State::kCompleted, read_.count, kErrorSuccess};
+  Step TakeInput(ReadRecord& read) override {
+    const ssize_t n = ::read(fd_, read.buffer + read.count, read.max - read.count);
+    if (n > 0) {
+      read.Took(static_cast<std::uint32_t>(n));
+      return Step::kMore;
     }
-    if (max == 0) {
-      read_.finished = true;
-      return IoResult{IoResult::State::kCompleted, 0, kErrorSuccess};
+    if (n < 0 && errno == EINTR) return Step::kMore;
+    if (n == 0 || errno != EAGAIN) {
+      // End of file or a line error: the device has gone.
+      const int system_error = n == 0 ? 0 : errno;
+      read.Finish(n == 0 ? kErrorDeviceRemoved : MapErrno(system_error), system_error);
+      return Step::kEnded;
     }
-    return IoResult{IoResult::State::kPending, 0, kErrorIoPending};
+    return Step::kIdle;
   }
 
-  bool WaitRead(Millis limit) override {
-    std::lock_guard<std::mutex> guard(read_lock_);
-    if (!read_.armed || read_.finished) return true;
-    return RunRead(DeadlineAfter(limit), false);
-  }
+  std::uint32_t ErrorOfErrno(int error) const override { return MapErrno(error); }
 
-  IoResult ReadResult() override {
-    std::lock_guard<std::mutex> guard(read_lock_);
-    if (!read_.armed) return IoResult{IoResult::State::kCompleted, 0, kErrorSuccess};
-    if (!read_.finished && !RunRead(Clock::now(), true)) return Failed(kErrorIoIncomplete, 0);
-    if (read_.error != kErrorSuccess) {
-      IoResult failed = Failed(read_.error, read_.count);
-      failed.system_error = read_.system_error;
-      return failed;
-    }
-    return IoResult{IoResult::State::kCompleted, read_.count, kErrorSuccess};
+  // The other end hung up (a pseudo-terminal's master closed).
+  bool HungUp(short revents) const override {
+    return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (revents & POLLIN) == 0;
   }
-
-  void Close() override {
-    if (closed_.exchange(true)) return;
-    Wake(read_wake_);
-    Wake(write_wake_);
-  }
-
- private:
-  static constexpr std::uint32_t kWorkingIntervalMs = 250;
 
   struct PendingWrite {
     const std::uint8_t* data = nullptr;
@@ -389,102 +295,9 @@ class TermiosDevice final : public SerialDevice {
     bool active = false;
   };
 
-  struct ReadRecord {
-    bool armed = false;
-    bool finished = false;
-    std::uint8_t* buffer = nullptr;
-    std::uint32_t max = 0;
-    std::uint32_t count = 0;
-    std::uint32_t error = kErrorSuccess;
-    int system_error = 0;  // the errno behind `error`
-    std::uint32_t generation = 0;
-    Clock::time_point last_byte{};  // when the latest of its bytes was taken
-  };
-
-  static IoResult Failed(std::uint32_t error, std::uint32_t count) {
-    return IoResult{IoResult::State::kFailed, count, error};
-  }
-
-  void Finish(std::uint32_t error, int system_error = 0) {
-    read_.finished = true;
-    read_.error = error;
-    read_.system_error = system_error;
-  }
-
-  // Runs the armed read: takes bytes until the count is in or the read
-  // interval has passed after the last byte (true: the read is complete).
-  // Until then it waits no longer than `limit_at` and returns false: the
-  // read stays armed, the bytes taken so far stay in the record, and bytes
-  // that come later are added to them. With `take_begun_burst` (the
-  // completion check) a read that holds bytes is not left at `limit_at` but
-  // taken to the end of its burst. Called with read_lock_ held.
-  bool RunRead(Clock::time_point limit_at, bool take_begun_burst) {
-    Drain(read_wake_);
-    for (;;) {
-      if (closed_.load() || purge_generation_.load() != read_.generation) {
-        Finish(kErrorOperationAborted);
-        return true;
-      }
-      // Take what is there without waiting.
-      const ssize_t n = ::read(fd_, read_.buffer + read_.count, read_.max - read_.count);
-      if (n > 0) {
-        read_.count += static_cast<std::uint32_t>(n);
-        read_.last_byte = Clock::now();
-        if (read_.count >= read_.max) {
-          Finish(kErrorSuccess);
-          return true;
-        }
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n == 0 || (n < 0 && errno != EAGAIN)) {
-        // End of file or a line error: the device has gone.
-        const int system_error = n == 0 ? 0 : errno;
-        Finish(n == 0 ? kErrorDeviceRemoved : MapErrno(system_error), system_error);
-        return true;
-      }
-      const Clock::time_point now = Clock::now();
-      const bool begun = read_.count > 0;
-      Clock::time_point deadline = limit_at;
-      if (begun) {
-        const std::uint32_t interval = interval_ms_.load();
-        const Clock::time_point gap_end =
-            interval == 0 ? Clock::time_point::max() : read_.last_byte + RealDuration(interval);
-        if (now >= gap_end) {
-          Finish(kErrorSuccess);
-          return true;
-        }
-        deadline = take_begun_burst ? gap_end : std::min(gap_end, limit_at);
-      }
-      if (now >= deadline) return false;
-      short revents = 0;
-      bool woken = false;
-      const int rc = PollFor(fd_, POLLIN, read_wake_, deadline, revents, woken);
-      if (rc < 0 && errno != EINTR) {
-        const int system_error = errno;
-        Finish(MapErrno(system_error), system_error);
-        return true;
-      }
-      if (woken) Drain(read_wake_);
-      if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (revents & POLLIN) == 0) {
-        // The other end hung up (a pseudo-terminal's master closed).
-        Finish(begun ? kErrorSuccess : kErrorDeviceRemoved);
-        return true;
-      }
-    }
-  }
-
-  const int fd_;
-  const int read_wake_;   // eventfd: Close and Purge wake a blocked read
-  const int write_wake_;  // eventfd: Close and Purge wake a blocked write
-  std::atomic<bool> closed_{false};
-  std::atomic<std::uint32_t> purge_generation_{0};
-  std::atomic<std::uint32_t> interval_ms_{0};
   std::atomic<bool> write_pending_{false};  // a write waits in FinishWrite
   std::atomic<bool> wrote_{false};          // a write of ours has completed
 
-  std::mutex read_lock_;
-  ReadRecord read_;
   std::mutex write_lock_;
   PendingWrite write_;
 };

@@ -10,12 +10,12 @@
 #include <shlobj.h>
 #include <sys/stat.h>
 
-#include <climits>
 #include <cstdio>
 #include <string>
 
 #include "ui/cp1252.h"
 #include "ui/journal_store.h"
+#include "ui/win32/runtime_write.h"
 
 namespace mfu {
 namespace {
@@ -48,16 +48,7 @@ class RuntimeJournalFile final : public JournalFile {
   RuntimeJournalFile(const RuntimeJournalFile&) = delete;
   RuntimeJournalFile& operator=(const RuntimeJournalFile&) = delete;
 
-  bool Append(const char* data, std::size_t size) override {
-    while (size > 0) {
-      const unsigned piece = size > static_cast<std::size_t>(INT_MAX / 2) ? INT_MAX / 2 : static_cast<unsigned>(size);
-      const int written = ::_write(fd_, data, piece);
-      if (written <= 0) return false;
-      data += written;
-      size -= static_cast<std::size_t>(written);
-    }
-    return true;
-  }
+  bool Append(const char* data, std::size_t size) override { return RuntimeWriteAll(fd_, data, size); }
 
  private:
   const int fd_;

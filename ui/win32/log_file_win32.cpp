@@ -6,10 +6,10 @@
 #include <io.h>
 #include <sys/stat.h>
 
-#include <climits>
 #include <memory>
 
 #include "ui/log_file.h"
+#include "ui/win32/runtime_write.h"
 
 namespace mfu {
 namespace {
@@ -25,17 +25,7 @@ class RuntimeLogFile final : public LogFile {
   ~RuntimeLogFile() override { (void)Close(); }
 
   bool Write(const char* data, std::size_t size) override {
-    if (fd_ < 0) return false;
-    while (size > 0) {
-      const unsigned piece = size > static_cast<std::size_t>(INT_MAX / 2) ? INT_MAX / 2 : static_cast<unsigned>(size);
-      // In text mode the result counts the bytes taken from `data`, before
-      // the "\r" are added.
-      const int written = ::_write(fd_, data, piece);
-      if (written <= 0) return false;
-      data += written;
-      size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return fd_ >= 0 && RuntimeWriteAll(fd_, data, size);
   }
 
   bool Close() override {
