@@ -405,9 +405,9 @@ case $mode in
     grep -A1 "Update ist fehlgeschlagen." "$work/out" | LC_ALL=C grep -Eqx "$cause" || fail "no cause line: $cause"
     LC_ALL=C grep -aEq "$cause" "$work/update.hlg" || fail "the cause is not in the log file" ;;
 esac
-# The journal: the failed run keeps its whole log in one file, UTF-8 with LF,
+# The journal: each failed run keeps its whole log in one file, UTF-8 with LF,
 # named by the log's last line; its cause and outcome come back in --history.
-if [ "$mode" = znak ]; then
+if [ "$mode" = znak ] || [[ $mode == cause-* ]]; then
   journals=("$XDG_STATE_HOME"/modem-update/*.log)
   [ ${#journals[@]} -eq 1 ] && [ -f "${journals[0]}" ] || fail "not one journal: ${journals[*]}"
   journal=${journals[0]}
@@ -423,12 +423,10 @@ if [ "$mode" = znak ]; then
   history=$("$update" --history) || fail "--history: exit $?"
   [ "$(wc -l <<<"$history")" -eq 1 ] || fail "--history: $history"
   grep -qE "^[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9:]{8}  $port  fehlgeschlagen" <<<"$history" || fail "--history: $history"
-  # The cause line, where the log has one, is the journal's and the history's.
-  cause=$(grep -m1 "^Ursache:" "$work/out")
-  if [ -n "$cause" ]; then
-    [ "$(tail -n 3 "$journal" | head -n 1)" = "$cause" ] || fail "the journal's tail lacks: $cause"
-    grep -qF -- "  $cause" <<<"$history" || fail "--history lacks the cause: $history"
-  fi
+  # Every one of these runs logs its cause; it is the journal's and the history's.
+  cause=$(grep -m1 "^Ursache:" "$work/out") || fail "no cause line in the output"
+  [ "$(tail -n 3 "$journal" | head -n 1)" = "$cause" ] || fail "the journal's tail lacks: $cause"
+  grep -qF -- "  $cause" <<<"$history" || fail "--history lacks the cause: $history"
   echo "journal: $journal; history: $history"
 fi
 echo "PASS ($mode)"
