@@ -130,7 +130,15 @@ bool Win32SerialDevice::SetDtr(bool on) {
 
 bool Win32SerialDevice::Purge() {
   if (Closed()) return false;
-  return ::PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != FALSE;
+  const bool purged = ::PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != FALSE;
+  // The aborts, made sure of: Wine's PurgeComm only flushes the terminal's
+  // queues and leaves a pending ReadFile waiting for its first byte, so the
+  // interrupt of a wait for a silent modem would end only at the wait's
+  // limit. A record with nothing pending is not found, which is harmless;
+  // only its address is passed, so a reader arming it meanwhile is not raced.
+  ::CancelIoEx(handle_, &read_record_);
+  ::CancelIoEx(handle_, &write_record_);
+  return purged;
 }
 
 bool Win32SerialDevice::ClearErrors() {

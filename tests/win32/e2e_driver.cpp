@@ -6,7 +6,14 @@
 // stdout. Exit status 0 when every step happened in time, 1 otherwise; the
 // calling script judges the log.
 //
+// With --press-when-heard FILE TEXT the modem is a silent one that records
+// what it hears in FILE (a Z: path): "Beenden" is pressed as soon as FILE
+// holds TEXT, while the procedure still waits for the modem's answer, and the
+// program's process must have ended within --within MS, measured from before
+// the press; the time is written to stderr.
+//
 //   e2e_driver.exe [--update] [--timeout SECONDS] [--shot FILE.bmp]
+//                  [--press-when-heard FILE TEXT [--within MS]]
 #include <windows.h>
 
 #include <commctrl.h>
@@ -118,16 +125,64 @@ int Fail(const char* what, const std::string& log) {
   return 1;
 }
 
+bool FileHolds(const char* path, const char* text) {
+  FILE* in = std::fopen(path, "rb");
+  if (in == nullptr) return false;
+  std::string bytes;
+  char chunk[512];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
+  std::fclose(in);
+  return bytes.find(text) != std::string::npos;
+}
+
+// "Beenden" pressed while the procedure waits for the silent modem: the
+// program must be gone within `within_ms` of the press.
+int PressWhenHeard(HWND dialog, HWND pane, const char* heard, const char* text, long within_ms) {
+  while (TimeLeft() && !FileHolds(heard, text)) ::Sleep(20);
+  if (!FileHolds(heard, text)) return Fail("the modem did not hear what \"Beenden\" waits for", Text(pane));
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(dialog, &pid);
+  HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (process == nullptr) return Fail("cannot wait for the program's process", Text(pane));
+  const std::string log = Text(pane);
+  if (::WaitForSingleObject(process, 0) != WAIT_TIMEOUT) {
+    ::CloseHandle(process);
+    return Fail("the program ended before \"Beenden\"", log);
+  }
+  LARGE_INTEGER frequency, pressed, ended;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&pressed);
+  Click(dialog, IDOK);
+  const LONG left = static_cast<LONG>(g_deadline - ::GetTickCount());
+  const DWORD woke = ::WaitForSingleObject(process, left > 0 ? static_cast<DWORD>(left) : 0);
+  ::QueryPerformanceCounter(&ended);
+  ::CloseHandle(process);
+  const long ms = static_cast<long>((ended.QuadPart - pressed.QuadPart) * 1000 / frequency.QuadPart);
+  if (woke != WAIT_OBJECT_0) return Fail("the program did not end after \"Beenden\"", log);
+  std::fprintf(stderr, "e2e_driver: the program ended %ld ms after \"Beenden\"\n", ms);
+  if (ms >= within_ms) return Fail("the program ended too late after \"Beenden\"", log);
+  std::fwrite(log.data(), 1, log.size(), stdout);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool update = false;
   int timeout_s = 120;
   const char* shot = nullptr;
+  const char* heard = nullptr;
+  const char* heard_text = nullptr;
+  long within_ms = 1000;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--update") == 0) update = true;
     else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) timeout_s = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--shot") == 0 && i + 1 < argc) shot = argv[++i];
+    else if (std::strcmp(argv[i], "--press-when-heard") == 0 && i + 2 < argc) {
+      heard = argv[++i];
+      heard_text = argv[++i];
+    } else if (std::strcmp(argv[i], "--within") == 0 && i + 1 < argc) within_ms = std::atol(argv[++i]);
   }
   _setmode(_fileno(stdout), _O_BINARY);
   g_deadline = ::GetTickCount() + static_cast<DWORD>(timeout_s) * 1000;
@@ -141,6 +196,7 @@ int main(int argc, char** argv) {
   while (TimeLeft() && (pane = ::GetDlgItem(dialog, 1009)) == nullptr) ::Sleep(20);
   if (pane == nullptr) return Fail("the update window has no log pane", "");
 
+  if (heard != nullptr) return PressWhenHeard(dialog, pane, heard, heard_text, within_ms);
   std::string log;
   // The connection procedure ends with the download-mode answer (or with no
   // modem / no answer / a port the test image may not use).

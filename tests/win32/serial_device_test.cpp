@@ -126,6 +126,27 @@ TEST_F(PipeDeviceTest, RearmingAnEmptyPendingReadLosesNothingLater) {
   EXPECT_EQ(std::memcmp(buffer_, "OO", 2), 0);
 }
 
+// The connection procedure's interrupt purges the port while its worker
+// waits for a silent modem: the purge must end the pending read by itself
+// (PurgeComm does not, on a pipe or on Wine's ports), and the next read
+// must still get the peer's bytes.
+TEST_F(PipeDeviceTest, PurgeEndsAPendingRead) {
+  ASSERT_EQ(device_->StartRead(buffer_, sizeof buffer_).state, IoResult::State::kPending);
+  (void)device_->Purge();
+  ASSERT_TRUE(device_->WaitRead(10000));  // the peer sends nothing: only the purge can end it
+  const IoResult aborted = device_->ReadResult();
+  EXPECT_EQ(aborted.state, IoResult::State::kFailed);
+  EXPECT_EQ(aborted.error, kErrorOperationAborted);
+  EXPECT_EQ(aborted.count, 0u);
+  ASSERT_EQ(device_->StartRead(buffer_, sizeof buffer_).state, IoResult::State::kPending);
+  PeerSends("OK");
+  ASSERT_TRUE(device_->WaitRead(10000));
+  const IoResult next = device_->ReadResult();
+  ASSERT_EQ(next.state, IoResult::State::kCompleted);
+  EXPECT_EQ(next.count, 2u);
+  EXPECT_EQ(std::memcmp(buffer_, "OK", 2), 0);
+}
+
 TEST_F(PipeDeviceTest, WriteGoesOutWhole) {
   const std::string frame = "**\x18" "B0100000000aa51\r\n";
   IoResult write = device_->StartWrite(reinterpret_cast<const std::uint8_t*>(frame.data()),

@@ -20,6 +20,10 @@
 #      line's 250 ms quiet gap: about 4 minutes);
 #   3. ModemUpdate.exe finding the modem through a modem-class entry of the
 #      registry (added with `wine reg add`), no probe, ended by "Beenden";
+#      then the same with a silent modem (tools/wine/pty_line_peer.c
+#      --silent), "Beenden" pressed while the program waits for the answer
+#      to "at@d": exit status 3 within 1 s of the press, the modem heard
+#      "at@d" and "c" and nothing else;
 #      then, as on Windows 2000 and later, through an entry of the NT modem
 #      class alone; then, with the simulator moved to COM7, through the probe
 #      of the ports SERIALCOMM names after COM1 to COM4;
@@ -244,6 +248,31 @@ start_sim() {  # start_sim LOG [OPTIONS...]
   echo "modem-sim did not start" >&2
   return 1
 }
+start_silent() {  # start_silent HEARD: a modem that records what it hears and never answers
+  rm -f "$work/com1"
+  "$host/pty_line_peer" --silent "$1" "$work/com1" &
+  sim_pid=$!
+  for _ in $(seq 50); do
+    [ -L "$work/com1" ] && return 0
+    sleep 0.1
+  done
+  echo "the silent modem did not start" >&2
+  return 1
+}
+stop_modem() {
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+}
+wait_until() {  # wait_until TENTHS COMMAND...: true once COMMAND succeeds
+  local tenths=$1
+  shift
+  for _ in $(seq "$tenths"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
 
 run_window() {  # run_window OUT PROGRAM-EXIT-STATUS PROGRAM DRIVER-OPTIONS...
   local out=$1 status=$2 program=$3
@@ -309,19 +338,38 @@ expect_in "$work/log1.txt" "Name  - bc2780ix.bin"
 expect_in "$work/sim1.log" "ati4"
 echo "   passed in $(( $(date +%s) - t0 )) s"
 
-# One run of the program that finds the modem, shows the download mode and is
-# ended with "Beenden" (exit 3, no update): the modem leaves download mode.
-beenden_run() {  # beenden_run N
-  local n=$1
-  start_sim "$work/sim$n.log"
-  run_window "$work/log$n.txt" 3 "$exe" --timeout 120
-  sleep 0.5
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
-  expect_in "$work/log$n.txt" "Um Update zu starten"
+# One run of the program that finds the modem, ended with "Beenden" (exit 3,
+# no update). By default once it shows the download mode: the modem leaves
+# download mode. With WAY silent the modem never answers, and "Beenden" is
+# pressed while the program waits for the answer to "at@d": the program must
+# be gone within 1000 ms of the press (the driver measures from before it),
+# and the modem must have heard the command, then "c" and nothing more.
+heard_exactly() {  # heard_exactly FILE PRINTF-FORMAT
+  [ "$(od -An -c "$1")" = "$(printf "$2" | od -An -c)" ]
+}
+beenden_run() {  # beenden_run N [silent]
+  local n=$1 way=${2:-}
+  if [ "$way" = silent ]; then
+    start_silent "$work/heard$n"
+    run_window "$work/log$n.txt" 3 "$exe" --timeout 120 \
+      --press-when-heard "Z:${work//\//\\}\\heard$n" "at@d" --within 1000
+    # The "c" may reach the recording just after the program has gone.
+    wait_until 50 heard_exactly "$work/heard$n" 'at@d\r\nc' || {
+      echo "FAILED: the silent modem heard: $(od -An -c "$work/heard$n")" >&2
+      return 1
+    }
+    stop_modem
+    expect_not_in "$work/log$n.txt" "Keine Antwort"
+  else
+    start_sim "$work/sim$n.log"
+    run_window "$work/log$n.txt" 3 "$exe" --timeout 120
+    # The "c" may reach modem-sim just after the program has gone.
+    wait_until 50 grep -qaF "download mode left" "$work/sim$n.log" || true
+    stop_modem
+    expect_in "$work/log$n.txt" "Um Update zu starten"
+    expect_in "$work/sim$n.log" "download mode left"
+  fi
   expect_not_in "$work/log$n.txt" "Update l"
-  expect_in "$work/sim$n.log" "download mode left"
 }
 
 echo "== end to end: the registry's modem-class entry names COM1, no probe"
@@ -335,6 +383,12 @@ expect_not_in "$work/sim2.log" "ati4"
 expect_in "$work/sim2.log" "at@d"   # the simulated line declared: download mode asked for
 echo "   passed in $(( $(date +%s) - t0 )) s"
 
+echo "== end to end: the same entry, a silent modem, \"Beenden\" while the program waits for the answer to \"at@d\""
+t0=$(date +%s)
+beenden_run 6 silent
+expect_in "$work/log6.txt" "Ein KELVORA-Modem wurde an COM1 gefunden."
+echo "   passed in $(( $(date +%s) - t0 )) s"
+
 if [ "$carried" = testimage ]; then
   echo "== end to end: the test image, COM1 not declared simulated: the port is refused, no \"at@d\""
   t0=$(date +%s)
@@ -343,9 +397,7 @@ if [ "$carried" = testimage ]; then
     unset MODEM_UPDATE_SIMULATED_LINE
     run_window "$work/log5.txt" 2 "$exe" --timeout 120
   )
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
+  stop_modem
   expect_in "$work/log5.txt" "COM1 ist eine echte serielle Schnittstelle. Ein Programm mit Test-Abbild sendet nicht"
   expect_not_in "$work/log5.txt" "Um Update zu starten"
   expect_not_in "$work/sim5.log" "at@d"
