@@ -79,7 +79,7 @@ const char* HeaderTypeName(std::uint8_t type) {
 // whole, else what was wrong with it.
 std::string RefusedAnswer(const FailureCause& cause) {
   const char* name = HeaderTypeName(cause.header_type);
-  const std::string type = name != nullptr ? name : "Typ " + std::to_string(cause.header_type);
+  std::string type = name != nullptr ? name : "Typ " + std::to_string(cause.header_type);
   switch (cause.header) {
     case HeaderHex: return type;
     case HeaderBinary16: return "ZBIN " + type;

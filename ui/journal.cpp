@@ -394,7 +394,9 @@ std::string HistoryText(JournalStore& store) {
       }
       break;
     }
-    history += begin + "  " + port + "  " + outcome + (cause.empty() ? "" : "  " + cause) + "\n";
+    history.append(begin).append("  ").append(port).append("  ").append(outcome);
+    if (!cause.empty()) history.append("  ").append(cause);
+    history += '\n';
   }
   if (history.empty()) history = "Es sind noch keine L\xE4ufe protokolliert (" + store.Folder() + ").\n";
   return history;

@@ -83,6 +83,25 @@ int CombinedExitStatus(const std::vector<int>& statuses) {
 
 namespace {
 
+// A run's progress line, "progress POSITION UPPER", as ProgressReportingWindow
+// writes it: false for anything else, so a stray line moves no bar.
+bool ParseProgressLine(const std::string& line, int& position, int& upper) {
+  constexpr char kHead[] = "progress ";
+  if (line.rfind(kHead, 0) != 0) return false;
+  const char* first = line.c_str() + sizeof kHead - 1;
+  char* end = nullptr;
+  errno = 0;
+  const long a = std::strtol(first, &end, 10);
+  if (end == first || *end != ' ' || errno != 0) return false;
+  const char* second = end + 1;
+  const long b = std::strtol(second, &end, 10);
+  if (end == second || *end != '\0' || errno != 0) return false;
+  if (a < 0 || b < 0 || a > 0xFFFF || b > 0xFFFF) return false;
+  position = static_cast<int>(a);
+  upper = static_cast<int>(b);
+  return true;
+}
+
 // One descriptor, closed with its owner.
 class Fd {
  public:
@@ -233,6 +252,7 @@ bool Spawn(Child& child, const Options& options) {
   args.emplace_back("--progress-fd");
   args.emplace_back("3");
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
@@ -270,7 +290,7 @@ bool Spawn(Child& child, const Options& options) {
     }
     sigset_t none;
     sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
     execv("/proc/self/exe", argv.data());
     _exit(127);
   }
@@ -474,7 +494,7 @@ class ParallelRun {
     if (&stream == &child.progress) {
       int position = 0;
       int upper = 0;
-      if (std::sscanf(line.c_str(), "progress %d %d", &position, &upper) != 2) return;
+      if (!ParseProgressLine(line, position, upper)) return;
       child.position = position;
       child.upper = upper;
       if (!child.stepping && position > 0) {
@@ -639,7 +659,9 @@ int RunParallel(const Options& options) {
   // The signals come as reads: no handler runs, and a run that ends is
   // noticed in the same wait as its output.
   const sigset_t set = ParentSignals();
-  sigprocmask(SIG_BLOCK, &set, nullptr);
+  // No other thread exists yet: the mask is the process's, and every thread
+  // started later inherits it.
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
   const Fd signals(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
   if (signals.Get() < 0) {
     std::fprintf(stderr, "modem-update: %s\n", std::system_category().message(errno).c_str());

@@ -176,11 +176,12 @@ int RunConsole(const Options& options) {
   // One run of several (--progress-fd): the progress also goes to the parent.
   std::unique_ptr<ProgressReportingWindow> reporting;
   if (options.progress_fd >= 0) reporting = std::make_unique<ProgressReportingWindow>(window, options.progress_fd);
-  Window& shown = reporting ? static_cast<Window&>(*reporting) : window;
+  Window* shown = &window;
+  if (reporting) shown = reporting.get();
   ConsoleView view(window);
   RealSession session(options.port);
-  UpdateDialog dialog(shown, view, session);
-  SetMainDialog(journal.Attach(shown));
+  UpdateDialog dialog(*shown, view, session);
+  SetMainDialog(journal.Attach(*shown));
 
   dialog.OnInitDialog();
   // The connection procedure: a Ctrl-C during it cuts it short and ends the

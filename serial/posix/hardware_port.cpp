@@ -32,6 +32,10 @@ bool NetworkPortIsHardware(const char* simulated_line) {
   return simulated_line == nullptr || std::strcmp(simulated_line, "1") != 0;
 }
 
-bool NetworkPortIsHardware() { return NetworkPortIsHardware(::getenv(kSimulatedLineVariable)); }
+// The program never changes its own environment, so reading it from any
+// thread is safe.
+bool NetworkPortIsHardware() {
+  return NetworkPortIsHardware(::getenv(kSimulatedLineVariable));  // NOLINT(concurrency-mt-unsafe)
+}
 
 }  // namespace mfu
