@@ -12,7 +12,8 @@
 namespace mfu {
 
 PolledDevice::~PolledDevice() {
-  Close();
+  // This class's own Close: a backend's part of the device is gone by now.
+  PolledDevice::Close();
   ::close(fd_);
   ::close(read_wake_);
   ::close(write_wake_);
