@@ -7,7 +7,7 @@
 #   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer
 #      and under ThreadSanitizer (clang; without the window and the two
 #      full-length end-to-end runs, which the first pass has covered);
-#   3. the fuzz targets, 30 s each (their corpora hold every verdict path);
+#   3. the fuzz targets, 20 s each (their corpora hold every verdict path);
 #   4. static analysis: clang-tidy and cppcheck over the program's own code;
 #   5. the Windows build, cross-compiled, its tests run under Wine, and its
 #      ZIP archive.
@@ -43,7 +43,7 @@ cmake --build --preset tsan
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan -E "$long"
 
 stage "fuzzing"
-tests/fuzz/run-fuzzers.sh 30
+tests/fuzz/run-fuzzers.sh 20
 
 stage "static analysis"
 tools/run-static-analysis.sh

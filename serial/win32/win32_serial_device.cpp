@@ -130,7 +130,14 @@ bool Win32SerialDevice::SetDtr(bool on) {
 
 bool Win32SerialDevice::Purge() {
   if (Closed()) return false;
-  const bool purged = ::PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != FALSE;
+  // Input is always dropped. Output only while a write is still going out,
+  // or before anything of ours was written: a completed write counts as
+  // handed to the line. Otherwise the exit byte written just before the
+  // close would be lost where the flush drops what the other end has not
+  // read yet (Wine on a pseudo-terminal).
+  const bool drop_output = write_pending_.load() || !wrote_.load();
+  const DWORD output = drop_output ? (PURGE_TXABORT | PURGE_TXCLEAR) : 0;
+  const bool purged = ::PurgeComm(handle_, output | PURGE_RXABORT | PURGE_RXCLEAR) != FALSE;
   // The aborts, made sure of: Wine's PurgeComm only flushes the terminal's
   // queues and leaves a pending ReadFile waiting for its first byte, so the
   // interrupt of a wait for a silent modem would end only at the wait's
@@ -172,6 +179,7 @@ IoResult Win32SerialDevice::StartWrite(const std::uint8_t* data, std::uint32_t c
   if (::WriteFile(handle_, data, count, nullptr, &write_record_)) {
     DWORD written = 0;
     if (!::GetOverlappedResult(handle_, &write_record_, &written, FALSE)) return FailedWithLastError(written);
+    wrote_.store(true);
     return Completed(written);
   }
   const DWORD error = ::GetLastError();
@@ -192,6 +200,7 @@ IoResult Win32SerialDevice::FinishWrite() {
   const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
   write_pending_ = false;
   if (!ok) return Failed(MapWin32Error(error), written);
+  wrote_.store(true);
   return Completed(written);
 }
 

@@ -71,7 +71,9 @@ class Win32SerialDevice final : public SerialDevice {
 
   std::mutex write_lock_;
   OVERLAPPED write_record_{};
-  bool write_pending_ = false;
+  // Set under write_lock_; Purge reads them from any thread.
+  std::atomic<bool> write_pending_{false};
+  std::atomic<bool> wrote_{false};  // a write of ours has completed
 };
 
 // Real milliseconds for a wait of `limit` program milliseconds (the time
