@@ -48,6 +48,19 @@ wait_for 100 test -s "$work/display" || fail "Xvfb did not come up: $(cat "$work
 export DISPLAY=:$(head -1 "$work/display")
 export QT_QPA_PLATFORM=xcb
 
+# The program on $port, its window found and measured; $before keeps the
+# terminal's settings to compare with what the program leaves behind.
+start_window() {
+  before=$(stty -F "$port" -g) || fail "cannot read the terminal's settings"
+  "$update" --port "$port" > "$work/out" 2>&1 &
+  update_pid=$!
+  window=$(timeout 20 xdotool search --sync --name '^Modem Flash Update$' | head -1)
+  [ -n "$window" ] || fail "no update window"
+  read -r width height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/WIDTH|HEIGHT/ {printf "%s ", $2}')
+}
+# x and y of a point given in dialog units of the 200 x 280 dialog.
+dialog_point() { x=$(( width * $1 / 200 )) y=$(( height * $2 / 280 )); }
+
 if [ "$way" = connecting ] || [ "$way" = searching ]; then
   # The silent modem: holds the terminal's other end and keeps what it hears.
   python3 - "$work/tty.name" "$work/heard" <<'PY' &
@@ -65,14 +78,9 @@ PY
   wait_for 100 test -s "$work/tty.name" || fail "no pseudo-terminal"
   port=$(cat "$work/tty.name")
   : > "$work/heard"
-  before=$(stty -F "$port" -g) || fail "cannot read the terminal's settings"
-  "$update" --port "$port" > "$work/out" 2>&1 &
-  update_pid=$!
-  window=$(timeout 20 xdotool search --sync --name '^Modem Flash Update$' | head -1)
-  [ -n "$window" ] || fail "no update window"
-  read -r width height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/WIDTH|HEIGHT/ {printf "%s ", $2}')
+  start_window
   # "Beenden"'s centre in dialog units (75+30, 258+7) of the 200 x 280 dialog.
-  x=$(( width * 105 / 200 )) y=$(( height * 265 / 280 ))
+  dialog_point 105 265
   if [ "$way" = searching ]; then
     # The named port is being asked for the identifier: 3 s of silence follow.
     wait_for 200 grep -q 'ati4' "$work/heard" || fail "the identifier was not asked for"
@@ -101,20 +109,14 @@ port=$work/tty
 "$sim" --fast --link "$port" --log "$work/sim.log" > "$work/sim.out" 2>&1 &
 sim_pid=$!
 wait_for 100 test -e "$port" || fail "modem-sim did not come up"
-before=$(stty -F "$port" -g) || fail "cannot read the terminal's settings"
-
-"$update" --port "$port" > "$work/out" 2>&1 &
-update_pid=$!
-window=$(timeout 20 xdotool search --sync --name '^Modem Flash Update$' | head -1)
-[ -n "$window" ] || fail "no update window"
+start_window
 
 # "Update Starten" is enabled once the connection procedure has left the modem
 # in download mode; a click on it before then does nothing, so click until the
 # start question (captioned with the program's name) appears, then answer Yes,
 # its default button.
-read -r width height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/WIDTH|HEIGHT/ {printf "%s ", $2}')
 # The button's centre in dialog units (28+30, 232+7) of the 200 x 280 dialog.
-x=$(( width * 58 / 200 )) y=$(( height * 239 / 280 ))
+dialog_point 58 239
 question=
 for _ in $(seq 60); do
   xdotool mousemove --window "$window" $x $y click 1
