@@ -12,7 +12,7 @@
 #   5. the Windows build, cross-compiled, its tests run under Wine, and its
 #      ZIP archive.
 # Exits non-zero when a build, a test or a check fails. MFU_QUICK=1 runs
-# step 1's build and tests only, without the package (about 5 minutes on two
+# step 1's build and tests only, without the package (about 6.5 minutes on two
 # cores; all five steps take about 21).
 set -euo pipefail
 cd "$(dirname "$0")/.."
